@@ -1,0 +1,48 @@
+#include "app/Desktop.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "framework/Handles.h"
+
+namespace {
+
+class CSystemDesktop final : public IDesktop {
+public:
+    int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) override
+    {
+        return ::MessageBoxA(owner, text, caption, type);
+    }
+
+    void StartProgram(const std::string& programPath, const std::string& commandLine) override
+    {
+        // The program file is named explicitly, so a path with spaces can never run another program.
+        std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
+        mutableCommandLine.push_back('\0');
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_SHOW;
+        PROCESS_INFORMATION process{};
+        if (::CreateProcessA(programPath.c_str(), mutableCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &process)) {
+            kvo::unique_handle processHandle(process.hProcess);
+            kvo::unique_handle threadHandle(process.hThread);
+        }
+    }
+
+    void OpenWebSite(const char* url) override
+    {
+        ::ShellExecuteA(nullptr, "OPEN", url, nullptr, nullptr, SW_SHOWNORMAL);
+    }
+};
+
+CSystemDesktop g_systemDesktop;
+IDesktop* g_desktop = &g_systemDesktop;
+
+}  // namespace
+
+IDesktop& Desktop() { return *g_desktop; }
+
+void SetDesktopForTesting(IDesktop* desktop) { g_desktop = desktop ? desktop : &g_systemDesktop; }

@@ -1,0 +1,21 @@
+// The few effects that reach the user's desktop, behind one seam so tests can stand in for them.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+class IDesktop {
+public:
+    virtual ~IDesktop() = default;
+    /// A message box; returns the button pressed (IDOK, IDCANCEL, ...).
+    virtual int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) = 0;
+    /// Starts `programPath` with exactly `commandLine` as its command line; nothing waits for it.
+    virtual void StartProgram(const std::string& programPath, const std::string& commandLine) = 0;
+    /// Opens the web site with the verb "OPEN".
+    virtual void OpenWebSite(const char* url) = 0;
+};
+
+/// The desktop in use: the real one unless a test installed another.
+IDesktop& Desktop();
+/// Installs `desktop` (null restores the real one). For tests.
+void SetDesktopForTesting(IDesktop* desktop);

@@ -1,0 +1,110 @@
+#include "app/KvoLauncherApp.h"
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "BuildConfig.h"
+#include "app/Desktop.h"
+#include "app/KvoLauncherDlg.h"
+#include "app/Settings.h"
+#include "update/Manifest.h"
+
+CKvoLauncherApp theApp;
+
+namespace {
+
+constexpr DWORD kModuleNameBufferSize = 500;
+constexpr DWORD kLobbyExitCode = 4;
+const char kLobbyRunningText[] = "检测到大厅正在运行，请先关闭大厅!";
+
+std::string ManifestUrl(const char* host) { return std::string("http://") + host + KVO_MANIFEST_PATH; }
+
+}  // namespace
+
+void CKvoLauncherApp::StartLobby() const
+{
+    // The command line is the bare path, as the lobby has always received it.
+    const std::string lobbyPath = m_strModuleDir + kLobbyProgramName;
+    Desktop().StartProgram(lobbyPath, lobbyPath);
+}
+
+bool CKvoLauncherApp::TakeInstanceGuard()
+{
+    m_hInstanceGuard.reset(::CreateMutexA(nullptr, FALSE, kInstanceGuardName));
+    if (!m_hInstanceGuard)
+        return false;
+    const DWORD wait = ::WaitForSingleObject(m_hInstanceGuard.get(), 0);
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+bool CKvoLauncherApp::HandleRunningLobby() const
+{
+    const HWND lobby = ::FindWindowA(kLobbyWindowClass, nullptr);
+    if (!lobby)
+        return true;
+    if (Desktop().ShowMessageBox(nullptr, kLobbyRunningText, kLauncherCaption, MB_OKCANCEL) == IDOK) {
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(lobby, &processId);
+        kvo::unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+        if (process)
+            ::TerminateProcess(process.get(), kLobbyExitCode);
+        return true;
+    }
+    if (::IsIconic(lobby))
+        ::ShowWindow(lobby, SW_RESTORE);
+    ::SetActiveWindow(lobby);
+    ::BringWindowToTop(lobby);
+    ::SetForegroundWindow(lobby);
+    return false;
+}
+
+void CKvoLauncherApp::FixModuleDir()
+{
+    char moduleName[kModuleNameBufferSize] = {};
+    ::GetModuleFileNameA(nullptr, moduleName, kModuleNameBufferSize - 1);
+    m_strModuleDir = moduleName;
+    const std::size_t lastSeparator = m_strModuleDir.rfind('\\');
+    m_strModuleDir.erase(lastSeparator == std::string::npos ? 0 : lastSeparator + 1);
+}
+
+BOOL CKvoLauncherApp::InitInstance()
+{
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES;
+    ::InitCommonControlsEx(&controls);
+
+    if (!TakeInstanceGuard())
+        return FALSE;
+    if (!HandleRunningLobby())
+        return FALSE;
+
+    FixModuleDir();
+    m_nInstalledVersion = ReadInstalledVersion(m_strModuleDir);
+
+    // The dialog belongs to start-up until its window exists; then the window deletes it.
+    auto dialog = std::make_unique<CKvoLauncherDlg>();
+    if (!ParseManifest(*dialog, ManifestUrl(KVO_PRIMARY_HOST)) &&
+        !ParseManifest(*dialog, ManifestUrl(KVO_FALLBACK_HOST))) {
+        StartLobby();
+        return FALSE;
+    }
+
+    const bool updateDue =
+        static_cast<unsigned>(dialog->m_nServerVer) > m_nInstalledVersion && !dialog->m_files.empty();
+    if (!updateDue) {
+        StartLobby();
+        return FALSE;
+    }
+
+    if (!dialog->Create(nullptr)) {
+        // Without its window the run cannot happen: leave the installation as it is.
+        StartLobby();
+        return FALSE;
+    }
+    CKvoLauncherDlg* window = dialog.release();
+    m_hMainWnd = window->GetSafeHwnd();
+    ::ShowWindow(m_hMainWnd, SW_SHOW);
+    return TRUE;
+}

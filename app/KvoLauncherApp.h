@@ -1,0 +1,37 @@
+// The application object: instance guard, lobby check, installed version and the start-up decision.
+#pragma once
+#include <string>
+
+#include "framework/App.h"
+#include "framework/Handles.h"
+
+class CKvoLauncherApp : public kvo::CWinApp {
+public:
+    CKvoLauncherApp() = default;
+    ~CKvoLauncherApp() override = default;
+
+    BOOL InitInstance() override;
+
+    /// Starts "KVOLobby.exe" from the program directory; nothing waits for it.
+    void StartLobby() const;
+
+    std::string m_strModuleDir;          ///< the program's directory, ending in a backslash
+    unsigned m_nInstalledVersion = 0;    ///< "PVer" of the settings file, 0 when unreadable
+
+private:
+    /// True when this process holds the instance guard.
+    bool TakeInstanceGuard();
+    /// True when start-up may go on: no lobby running, or the user let it be ended.
+    bool HandleRunningLobby() const;
+    void FixModuleDir();
+
+    kvo::unique_handle m_hInstanceGuard;  // held for the life of the process
+};
+
+extern CKvoLauncherApp theApp;
+
+/// Names the launcher shares with other programs on the machine.
+inline constexpr char kInstanceGuardName[] = "KvoDownload";
+inline constexpr char kLobbyWindowClass[] = "KVOGAME";
+inline constexpr char kLobbyProgramName[] = "KVOLobby.exe";
+inline constexpr char kLauncherCaption[] = "Kvo更新程序";

@@ -1,0 +1,9 @@
+// Entry point of KvoLauncher.exe.
+#include <windows.h>
+
+#include "framework/App.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return kvo::RunApplication();
+}

@@ -1,0 +1,39 @@
+# GoogleTest from Debian's source package, built with the project's own toolchain.
+set(KVO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${KVO_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(KVO_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+
+# kvo_add_gtest(<name> SOURCES <files...> [LIBS <targets...>] [TIMEOUT <s>])
+# One test program; CTest runs it whole (through Wine when cross-compiling).
+function(kvo_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  kvo_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "KVO_WINEPREFIX=${KVO_WINE_PREFIX};KVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};KVO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+# kvo_add_script_test(<name> <script> [args...]): a Python end-to-end scenario.
+function(kvo_add_script_test name script)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script} ${ARGN})
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT 600
+    ENVIRONMENT "KVO_WINEPREFIX=${KVO_WINE_PREFIX};KVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};KVO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+if(WIN32)
+  # The win32 thread model has no std::mutex: a customisation header supplies what GoogleTest needs.
+  target_include_directories(gtest BEFORE PUBLIC ${CMAKE_CURRENT_LIST_DIR}/gtest-custom)
+endif()

@@ -1,0 +1,27 @@
+// GoogleTest customisation for MinGW's win32 thread model, which has no std::mutex or
+// std::condition_variable: GoogleTest's Notification is provided over a Win32 event instead.
+#pragma once
+#ifdef _WIN32
+#include <windows.h>
+
+#define GTEST_HAS_NOTIFICATION_ 1
+
+namespace testing {
+namespace internal {
+
+class Notification {
+public:
+    Notification() : m_event(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Notification() { ::CloseHandle(m_event); }
+    Notification(const Notification&) = delete;
+    Notification& operator=(const Notification&) = delete;
+    void Notify() { ::SetEvent(m_event); }
+    void WaitForNotification() { ::WaitForSingleObject(m_event, INFINITE); }
+
+private:
+    HANDLE m_event;
+};
+
+}  // namespace internal
+}  // namespace testing
+#endif

@@ -1,0 +1,67 @@
+// A file object over the operating system's file handle (Win32 HANDLE, or a POSIX descriptor).
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "framework/Exceptions.h"
+
+namespace kvo {
+
+class CFile {
+public:
+    /// Open flags; the values are those that stored settings and callers use.
+    enum OpenFlags : unsigned {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeCreate = 0x1000,
+        modeNoTruncate = 0x2000,
+    };
+    enum SeekPosition { begin = 0, current = 1, end = 2 };
+
+#ifdef _WIN32
+    using NativeHandle = void*;
+#else
+    using NativeHandle = int;
+#endif
+    static const NativeHandle hFileNull;
+
+    CFile() noexcept = default;
+    ~CFile();  ///< closes an open handle, never raises
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    /// Opens `path`; on failure fills `error` (when given) and returns false.
+    bool Open(const char* path, unsigned flags, CFileException* error = nullptr);
+
+    /// Reads up to `count` bytes; returns how many came (0 at the end). Raises CFileException.
+    unsigned Read(void* buffer, unsigned count);
+    /// Writes all `count` bytes. Raises CFileException.
+    void Write(const void* buffer, unsigned count);
+    /// Moves the position and returns the new one. Raises CFileException.
+    std::uint64_t Seek(std::int64_t offset, SeekPosition from);
+    std::uint64_t SeekToEnd() { return Seek(0, end); }
+    std::uint64_t GetLength() const;
+    std::uint64_t GetPosition() const;
+
+    /// Closes the handle; raises CFileException when the system call fails.
+    void Close();
+    /// Closes the handle, ignoring every error.
+    void Abort() noexcept;
+
+    bool IsOpen() const noexcept { return m_hFile != hFileNull; }
+    NativeHandle GetHandle() const noexcept { return m_hFile; }
+    const std::string& GetFilePath() const noexcept { return m_strFileName; }
+
+private:
+    [[noreturn]] void ThrowLastError() const;
+
+    NativeHandle m_hFile = hFileNull;
+    std::string m_strFileName;
+};
+
+}  // namespace kvo

@@ -1,0 +1,145 @@
+#include "framework/File.h"
+
+#include <windows.h>
+
+namespace kvo {
+
+const CFile::NativeHandle CFile::hFileNull = INVALID_HANDLE_VALUE;
+
+namespace {
+
+DWORD AccessFor(unsigned flags)
+{
+    switch (flags & 0x3) {
+    case CFile::modeWrite: return GENERIC_WRITE;
+    case CFile::modeReadWrite: return GENERIC_READ | GENERIC_WRITE;
+    default: return GENERIC_READ;
+    }
+}
+
+DWORD ShareFor(unsigned flags)
+{
+    switch (flags & 0x70) {
+    case CFile::shareDenyWrite: return FILE_SHARE_READ;
+    case CFile::shareDenyRead: return FILE_SHARE_WRITE;
+    case CFile::shareDenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: return 0;  // exclusive, and the compatibility mode
+    }
+}
+
+DWORD DispositionFor(unsigned flags)
+{
+    if (flags & CFile::modeCreate)
+        return (flags & CFile::modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    return OPEN_EXISTING;
+}
+
+int CauseFor(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: return CFileException::fileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME: return CFileException::badPath;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return CFileException::accessDenied;
+    case ERROR_HANDLE_EOF: return CFileException::endOfFile;
+    default: return CFileException::generic;
+    }
+}
+
+}  // namespace
+
+CFile::~CFile() { Abort(); }
+
+bool CFile::Open(const char* path, unsigned flags, CFileException* error)
+{
+    Abort();
+    m_strFileName = path ? path : "";
+    HANDLE handle = ::CreateFileA(m_strFileName.c_str(), AccessFor(flags), ShareFor(flags), nullptr,
+                                  DispositionFor(flags), FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD lastError = ::GetLastError();
+        if (error)
+            *error = CFileException(CauseFor(lastError), static_cast<long>(lastError), m_strFileName);
+        ::SetLastError(lastError);
+        return false;
+    }
+    m_hFile = handle;
+    return true;
+}
+
+void CFile::ThrowLastError() const
+{
+    const DWORD lastError = ::GetLastError();
+    throw CFileException(CauseFor(lastError), static_cast<long>(lastError), m_strFileName);
+}
+
+unsigned CFile::Read(void* buffer, unsigned count)
+{
+    if (count == 0)
+        return 0;
+    DWORD done = 0;
+    if (!::ReadFile(m_hFile, buffer, count, &done, nullptr))
+        ThrowLastError();
+    return done;
+}
+
+void CFile::Write(const void* buffer, unsigned count)
+{
+    if (count == 0)
+        return;
+    DWORD done = 0;
+    if (!::WriteFile(m_hFile, buffer, count, &done, nullptr))
+        ThrowLastError();
+    if (done != count) {
+        ::SetLastError(ERROR_DISK_FULL);
+        ThrowLastError();
+    }
+}
+
+std::uint64_t CFile::Seek(std::int64_t offset, SeekPosition from)
+{
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    LARGE_INTEGER position{};
+    if (!::SetFilePointerEx(m_hFile, distance, &position, static_cast<DWORD>(from)))
+        ThrowLastError();
+    return static_cast<std::uint64_t>(position.QuadPart);
+}
+
+std::uint64_t CFile::GetLength() const
+{
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(m_hFile, &size))
+        ThrowLastError();
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::uint64_t CFile::GetPosition() const
+{
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER position{};
+    if (!::SetFilePointerEx(m_hFile, zero, &position, FILE_CURRENT))
+        ThrowLastError();
+    return static_cast<std::uint64_t>(position.QuadPart);
+}
+
+void CFile::Close()
+{
+    if (m_hFile == hFileNull)
+        return;
+    const HANDLE handle = m_hFile;
+    m_hFile = hFileNull;
+    if (!::CloseHandle(handle))
+        ThrowLastError();
+}
+
+void CFile::Abort() noexcept
+{
+    if (m_hFile != hFileNull) {
+        ::CloseHandle(m_hFile);
+        m_hFile = hFileNull;
+    }
+}
+
+}  // namespace kvo

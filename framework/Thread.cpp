@@ -1,0 +1,39 @@
+#include "framework/Thread.h"
+
+#include <memory>
+#include <new>
+#include <process.h>
+
+#include "framework/Handles.h"
+
+namespace kvo {
+
+namespace {
+
+struct WorkerStart {
+    WorkerProc proc;
+    void* param;
+};
+
+unsigned __stdcall WorkerEntry(void* raw)
+{
+    const std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(raw));
+    return start->proc(start->param);
+}
+
+}  // namespace
+
+bool BeginWorkerThread(WorkerProc proc, void* param) noexcept
+{
+    std::unique_ptr<WorkerStart> start(new (std::nothrow) WorkerStart{proc, param});
+    if (!start)
+        return false;
+    const uintptr_t raw = ::_beginthreadex(nullptr, 0, WorkerEntry, start.get(), 0, nullptr);
+    if (raw == 0)
+        return false;
+    start.release();  // the thread owns it now
+    unique_handle thread(reinterpret_cast<HANDLE>(raw));
+    return true;
+}
+
+}  // namespace kvo

@@ -1,0 +1,24 @@
+// A static text control that paints itself: flat background, its own font, fit-to-text.
+#pragma once
+#include <windows.h>
+
+#include "framework/Wnd.h"
+
+class CSkinHyperLink : public kvo::CWnd {
+public:
+    CSkinHyperLink() = default;
+    ~CSkinHyperLink() override = default;
+
+    /// Stores the colour and redraws at once when the control has a window.
+    void SetBackgroundColor(COLORREF color);
+
+    bool m_bMouseOver = false;
+    bool m_bUnderline = false;
+    bool m_bBold = false;
+    bool m_bAutoSize = true;
+    bool m_bCustomFont = false;
+    int m_nFontHeight = -12;
+    int m_nFontWidth = 0;
+    const char* m_pszFaceName = "宋体";
+    COLORREF m_crBackground = RGB(250, 250, 250);
+};

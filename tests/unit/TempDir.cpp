@@ -1,0 +1,47 @@
+#include "TempDir.h"
+
+#include <shellapi.h>
+
+#include <fstream>
+#include <sstream>
+
+TempDir::TempDir()
+{
+    char base[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, base);
+    char name[MAX_PATH] = {};
+    ::GetTempFileNameA(base, "kvo", 0, name);
+    ::DeleteFileA(name);
+    ::CreateDirectoryA(name, nullptr);
+    m_path = std::string(name) + "\\";
+}
+
+TempDir::~TempDir()
+{
+    std::string from = m_path.substr(0, m_path.size() - 1);
+    from.push_back('\0');  // SHFileOperation wants a double-terminated list
+    SHFILEOPSTRUCTA op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    ::SHFileOperationA(&op);
+}
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+bool FileExists(const std::string& path)
+{
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}

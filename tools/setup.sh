@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs everything the build, the demo and the tests need on Debian 12 (run as root).
+# Idempotent and quiet when all is in place already.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build python3 git
+  g++-mingw-w64-i686 libz-mingw-w64-dev
+  googletest
+  wine wine32:i386 xvfb x11-apps xdotool imagemagick
+  nginx-light curl unzip zip
+  clang libclang-rt-14-dev zlib1g-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages (${missing[*]}); run this script as root" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}" >/dev/null
