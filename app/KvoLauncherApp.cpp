@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "BuildConfig.h"
+#include "app/BuildHosts.h"
 #include "app/Desktop.h"
 #include "app/KvoLauncherDlg.h"
 #include "app/Settings.h"
@@ -85,8 +86,8 @@ BOOL CKvoLauncherApp::InitInstance()
 
     // The dialog belongs to start-up until its window exists; then the window deletes it.
     auto dialog = std::make_unique<CKvoLauncherDlg>();
-    if (!ParseManifest(*dialog, ManifestUrl(KVO_PRIMARY_HOST)) &&
-        !ParseManifest(*dialog, ManifestUrl(KVO_FALLBACK_HOST))) {
+    if (!ParseManifest(*dialog, ManifestUrl(kPrimaryUpdateHost)) &&
+        !ParseManifest(*dialog, ManifestUrl(kFallbackUpdateHost))) {
         StartLobby();
         return FALSE;
     }

@@ -1,9 +1,9 @@
 // Entry point of KvoLauncher.exe.
 #include <windows.h>
 
-#include "framework/App.h"
+#include "app/KvoLauncherApp.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    return kvo::RunApplication();
+    return kvo::RunApplication(theApp);
 }

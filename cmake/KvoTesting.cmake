@@ -8,17 +8,33 @@ add_subdirectory(${KVO_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 set(KVO_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
-# kvo_add_gtest(<name> SOURCES <files...> [LIBS <targets...>] [TIMEOUT <s>])
-# One test program; CTest runs it whole (through Wine when cross-compiling).
+# The test build of the launcher talks to these loopback addresses (end-to-end scenarios start
+# their servers there; the scenarios run one at a time, see tests/e2e).
+set(KVO_TEST_PRIMARY_PORT 18481)
+set(KVO_TEST_FALLBACK_PORT 18482)
+set(KVO_TEST_SITE_URL "http://127.0.0.1:18489/site/")
+
+# kvo_add_gtest(<name> SOURCES <files...> [LIBS <targets...>] [TIMEOUT <s>] [WITH_HTTP_SERVER])
+# One test program; CTest runs it whole (through Wine when cross-compiling). WITH_HTTP_SERVER runs
+# it while tools/test_http_server.py listens on loopback (port in KVO_TEST_HTTP_PORT).
 function(kvo_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "WITH_HTTP_SERVER" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   kvo_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+  if(TARGET kvo_test_hosts)
+    target_link_libraries(${name} PRIVATE kvo_test_hosts)
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  if(ARG_WITH_HTTP_SERVER)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/with_http_server.py --
+             ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}> --gtest_brief=1)
+  else()
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "KVO_WINEPREFIX=${KVO_WINE_PREFIX};KVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};KVO_BUILD_DIR=${CMAKE_BINARY_DIR}")

@@ -34,15 +34,12 @@ int CWinApp::Run()
     return static_cast<int>(msg.wParam);
 }
 
-int RunApplication() noexcept
+int RunApplication(CWinApp& app) noexcept
 {
-    CWinApp* app = CWinApp::GetApp();
-    if (!app)
-        return 1;
     try {
-        if (!app->InitInstance())
+        if (!app.InitInstance())
             return 0;
-        return app->Run();
+        return app.Run();
     } catch (...) {
         // Nothing may end the launcher abnormally; an escaped error ends it quietly.
         return 1;

@@ -27,7 +27,7 @@ private:
     static CWinApp* s_pApp;
 };
 
-/// The program's entry: InitInstance, then the loop when it returned true.
-int RunApplication() noexcept;
+/// The program's entry: InitInstance of `app`, then the loop when it returned true.
+int RunApplication(CWinApp& app) noexcept;
 
 }  // namespace kvo

@@ -7,17 +7,16 @@ export WINEPREFIX=${KVO_WINEPREFIX:-$here/../build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEARCH=win32
-# Wine takes its ANSI code page (936, GBK) from the locale.
-export LC_ALL=zh_CN.UTF-8
 if [ ! -f "$WINEPREFIX/.kvo-ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.kvo-ready" ]; then
-      wineboot -i >/dev/null 2>&1 || true
+      env LC_ALL=zh_CN.UTF-8 wineboot -i >/dev/null 2>&1 || true
       wineserver -w
       touch "$WINEPREFIX/.kvo-ready"
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
-exec wine "$@"
+# Wine takes its ANSI code page (936, GBK) from the locale; set for Wine alone, bash has no such locale.
+exec env LC_ALL=zh_CN.UTF-8 wine "$@"

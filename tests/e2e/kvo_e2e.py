@@ -1,0 +1,219 @@
+"""End-to-end harness: a throw-away installation with the real launcher under Wine.
+
+The launcher under test is the build's KvoLauncherTest.exe (the real program, built with the
+loopback test hosts), copied into a fresh directory as KvoLauncher.exe next to the stub lobby.
+Servers for the scenarios listen on KVO_TEST_PRIMARY_PORT / KVO_TEST_FALLBACK_PORT.
+"""
+import contextlib
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SOURCE_DIR = os.environ.get("KVO_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+BUILD_DIR = os.environ.get("KVO_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "mingw"))
+WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
+TEST_SERVER = os.path.join(SOURCE_DIR, "tools", "test_http_server.py")
+LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherTest.exe")
+STUB_LOBBY = os.path.join(BUILD_DIR, "tools", "helpers", "KVOLobby.exe")
+ANSWER_BOX = os.path.join(BUILD_DIR, "tools", "helpers", "AnswerBox.exe")
+PRIMARY_PORT = int(os.environ.get("KVO_TEST_PRIMARY_PORT", "18481"))
+FALLBACK_PORT = int(os.environ.get("KVO_TEST_FALLBACK_PORT", "18482"))
+SITE_URL = os.environ.get("KVO_TEST_SITE_URL", "http://127.0.0.1:18489/site/")
+
+CAPTION = "Kvo更新程序"
+LOBBY_RUNNING_TEXT = "检测到大厅正在运行，请先关闭大厅!"
+LAUNCH_TIMEOUT = 90
+
+
+def gbk(text):
+    return text.encode("gbk")
+
+
+def windows_path(unix_path):
+    """Wine maps the Unix root to drive Z:."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def wine(args, **kwargs):
+    return subprocess.Popen([WINE_RUN] + list(args), stdout=kwargs.pop("stdout", subprocess.DEVNULL),
+                            stderr=kwargs.pop("stderr", subprocess.DEVNULL), **kwargs)
+
+
+class Installation:
+    """A lobby installation in a temporary directory, removed by close()."""
+
+    def __init__(self, name="install", pver=None, with_log_dir=True):
+        self.root_dir = tempfile.mkdtemp(prefix="kvo-e2e-")
+        self.dir = os.path.join(self.root_dir, name)
+        os.makedirs(os.path.join(self.dir, "LobbyDate"))
+        if with_log_dir:
+            os.makedirs(os.path.join(self.dir, "DownLoad"))
+        shutil.copy(LAUNCHER, os.path.join(self.dir, "KvoLauncher.exe"))
+        shutil.copy(STUB_LOBBY, os.path.join(self.dir, "KVOLobby.exe"))
+        if pver is not None:
+            self.write_settings("[VerInfo]\r\nPVer=%s\r\n" % pver)
+
+    def close(self):
+        shutil.rmtree(self.root_dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def windows_dir(self):
+        return windows_path(self.dir) + "\\"
+
+    def write_settings(self, text):
+        with open(self.path("LobbyDate", "Update.INI"), "wb") as out:
+            out.write(text.encode("gbk"))
+
+    def settings_bytes(self):
+        with contextlib.suppress(FileNotFoundError), open(self.path("LobbyDate", "Update.INI"), "rb") as source:
+            return source.read()
+        return None
+
+    def pver(self):
+        data = self.settings_bytes()
+        if data is None:
+            return None
+        for line in data.decode("gbk", "replace").splitlines():
+            key, _, value = line.partition("=")
+            if key.strip() == "PVer":
+                return value.strip()
+        return None
+
+    def log_lines(self):
+        """Text of every log line (time stamp removed), in order, decoded from GBK."""
+        lines = []
+        log_dir = self.path("DownLoad")
+        if not os.path.isdir(log_dir):
+            return lines
+        for name in sorted(os.listdir(log_dir)):
+            with open(os.path.join(log_dir, name), "rb") as source:
+                for raw in source.read().split(b"\r\n")[:-1]:
+                    stamp, _, text = raw.partition(b"\t")
+                    lines.append(text.decode("gbk", "replace"))
+        return lines
+
+    def lobby_starts(self, expect=0, timeout=30, grace=2.0):
+        """[(command line, working directory)] of every start of the stub lobby.
+
+        Nothing waits for the lobby, so its record may come after the launcher ended: wait up to
+        `timeout` for `expect` starts, or `grace` seconds when none are expected."""
+        deadline = time.time() + (timeout if expect else grace)
+        while True:
+            starts = self._recorded_lobby_starts()
+            if (expect and len(starts) >= expect) or time.time() >= deadline:
+                return starts
+            time.sleep(0.1)
+
+    def _recorded_lobby_starts(self):
+        record = self.path("lobby-started.txt")
+        if not os.path.exists(record):
+            return []
+        starts = []
+        lines = open(record, "rb").read().decode("gbk", "replace").splitlines()
+        for cmdline, cwd in zip(lines[0::2], lines[1::2]):
+            starts.append((cmdline[len("cmdline="):], cwd[len("cwd="):]))
+        return starts
+
+    def expected_lobby_command_line(self):
+        return self.windows_dir() + "KVOLobby.exe"
+
+    # --- processes -------------------------------------------------------------------------
+    def start_launcher(self):
+        return wine([self.path("KvoLauncher.exe")], cwd=self.dir)
+
+    def run_launcher(self, timeout=LAUNCH_TIMEOUT):
+        process = self.start_launcher()
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise AssertionError("the launcher did not end within %d s" % timeout)
+
+    def start_lobby_window(self):
+        """Starts the stub lobby with its KVOGAME window and waits until the window exists."""
+        marker = self.path("lobby-window.txt")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(marker)
+        process = wine([self.path("KVOLobby.exe"), "--window"], cwd=self.dir)
+        wait_for(lambda: os.path.exists(marker), 60, "the stub lobby window")
+        return process
+
+
+def wait_for(condition, timeout, what):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if condition():
+            return
+        time.sleep(0.1)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def answer_box(caption, button, timeout_ms=60000):
+    """Presses `button` ("ok"/"cancel") of the message box with `caption`.
+
+    Returns (owned, text) of the box, or None when none appeared in time."""
+    helper = wine([ANSWER_BOX, gbk(caption).hex(), button, str(timeout_ms)], stdout=subprocess.PIPE)
+    output, _ = helper.communicate(timeout=timeout_ms / 1000 + 30)
+    if helper.returncode != 0:
+        return None
+    fields = dict(part.split("=", 1) for part in output.decode().split())
+    return fields["owner"] == "1", bytes.fromhex(fields["text"]).decode("gbk", "replace")
+
+
+class HttpServer:
+    """tools/test_http_server.py on a fixed loopback port (a static root and /gen)."""
+
+    def __init__(self, port, root=None, stall=30):
+        self.port = port
+        self.log = tempfile.mktemp(prefix="kvo-http-log-")
+        args = [sys.executable, TEST_SERVER, "--port", str(port), "--log", self.log, "--stall", str(stall),
+                "--lifetime", "900"]
+        if root:
+            args += ["--root", root]
+        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.process.stdout.readline()  # the port, once listening
+
+    def requests(self):
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log, encoding="utf-8") as source:
+            return [json.loads(line) for line in source]
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(self.log)
+
+
+def stop_wine_process(process):
+    if process.poll() is None:
+        process.send_signal(signal.SIGKILL)
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        process.wait(timeout=10)
+
+
+class LauncherTestCase(unittest.TestCase):
+    """Base of the scenarios: fresh installation per test, cleaned up afterwards."""
+
+    def make_installation(self, **kwargs):
+        installation = Installation(**kwargs)
+        self.addCleanup(installation.close)
+        return installation
+
+    def serve(self, port, root=None, **kwargs):
+        server = HttpServer(port, root, **kwargs)
+        self.addCleanup(server.close)
+        return server
+
+
+def main():
+    unittest.main(verbosity=2)

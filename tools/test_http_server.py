@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server for the tests: static files plus scripted misbehaviour.
+
+Static files: GET /<path> serves <root>/<path> (root given with --root).
+Scripted responses: GET /gen?<options> answers a generated body whose byte i is (i * 7) % 251:
+  size=N         body length (default 0)
+  status=N       status code (default 200)
+  length=TEXT    Content-Length header text instead of the real size; "none" leaves it out
+  chunk=N        send the body in pieces of N bytes, each flushed on its own (default: at once)
+  delay=S        wait S seconds before answering (status line and headers)
+  stall_after=N  after N body bytes, keep the connection open and send nothing (for --stall seconds)
+  reset_after=N  after N body bytes, reset the connection (RST)
+  text=HEX       the body is these bytes instead of the pattern (hex-encoded)
+Every request line and its headers are appended to --log as one JSON object per line.
+The server stops by itself after --lifetime seconds.
+"""
+import argparse
+import http.server
+import json
+import os
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+
+def pattern_bytes(size):
+    return bytes((i * 7) % 251 for i in range(size))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "KvoTestServer/1.0"
+
+    def log_message(self, fmt, *args):  # quiet; requests go to the JSON log
+        pass
+
+    def record(self):
+        if self.server.request_log:
+            entry = {"method": self.command, "path": self.path, "headers": dict(self.headers.items()),
+                     "time": time.time()}
+            with self.server.log_lock, open(self.server.request_log, "a", encoding="utf-8") as out:
+                out.write(json.dumps(entry) + "\n")
+
+    def do_GET(self):
+        self.record()
+        url = urllib.parse.urlsplit(self.path)
+        if url.path == "/gen":
+            self.generated(urllib.parse.parse_qs(url.query))
+        else:
+            self.static(urllib.parse.unquote(url.path))
+
+    def static(self, path):
+        root = os.path.realpath(self.server.root or "/nonexistent")
+        target = os.path.realpath(os.path.join(root, path.lstrip("/")))
+        if not target.startswith(root + os.sep) or not os.path.isfile(target):
+            body = b"<html><body><h1>404 Not Found</h1></body></html>\n"
+            self.send_response(404)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        size = os.path.getsize(target)
+        self.send_response(200)
+        self.send_header("Content-Length", str(size))
+        self.send_header("Content-Type", "application/octet-stream")
+        self.end_headers()
+        with open(target, "rb") as source:
+            while True:
+                block = source.read(65536)
+                if not block:
+                    break
+                self.wfile.write(block)
+
+    def generated(self, query):
+        option = lambda name, default=None: query.get(name, [default])[0]
+        body = bytes.fromhex(option("text")) if option("text") is not None else pattern_bytes(int(option("size", "0")))
+        delay = float(option("delay", "0"))
+        if delay:
+            time.sleep(delay)
+        self.send_response(int(option("status", "200")))
+        length = option("length")
+        if length is None:
+            self.send_header("Content-Length", str(len(body)))
+        elif length != "none":
+            self.send_header("Content-Length", length)
+        else:
+            self.close_connection = True
+        self.send_header("Content-Type", "application/octet-stream")
+        self.end_headers()
+        self.wfile.flush()
+
+        stall_after = option("stall_after")
+        reset_after = option("reset_after")
+        cut = min(int(x) for x in (stall_after, reset_after, str(len(body))) if x is not None)
+        chunk = int(option("chunk", "0")) or max(cut, 1)
+        sent = 0
+        while sent < cut:
+            piece = body[sent:min(sent + chunk, cut)]
+            self.wfile.write(piece)
+            self.wfile.flush()
+            sent += len(piece)
+            if chunk < cut:
+                time.sleep(0.02)  # let the client see separate reads
+        if stall_after is not None:
+            time.sleep(self.server.stall_seconds)
+            self.close_connection = True
+        elif reset_after is not None:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: any free one)")
+    parser.add_argument("--root", help="directory served for static paths")
+    parser.add_argument("--log", help="file that receives one JSON line per request")
+    parser.add_argument("--port-file", help="file that receives the chosen port once listening")
+    parser.add_argument("--stall", type=float, default=60.0, help="seconds a stalled response stays silent")
+    parser.add_argument("--lifetime", type=float, default=900.0, help="seconds until the server stops by itself")
+    args = parser.parse_args()
+
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.root = args.root
+    server.request_log = args.log
+    server.log_lock = threading.Lock()
+    server.stall_seconds = args.stall
+    port = server.server_address[1]
+    if args.port_file:
+        with open(args.port_file + ".tmp", "w") as out:
+            out.write(str(port))
+        os.replace(args.port_file + ".tmp", args.port_file)
+    print(port, flush=True)
+    threading.Timer(args.lifetime, server.shutdown).start()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
