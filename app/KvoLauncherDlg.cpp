@@ -1,23 +1,114 @@
 #include "app/KvoLauncherDlg.h"
 
 #include "app/KvoLauncherApp.h"
+#include "skin/PngImageSB.h"
+#include "update/UpdateRun.h"
+
+namespace {
+
+// The painted status text's font: 12-pixel characters of the Song face.
+constexpr int kStatusFontHeight = -12;
+constexpr int kStatusFontWeight = 1;
+const char kStatusFontFace[] = "宋体";
+
+constexpr UINT kTimerPeriodMs = 1000;
+constexpr UINT kSysCommandMask = 0xFFF0;
+// Size the window without moving it, changing the Z order or redrawing.
+constexpr UINT kSizeOnlyFlags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW;
+constexpr int kAboutTextSize = 256;
+
+constexpr COLORREF kLabelBackground = RGB(240, 240, 240);
+
+/// Where each label goes, relative to the client area. Outside the shipped 380 x 100 picture:
+/// the labels carry their texts but are never seen.
+struct LabelPlace {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+constexpr LabelPlace kProgressPlace{33, 130, 130, 14};
+constexpr LabelPlace kFileNamePlace{178, 130, 230, 14};
+constexpr LabelPlace kSparePlace{425, 130, 160, 14};
+
+void SetUpLabel(CSkinHyperLink& label, const RECT& client, const LabelPlace& place)
+{
+    label.SetBackgroundColor(kLabelBackground);
+    label.m_bCustomFont = true;
+    label.m_bUnderline = false;
+    label.m_bBold = false;
+    label.m_nFontHeight = kStatusFontHeight;
+    label.m_nFontWidth = 0;
+    label.m_pszFaceName = kStatusFontFace;
+    label.SetWindowText("");
+    label.MoveWindow(client.left + place.left, client.top + place.top, place.width, place.height, true);
+    label.RedrawWindow(RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+}  // namespace
 
 CKvoLauncherDlg::CKvoLauncherDlg() : kvo::CDialog(IDD)
 {
     m_hIcon = ::LoadIconA(kvo::CWinApp::GetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
     m_log.Open(MakeDatedLogPath(theApp.m_strModuleDir, _time64(nullptr)).c_str());
+
+    m_font.reset(::CreateFontA(kStatusFontHeight, 0, 0, 0, kStatusFontWeight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                               OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH,
+                               kStatusFontFace));
+
+    CPngImageSB strip;
+    if (strip.LoadPngResource(kvo::CWinApp::GetResourceHandle(), IDR_PNG_SCALE)) {
+        m_nScaleWidth = strip.GetWidth();
+        m_nScaleHalfHeight = strip.GetHeight() / 2;
+    }
 }
 
 CKvoLauncherDlg::~CKvoLauncherDlg()
 {
+    EndProcessIfRunHolds(*this);  // a worker still using this object must never outlive it
     m_log.Close();
 }
 
-void CKvoLauncherDlg::DoDataExchange() {}
+void CKvoLauncherDlg::DoDataExchange()
+{
+    m_lblProgress.SubclassDlgItem(IDC_LBL_PROGRESS, m_hWnd);
+    m_lblFileName.SubclassDlgItem(IDC_LBL_FILENAME, m_hWnd);
+    m_lblSpare.SubclassDlgItem(IDC_LBL_SPARE, m_hWnd);
+}
 
 BOOL CKvoLauncherDlg::OnInitDialog()
 {
-    return kvo::CDialog::OnInitDialog();
+    kvo::CDialog::OnInitDialog();
+
+    {
+        CPngImageSB background;
+        background.LoadPngResource(kvo::CWinApp::GetResourceHandle(), IDR_PNG_BACKGROUND);
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, background.GetWidth(), background.GetHeight(), kSizeOnlyFlags);
+    }
+
+    CenterWindow();
+    RECT client{};
+    ::GetClientRect(m_hWnd, &client);
+    CenterWindow();
+
+    if (const HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+        char aboutText[kAboutTextSize] = {};
+        if (::LoadStringA(kvo::CWinApp::GetResourceHandle(), IDS_ABOUTBOX, aboutText, kAboutTextSize) > 0) {
+            ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText);
+        }
+    }
+
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    SetUpLabel(m_lblProgress, client, kProgressPlace);
+    SetUpLabel(m_lblFileName, client, kFileNamePlace);
+    SetUpLabel(m_lblSpare, client, kSparePlace);
+
+    ::SetTimer(m_hWnd, IDT_START_UPDATE, kTimerPeriodMs, nullptr);
+    ::SetTimer(m_hWnd, IDT_REPAINT, kTimerPeriodMs, nullptr);
+    return TRUE;
 }
 
 void CKvoLauncherDlg::OnCancel()
@@ -31,7 +122,30 @@ void CKvoLauncherDlg::PostNcDestroy()
     delete this;  // the window owned the object
 }
 
+bool CKvoLauncherDlg::OnSysCommand(UINT command)
+{
+    // The window is never minimised; the About entry, like every other command, has its default effect.
+    return (command & kSysCommandMask) == SC_MINIMIZE;
+}
+
 bool CKvoLauncherDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
-    return kvo::CDialog::OnMessage(message, wParam, lParam, result);
+    switch (message) {
+    case WM_SYSCOMMAND:
+        result = 0;
+        return OnSysCommand(static_cast<UINT>(wParam));
+    case WM_ERASEBKGND:
+        // Handled either way: FALSE leaves the previous picture instead of a default erase.
+        result = OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
+        return true;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<LRESULT>(m_hIcon);
+        return true;
+    case WM_TIMER:
+        OnTimer(static_cast<UINT_PTR>(wParam));
+        result = 0;
+        return true;
+    default:
+        return kvo::CDialog::OnMessage(message, wParam, lParam, result);
+    }
 }

@@ -61,7 +61,8 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
-    void OnSysCommand(UINT command, LPARAM lParam);
+    /// True when the command is swallowed (minimising); everything else goes to the default handling.
+    bool OnSysCommand(UINT command);
     void OnTimer(UINT_PTR timerId);
     /// The end of the run: records the version and starts the lobby, or reports the failure.
     void CompleteRun();

@@ -2,8 +2,7 @@
 #pragma once
 #include <string>
 
-/// Fixed path buffers hold 260 bytes; longer paths are not used at all.
-inline constexpr std::size_t kPathBufferSize = 260;
+#include "support/PathGuard.h"  // kPathBufferSize: longer paths are not used at all
 
 /// moduleDir + "LobbyDate\Update.INI", or "" when it would not fit the path buffer.
 std::string SettingsPath(const std::string& moduleDir);

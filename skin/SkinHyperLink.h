@@ -11,6 +11,8 @@ public:
 
     /// Stores the colour and redraws at once when the control has a window.
     void SetBackgroundColor(COLORREF color);
+    /// Sizes the window to its text, measured in the control's own font; the top-left corner stays.
+    void FitToText();
 
     bool m_bMouseOver = false;
     bool m_bUnderline = false;
@@ -21,4 +23,16 @@ public:
     int m_nFontWidth = 0;
     const char* m_pszFaceName = "宋体";
     COLORREF m_crBackground = RGB(250, 250, 250);
+
+protected:
+    void PreSubclassWindow() override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    /// What creation and subclassing both do: fit to the text and ask for click notifications.
+    void SetUpControl();
+    void OnPaint();
+    void OnMouseMove();
+    /// Invalidates, erases and repaints at once.
+    void RedrawNow() const;
 };

@@ -7,8 +7,8 @@ packages=(
   cmake ninja-build python3 git
   g++-mingw-w64-i686 libz-mingw-w64-dev
   googletest
-  wine wine32:i386 xvfb x11-apps xdotool imagemagick
-  nginx-light curl unzip zip
+  wine wine32:i386 xvfb x11-apps xdotool imagemagick fonts-wqy-zenhei
+  nginx-light curl unzip zip openssl
   clang libclang-rt-14-dev zlib1g-dev
 )
 
@@ -18,6 +18,8 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# Wine turns GBK (code page 936) file names into host names through the zh_CN.UTF-8 locale.
+locale -a 2>/dev/null | grep -qx 'zh_CN.utf8' || localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 2>/dev/null || true
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "skin/ProgressFrame.h"
+
+namespace {
+
+constexpr int kStripWidth = 355;
+constexpr std::uint32_t kHundredMegabytes = 100u * 1024u * 1024u;
+
+struct FrameCase {
+    const char* name;
+    ProgressCounters counters;
+    bool drawn;
+    int overallPercent;
+    int filePercent;
+    int overallWidth;
+    int fileWidth;
+    StatusText text;
+};
+
+const FrameCase kFrameCases[] = {
+    {"second of four files half received", {4, 2, 1000, 500}, true, 50, 50, 177, 177, StatusText::Downloading},
+    {"first of three files taken up", {3, 2, 1000, 1000}, true, 33, 100, 117, 355, StatusText::Downloading},
+    {"first of two hundred files: under one percent", {200, 199, 1000, 999}, false, 0, 99, 0, 351,
+     StatusText::Downloading},
+    {"a 100 MB file half received: no overflow", {1, 0, kHundredMegabytes, kHundredMegabytes / 2}, true, 100, 50,
+     355, 177, StatusText::Downloading},
+    {"a 4 GB file nearly done", {2, 1, 0xFFFFFFFFu, 0xFFFFFFFEu}, true, 50, 99, 177, 351, StatusText::Downloading},
+    {"announced length 0", {2, 1, 0, 0}, false, 50, 0, 177, 0, StatusText::Downloading},
+    {"less than one percent of the file", {2, 1, 1000, 9}, false, 50, 0, 177, 0, StatusText::Downloading},
+    {"last file complete", {4, 0, 2048, 2048}, true, 100, 100, 355, 355, StatusText::Complete},
+    {"more bytes than announced fill the bar only", {2, 1, 1000, 5000}, true, 50, 100, 177, 355,
+     StatusText::Downloading},
+    {"more files taken than listed fill the bar only", {2, -3, 10, 10}, true, 100, 100, 355, 355,
+     StatusText::Downloading},
+    {"no manifest yet", {0, 0, 0, 0}, false, 0, 0, 0, 0, StatusText::Complete},
+    {"left count above the total", {3, 5, 10, 5}, false, 0, 50, 0, 177, StatusText::Downloading},
+};
+
+class ProgressFrameTest : public ::testing::TestWithParam<FrameCase> {};
+
+}  // namespace
+
+TEST_P(ProgressFrameTest, Frame)
+{
+    const FrameCase& c = GetParam();
+    const ProgressFrame frame = ComputeProgressFrame(c.counters, kStripWidth);
+    EXPECT_EQ(frame.drawn, c.drawn);
+    EXPECT_EQ(frame.overallPercent, c.overallPercent);
+    EXPECT_EQ(frame.filePercent, c.filePercent);
+    EXPECT_EQ(frame.overallWidth, c.overallWidth);
+    EXPECT_EQ(frame.fileWidth, c.fileWidth);
+    EXPECT_EQ(frame.text, c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counters, ProgressFrameTest, ::testing::ValuesIn(kFrameCases),
+                         [](const ::testing::TestParamInfo<FrameCase>& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
+                             return name;
+                         });
+
+TEST(ProgressFrame, StripThatDidNotLoadDrawsNoFrame)
+{
+    EXPECT_FALSE(ComputeProgressFrame({4, 0, 10, 10}, 0).drawn);
+}
+
+TEST(ProgressFrame, BarsAreCentredOnTheBackground)
+{
+    EXPECT_EQ(BarLeft(380, 355), 12);
+    EXPECT_EQ(BarLeft(0, 355), -177);  // background missing: rounded toward zero
+    EXPECT_EQ(BarLeft(380, 0), 190);   // strip missing at this erase
+}
+
+TEST(ProgressFrame, EllipsisCyclesOneTwo)
+{
+    int dots = 1;
+    std::string seen;
+    for (int frame = 0; frame < 5; ++frame) {
+        seen += static_cast<char>('0' + dots);
+        dots = NextDotCount(dots);
+    }
+    EXPECT_EQ(seen, "12121");
+}
