@@ -53,6 +53,12 @@ public:
     /// Closes the handle, ignoring every error.
     void Abort() noexcept;
 
+    /// Deletes the file at `path`; false when it could not be deleted (or did not exist).
+    static bool Remove(const char* path) noexcept;
+    /// Moves `from` over `to`, replacing an existing `to` in one step and flushing the move to disk;
+    /// on failure fills `error` (when given) and returns false, leaving both files as they were.
+    static bool MoveReplacing(const char* from, const char* to, CFileException* error = nullptr) noexcept;
+
     bool IsOpen() const noexcept { return m_hFile != hFileNull; }
     NativeHandle GetHandle() const noexcept { return m_hFile; }
     const std::string& GetFilePath() const noexcept { return m_strFileName; }

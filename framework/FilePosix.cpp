@@ -1,6 +1,7 @@
 #include "framework/File.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,6 +128,23 @@ void CFile::Abort() noexcept
         ::close(m_hFile);
         m_hFile = hFileNull;
     }
+}
+
+bool CFile::Remove(const char* path) noexcept
+{
+    return ::unlink(path) == 0;
+}
+
+// rename() replaces the target atomically; the directory entry reaches the disk with the next sync.
+bool CFile::MoveReplacing(const char* from, const char* to, CFileException* error) noexcept
+{
+    if (::rename(from, to) == 0)
+        return true;
+    const int lastError = errno;
+    if (error)
+        *error = CFileException(CauseFor(lastError), lastError, to);
+    errno = lastError;
+    return false;
 }
 
 }  // namespace kvo

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "framework/Handles.h"
+
 namespace kvo {
 
 const CFile::NativeHandle CFile::hFileNull = INVALID_HANDLE_VALUE;
@@ -140,6 +142,43 @@ void CFile::Abort() noexcept
         ::CloseHandle(m_hFile);
         m_hFile = hFileNull;
     }
+}
+
+bool CFile::Remove(const char* path) noexcept
+{
+    return ::DeleteFileA(path) != FALSE;
+}
+
+namespace {
+
+/// Windows refuses to replace a read-only file or one that someone holds open; Wine's MoveFileEx
+/// does not, so both are asked first. ERROR_SUCCESS when `path` may be replaced (or is missing).
+DWORD ReplaceRefusal(const char* path) noexcept
+{
+    const DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ERROR_SUCCESS;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return ERROR_ACCESS_DENIED;
+    unique_hfile probe(::CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return probe ? ERROR_SUCCESS : ::GetLastError();
+}
+
+}  // namespace
+
+bool CFile::MoveReplacing(const char* from, const char* to, CFileException* error) noexcept
+{
+    DWORD refusal = ReplaceRefusal(to);
+    if (refusal == ERROR_SUCCESS) {
+        if (::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        refusal = ::GetLastError();
+    }
+    const DWORD lastError = refusal;
+    if (error)
+        *error = CFileException(CauseFor(lastError), static_cast<long>(lastError), to);
+    ::SetLastError(lastError);
+    return false;
 }
 
 }  // namespace kvo

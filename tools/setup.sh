@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build python3 git
+  cmake ninja-build python3 git locales
   g++-mingw-w64-i686 libz-mingw-w64-dev
   googletest
   wine wine32:i386 xvfb x11-apps xdotool imagemagick fonts-wqy-zenhei
@@ -18,9 +18,16 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+
 # Wine turns GBK (code page 936) file names into host names through the zh_CN.UTF-8 locale.
-locale -a 2>/dev/null | grep -qx 'zh_CN.utf8' || localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 2>/dev/null || true
-[ ${#missing[@]} -eq 0 ] && exit 0
+ensure_locale() {
+  locale -a 2>/dev/null | grep -qx 'zh_CN.utf8' || localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 2>/dev/null || true
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locale
+  exit 0
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup: missing packages (${missing[*]}); run this script as root" >&2
@@ -33,3 +40,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq "${missing[@]}" >/dev/null
+ensure_locale

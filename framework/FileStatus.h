@@ -1,0 +1,26 @@
+// Giving a file on disk the times and attributes recorded elsewhere (an archive entry, a download).
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "framework/Exceptions.h"
+
+namespace kvo {
+
+/// File times as seconds since 1970-01-01 UTC.
+struct CFileStatus {
+    std::int64_t m_ctime = 0;  ///< creation
+    std::int64_t m_mtime = 0;  ///< last modification
+    std::int64_t m_atime = 0;  ///< last access
+};
+
+/// Sets the three times of the file at `path`. Raises CFileException when the file cannot be
+/// opened for it or the system refuses. POSIX file systems keep their own creation time.
+void SetFileTimes(const std::string& path, const CFileStatus& status);
+
+/// Gives the file at `path` the DOS/Windows attribute word (read-only, hidden, system, archive...).
+/// Returns false when the system refused. POSIX honours only the read-only bit (it clears the
+/// write permissions).
+bool SetFileAttributeWord(const std::string& path, std::uint16_t attributes) noexcept;
+
+}  // namespace kvo

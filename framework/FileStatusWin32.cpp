@@ -1,0 +1,62 @@
+#include "framework/FileStatus.h"
+
+#include <windows.h>
+
+#include "framework/Handles.h"
+
+namespace kvo {
+
+namespace {
+
+constexpr std::int64_t kFileTimeTicksPerSecond = 10000000;        // FILETIME counts 100 ns
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
+
+FILETIME ToFileTime(std::int64_t unixSeconds)
+{
+    const std::uint64_t ticks =
+        static_cast<std::uint64_t>(unixSeconds + kSecondsFrom1601To1970) * kFileTimeTicksPerSecond;
+    FILETIME result;
+    result.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    result.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return result;
+}
+
+[[noreturn]] void ThrowFor(const std::string& path)
+{
+    const DWORD lastError = ::GetLastError();
+    const int cause = lastError == ERROR_FILE_NOT_FOUND   ? CFileException::fileNotFound
+                      : lastError == ERROR_ACCESS_DENIED  ? CFileException::accessDenied
+                      : lastError == ERROR_PATH_NOT_FOUND ? CFileException::badPath
+                                                          : CFileException::generic;
+    throw CFileException(cause, static_cast<long>(lastError), path);
+}
+
+}  // namespace
+
+void SetFileTimes(const std::string& path, const CFileStatus& status)
+{
+    // Times before 1601 do not exist for the file system.
+    for (const std::int64_t seconds : {status.m_ctime, status.m_mtime, status.m_atime}) {
+        if (seconds < -kSecondsFrom1601To1970) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            ThrowFor(path);
+        }
+    }
+    unique_hfile file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
+        ThrowFor(path);
+    const FILETIME created = ToFileTime(status.m_ctime);
+    const FILETIME accessed = ToFileTime(status.m_atime);
+    const FILETIME modified = ToFileTime(status.m_mtime);
+    if (!::SetFileTime(file.get(), &created, &accessed, &modified))
+        ThrowFor(path);
+}
+
+bool SetFileAttributeWord(const std::string& path, std::uint16_t attributes) noexcept
+{
+    return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+}
+
+}  // namespace kvo

@@ -1,0 +1,64 @@
+#include "support/ReplaceFile.h"
+
+#include "support/PathGuard.h"
+
+namespace {
+
+constexpr unsigned kCreateFlags = kvo::CFile::modeCreate | kvo::CFile::modeWrite;  // exclusive, truncating
+constexpr long kNameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
+
+}  // namespace
+
+CTempFileBeside::CTempFileBeside(std::string targetPath)
+    : m_strTargetPath(std::move(targetPath)), m_strTempPath(m_strTargetPath + kSuffix)
+{
+}
+
+CTempFileBeside::~CTempFileBeside()
+{
+    Discard();
+}
+
+bool CTempFileBeside::Open(kvo::CFileException* error)
+{
+    Discard();
+    if (m_strTempPath.size() >= kPathBufferSize) {
+        if (error)
+            *error = kvo::CFileException(kvo::CFileException::badPath, kNameTooLong, m_strTempPath);
+        return false;
+    }
+    m_bCreated = m_file.Open(m_strTempPath.c_str(), kCreateFlags, error);
+    return m_bCreated;
+}
+
+bool CTempFileBeside::Commit(kvo::CFileException* error)
+{
+    if (!m_bCreated) {
+        if (error)
+            *error = kvo::CFileException(kvo::CFileException::generic, -1, m_strTempPath);
+        return false;
+    }
+    try {
+        m_file.Close();
+    } catch (const kvo::CFileException& closeError) {
+        if (error)
+            *error = closeError;
+        Discard();
+        return false;
+    }
+    if (!kvo::CFile::MoveReplacing(m_strTempPath.c_str(), m_strTargetPath.c_str(), error)) {
+        Discard();
+        return false;
+    }
+    m_bCreated = false;
+    return true;
+}
+
+void CTempFileBeside::Discard() noexcept
+{
+    m_file.Abort();
+    if (m_bCreated) {
+        kvo::CFile::Remove(m_strTempPath.c_str());
+        m_bCreated = false;
+    }
+}

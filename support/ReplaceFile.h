@@ -1,0 +1,42 @@
+// Writing a file beside its target and putting it in place only when it is complete, so that a
+// failed write never leaves a damaged file where a good one was.
+#pragma once
+#include <string>
+
+#include "framework/File.h"
+
+/// A temporary file next to a target path: target + kSuffix, created anew (a leftover of an
+/// interrupted earlier run is overwritten). Commit() moves it over the target in one step; a
+/// temporary file not committed is deleted by the destructor, so the target keeps what it had.
+class CTempFileBeside {
+public:
+    static constexpr const char* kSuffix = ".kvotmp";
+
+    explicit CTempFileBeside(std::string targetPath);
+    ~CTempFileBeside();  ///< closes and deletes an uncommitted temporary file; never raises
+    CTempFileBeside(const CTempFileBeside&) = delete;
+    CTempFileBeside& operator=(const CTempFileBeside&) = delete;
+
+    /// Creates (or truncates) the temporary file for writing, shared with no one. False, with
+    /// `error` filled when given, when it cannot be created or its path would not fit the
+    /// system's path buffers.
+    bool Open(kvo::CFileException* error = nullptr);
+
+    /// The open temporary file to write into.
+    kvo::CFile& File() noexcept { return m_file; }
+    const std::string& Path() const noexcept { return m_strTempPath; }
+    const std::string& TargetPath() const noexcept { return m_strTargetPath; }
+
+    /// Closes the temporary file and moves it over the target. False, with `error` filled when
+    /// given, when the file could not be closed or the target could not be replaced (read-only,
+    /// in use): the target is then untouched and the temporary file is deleted.
+    bool Commit(kvo::CFileException* error = nullptr);
+
+private:
+    void Discard() noexcept;
+
+    std::string m_strTargetPath;
+    std::string m_strTempPath;
+    kvo::CFile m_file;
+    bool m_bCreated = false;    ///< the temporary file exists on disk and is ours to delete
+};

@@ -1,0 +1,39 @@
+// libFuzzer target: arbitrary bytes as an archive, walked through every entry and every byte.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ArchiveWalk.h"
+
+namespace {
+
+/// One scratch file per fuzzing process, rewritten for every input.
+const std::string& InputPath()
+{
+    static const std::string path = "/tmp/kvo_zip_fuzz_" + std::to_string(::getpid()) + ".zip";
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string& path = InputPath();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        std::abort();
+    if (size > 0 && std::fwrite(data, 1, size, file) != size)
+        std::abort();
+    std::fclose(file);
+
+    const WalkReport report = WalkArchive(path);
+    std::remove(path.c_str());
+    for (const std::string& violation : report.violations)
+        std::fprintf(stderr, "violation: %s\n", violation.c_str());
+    if (!report.violations.empty())
+        std::abort();
+    return 0;
+}

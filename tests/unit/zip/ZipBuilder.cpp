@@ -1,0 +1,153 @@
+#include "ZipBuilder.h"
+
+#include <stdexcept>
+
+#include <zlib.h>
+
+namespace {
+
+constexpr std::uint32_t kLocalSignature = 0x04034B50;
+constexpr std::uint32_t kCentralSignature = 0x02014B50;
+constexpr std::uint32_t kEndSignature = 0x06054B50;
+constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
+constexpr std::uint32_t kVersion = 20;
+constexpr std::uint32_t kFlagDataDescriptor = 8;
+constexpr std::uint32_t kMethodDeflated = 8;
+constexpr int kRawWindowBits = -15;
+constexpr int kMemLevel = 8;
+
+void Append16(std::string& out, std::uint32_t value)
+{
+    out.push_back(static_cast<char>(value & 0xFF));
+    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+
+void Append32(std::string& out, std::uint32_t value)
+{
+    Append16(out, value & 0xFFFF);
+    Append16(out, value >> 16);
+}
+
+}  // namespace
+
+void PutLe16(std::string& bytes, std::size_t position, std::uint32_t value)
+{
+    bytes[position] = static_cast<char>(value & 0xFF);
+    bytes[position + 1] = static_cast<char>((value >> 8) & 0xFF);
+}
+
+void PutLe32(std::string& bytes, std::size_t position, std::uint32_t value)
+{
+    PutLe16(bytes, position, value & 0xFFFF);
+    PutLe16(bytes, position + 2, value >> 16);
+}
+
+std::uint32_t Crc32Of(const std::string& data)
+{
+    return static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+std::string RawDeflate(const std::string& data)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kRawWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        throw std::runtime_error("deflateInit2");
+    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END)
+        throw std::runtime_error("deflate");
+    return out;
+}
+
+std::string PseudoRandomBytes(std::size_t count, std::uint32_t seed)
+{
+    std::string out(count, '\0');
+    std::uint32_t state = seed;
+    for (char& c : out) {
+        state = state * 1664525u + 1013904223u;  // the classic LCG
+        c = static_cast<char>(state >> 24);
+    }
+    return out;
+}
+
+std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string& comment, ZipLayout* layout)
+{
+    ZipLayout where;
+    std::string out;
+    std::string central;
+    for (const ZipEntrySpec& entry : entries) {
+        const std::string data = entry.deflate ? RawDeflate(entry.data) : entry.data;
+        const std::uint32_t crc = Crc32Of(entry.data);
+        const std::uint32_t flags = entry.dataDescriptor ? kFlagDataDescriptor : 0;
+        const std::uint32_t method = entry.deflate ? kMethodDeflated : 0;
+        const auto localOffset = static_cast<std::uint32_t>(out.size());
+        where.localHeaders.push_back(out.size());
+        Append32(out, kLocalSignature);
+        Append16(out, kVersion);
+        Append16(out, flags);
+        Append16(out, method);
+        Append32(out, entry.dosDateTime);
+        Append32(out, entry.dataDescriptor ? 0 : crc);
+        Append32(out, entry.dataDescriptor ? 0 : static_cast<std::uint32_t>(data.size()));
+        Append32(out, entry.dataDescriptor ? 0 : static_cast<std::uint32_t>(entry.data.size()));
+        Append16(out, static_cast<std::uint32_t>(entry.name.size()));
+        Append16(out, static_cast<std::uint32_t>(entry.extra.size()));
+        out += entry.name;
+        out += entry.extra;
+        where.dataOffsets.push_back(out.size());
+        where.dataSizes.push_back(data.size());
+        out += data;
+        if (entry.dataDescriptor) {
+            Append32(out, kDescriptorSignature);
+            Append32(out, crc);
+            Append32(out, static_cast<std::uint32_t>(data.size()));
+            Append32(out, static_cast<std::uint32_t>(entry.data.size()));
+        }
+
+        std::string record;
+        Append32(record, kCentralSignature);
+        Append16(record, kVersion);
+        Append16(record, kVersion);
+        Append16(record, flags);
+        Append16(record, method);
+        Append32(record, entry.dosDateTime);
+        Append32(record, crc);
+        Append32(record, static_cast<std::uint32_t>(data.size()));
+        Append32(record, static_cast<std::uint32_t>(entry.data.size()));
+        Append16(record, static_cast<std::uint32_t>(entry.name.size()));
+        Append16(record, static_cast<std::uint32_t>(entry.extra.size()));
+        Append16(record, static_cast<std::uint32_t>(entry.comment.size()));
+        Append16(record, 0);  // disk number start
+        Append16(record, 0);  // internal attributes
+        Append32(record, entry.externalAttributes);
+        Append32(record, localOffset);
+        record += entry.name + entry.extra + entry.comment;
+        where.centralRecords.push_back(central.size());
+        central += record;
+    }
+    const auto directoryOffset = static_cast<std::uint32_t>(out.size());
+    for (std::size_t& offset : where.centralRecords)
+        offset += directoryOffset;
+    out += central;
+    where.endRecord = out.size();
+    Append32(out, kEndSignature);
+    Append16(out, 0);
+    Append16(out, 0);
+    Append16(out, static_cast<std::uint32_t>(entries.size()));
+    Append16(out, static_cast<std::uint32_t>(entries.size()));
+    Append32(out, static_cast<std::uint32_t>(central.size()));
+    Append32(out, directoryOffset);
+    Append16(out, static_cast<std::uint32_t>(comment.size()));
+    out += comment;
+    if (layout)
+        *layout = where;
+    return out;
+}

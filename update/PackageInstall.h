@@ -1,0 +1,18 @@
+// Unpacking a downloaded ZIP package over the installation.
+#pragma once
+#include <string>
+
+/// Unpacks every entry of the package at `packagePath` into the directory that holds the
+/// package, creating the directories the names need; directory entries create nothing. Every
+/// name is checked first (IsSafeRelativePath): one that could leave that directory refuses the
+/// whole package before anything is written. Each file is written beside its target and moved
+/// over it only when it has its declared size and its CRC matched, then stamped with the
+/// entry's time and attributes; a failing entry leaves the previous file as it was and ends the
+/// installation with false (entries installed before it stay installed). True when every entry
+/// was installed and the archive closed without error.
+bool InstallPackage(std::string packagePath);
+
+/// Creates the directory `path` ("\"-separated) with every missing parent. 1 when the directory
+/// exists afterwards, 0 otherwise (also when some component is a file, or the path does not fit
+/// the system's path buffers).
+int MakeDirectoryPath(const char* path);
