@@ -2,6 +2,7 @@
 #pragma once
 #ifdef _WIN32
 #include <windows.h>
+#include <oleauto.h>
 #include <wininet.h>
 #endif
 #include <utility>
@@ -58,6 +59,8 @@ KVO_HANDLE_TRAITS(GdiObjectTraits, HGDIOBJ, ::DeleteObject, nullptr);
 KVO_HANDLE_TRAITS(MemoryDcTraits, HDC, ::DeleteDC, nullptr);
 KVO_HANDLE_TRAITS(GlobalMemoryTraits, HGLOBAL, ::GlobalFree, nullptr);
 KVO_HANDLE_TRAITS(IconTraits, HICON, ::DestroyIcon, nullptr);
+KVO_HANDLE_TRAITS(BstrTraits, BSTR, ::SysFreeString, nullptr);
+KVO_HANDLE_TRAITS(FindHandleTraits, HANDLE, ::FindClose, INVALID_HANDLE_VALUE);     // FindFirstFile fails with -1
 #undef KVO_HANDLE_TRAITS
 
 using unique_hfile = unique_any<HANDLE, FileHandleTraits>;
@@ -68,6 +71,8 @@ using unique_hgdiobj = unique_any<HGDIOBJ, GdiObjectTraits>;
 using unique_hdc = unique_any<HDC, MemoryDcTraits>;
 using unique_hglobal = unique_any<HGLOBAL, GlobalMemoryTraits>;
 using unique_hicon = unique_any<HICON, IconTraits>;
+using unique_bstr = unique_any<BSTR, BstrTraits>;
+using unique_hfind = unique_any<HANDLE, FindHandleTraits>;
 
 /// Puts the previously selected GDI object back into a device context.
 class SelectObjectGuard {

@@ -18,14 +18,18 @@ if [ ! -f "$WINEPREFIX/.kvo-ready" ]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
-# The launcher draws its texts in "宋体", which Wine lacks: a CJK font stands in (once per prefix).
-if [ ! -f "$WINEPREFIX/.kvo-fonts" ]; then
+# Prefix settings, once per prefix: the launcher draws its texts in "宋体", which Wine lacks, so a
+# CJK font stands in; and a crashing program ends at once instead of waiting in the crash dialog.
+if [ ! -f "$WINEPREFIX/.kvo-settings" ]; then
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/.kvo-fonts" ]; then
-      printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Zen Hei"\r\n"SimSun"="WenQuanYi Zen Hei"\r\n' |
-        iconv -f UTF-8 -t UTF-16 >"$WINEPREFIX/drive_c/kvo-fonts.reg"
-      env LC_ALL=zh_CN.UTF-8 wine regedit /s 'C:\kvo-fonts.reg' >/dev/null 2>&1 && touch "$WINEPREFIX/.kvo-fonts"
+    if [ ! -f "$WINEPREFIX/.kvo-settings" ]; then
+      printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+        '"宋体"="WenQuanYi Zen Hei"' '"SimSun"="WenQuanYi Zen Hei"' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' |
+        iconv -f UTF-8 -t UTF-16 >"$WINEPREFIX/drive_c/kvo-settings.reg"
+      env LC_ALL=zh_CN.UTF-8 wine regedit /s 'C:\kvo-settings.reg' >/dev/null 2>&1 && touch "$WINEPREFIX/.kvo-settings"
     fi
   ) 9>"$WINEPREFIX.lock"
 fi

@@ -1,0 +1,162 @@
+// The local file check against real modules built with version resources, plain files, missing
+// files and files held open by others.
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "framework/Handles.h"
+#include "update/FileCheck.h"
+
+namespace {
+
+/// The directory of this test program, where the fixture modules are built.
+std::string ProgramDir()
+{
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir = path;
+    return dir.erase(dir.rfind('\\') + 1);
+}
+
+UpdateFileEntry Entry(const std::string& fileName, const std::string& fileVersion)
+{
+    UpdateFileEntry entry;
+    entry.FileName = fileName;
+    entry.FileVersion = fileVersion;
+    return entry;
+}
+
+struct FileCheck : ::testing::Test {
+    TempDir installation;
+    void SetUp() override
+    {
+        ::CreateDirectoryA((installation / "Bin").c_str(), nullptr);
+        for (const char* module : {"Version1234.dll", "VersionHigh.dll"})
+            ASSERT_TRUE(::CopyFileA((ProgramDir() + module).c_str(), (installation / module).c_str(), FALSE))
+                << module;
+        ASSERT_TRUE(::CopyFileA((ProgramDir() + "Version1234.dll").c_str(),
+                                (installation / "Bin\\Lobby.dll").c_str(), FALSE));
+        WriteWholeFile(installation / "notes.txt", "MZ not really a module, and no version resource");
+    }
+    bool Outdated(const std::string& fileName, const std::string& fileVersion)
+    {
+        return IsFileOutdated(Entry(fileName, fileVersion), installation.path());
+    }
+};
+
+}  // namespace
+
+TEST(PackageName, TextAfterTheFirstDotIsExactlyZip)
+{
+    const struct {
+        const char* name;
+        bool package;
+    } cases[] = {
+        {"Lobby.zip", true}, {"zip", true},           {"Bin\\Skin.zip", true}, {"Skin.new.zip", false},
+        {"Data.ZIP", false}, {"Data.Zip", false},     {".zip", true},          {"Lobby.zip.bak", false},
+        {"Lobbyzip", false}, {"Bin.v2\\a.zip", false}, {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsPackageFileName(c.name), c.package) << c.name;
+}
+
+TEST(VersionTexts, FourNumbersCompareNumericallyOthersAsText)
+{
+    const struct {
+        const char* left;
+        const char* right;
+        int order;  // sign of the result
+    } cases[] = {
+        {"1.2.3.4", "1.2.3.4", 0},
+        {"1.2.3.5", "1.2.3.4", 1},
+        {"1.0.10.0", "1.0.9.0", 1},    // as text this was smaller
+        {"2.0.0.0", "10.0.0.0", -1},   // as text this was greater
+        {"1.02.3.4", "1.2.3.4", 0},
+        {"1.2.3.99999999999999999999", "1.2.3.65535", 1},
+        {"", "1.2.3.4", -1},           // an empty version never replaces a file
+        {"1.2.3", "1.2.3.4", -1},      // not four numbers: the shorter prefix is smaller
+        {"1.2.3.4a", "1.2.3.4", 1},
+        {"1.2.3.4 ", "1.2.3.4", 1},
+        {"1.2.3.B", "1.2.3.a", 1},     // text, case-insensitive
+        {"1.2.3.A", "1.2.3.a", 0},
+        {"1..3.4", "1.2.3.4", -1},
+        {"-1.2.3.4", "1.2.3.4", -1},
+    };
+    for (const auto& c : cases) {
+        const int order = CompareVersionTexts(c.left, c.right);
+        EXPECT_EQ((order > 0) - (order < 0), c.order) << c.left << " vs " << c.right;
+        const int reverse = CompareVersionTexts(c.right, c.left);
+        EXPECT_EQ((reverse > 0) - (reverse < 0), -c.order) << c.right << " vs " << c.left;
+    }
+}
+
+TEST_F(FileCheck, VersionStringIsTheFixedFileVersion)
+{
+    std::string version;
+    ASSERT_EQ(GetFileVersionString(installation / "Version1234.dll", version), S_OK);
+    EXPECT_EQ(version, "1.2.3.4") << "not the product version 9.8.7.6 nor the string 7.7.7.7";
+    ASSERT_EQ(GetFileVersionString(installation / "VersionHigh.dll", version), S_OK);
+    EXPECT_EQ(version, "10.20.65535.40000");
+}
+
+TEST_F(FileCheck, VersionStringFailsNegativeWithoutAResource)
+{
+    for (const char* name : {"notes.txt", "missing.dll"}) {
+        std::string version = "unchanged";
+        const HRESULT status = GetFileVersionString(installation / name, version);
+        EXPECT_LT(status, 0) << name;
+        EXPECT_EQ(version, "unchanged") << name;
+    }
+}
+
+TEST_F(FileCheck, OutdatedDecisions)
+{
+    const struct {
+        const char* name;
+        const char* fileVersion;
+        bool outdated;
+    } cases[] = {
+        {"Version1234.dll", "1.2.3.4", false},
+        {"Version1234.dll", "1.2.3.5", true},
+        {"Version1234.dll", "1.2.3.10", true},
+        {"Version1234.dll", "1.2.3.3", false},
+        {"Version1234.dll", "", false},
+        {"Bin\\Lobby.dll", "1.2.4.0", true},
+        {"Bin\\Lobby.dll", "1.2.3.4", false},
+        {"VersionHigh.dll", "10.20.65535.40000", false},
+        {"VersionHigh.dll", "9.99.0.0", false},
+        {"notes.txt", "", true},
+        {"missing.dll", "", true},
+        {"Bin\\missing.dll", "0.0.0.0", true},
+        {"Lobby.zip", "", true},            // packages: always, without looking at the disk
+        {"zip", "", true},
+        {"Data.ZIP", "", true},              // not a package, and no such file
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Outdated(c.name, c.fileVersion), c.outdated) << c.name << " " << c.fileVersion;
+}
+
+TEST_F(FileCheck, PackageNamesAreJudgedOnTheNameAlone)
+{
+    // A module named like a package is never looked at; one whose extension only ends in zip is.
+    ASSERT_TRUE(::CopyFileA((installation / "Version1234.dll").c_str(), (installation / "Skin.zip").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((installation / "Version1234.dll").c_str(), (installation / "Skin.new.zip").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((installation / "Version1234.dll").c_str(), (installation / "Data.ZIP").c_str(), FALSE));
+    EXPECT_TRUE(Outdated("Skin.zip", "1.2.3.4"));
+    EXPECT_FALSE(Outdated("Skin.new.zip", "1.2.3.4"));
+    EXPECT_FALSE(Outdated("Data.ZIP", "1.2.3.4"));
+}
+
+TEST_F(FileCheck, FileHeldWithoutReadSharingIsOutdated)
+{
+    const std::string module = installation / "Version1234.dll";
+    {
+        kvo::unique_hfile holder(::CreateFileA(module.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_TRUE(Outdated("Version1234.dll", "1.2.3.4"));
+    }
+    // Others that read and write with sharing do not stand in the way.
+    kvo::unique_hfile writer(::CreateFileA(module.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_FALSE(Outdated("Version1234.dll", "1.2.3.4"));
+}

@@ -1,0 +1,137 @@
+#include "update/FileCheck.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include "app/KvoLauncherApp.h"
+#include "framework/Handles.h"
+
+namespace {
+
+const char kPackageExtension[] = "zip";
+const char kRootBlock[] = "\\";
+constexpr std::size_t kVersionFieldCount = 4;
+constexpr unsigned kWordBits = 16;
+constexpr DWORD kWordMask = 0xFFFF;
+constexpr std::size_t kVersionTextSize = 32;
+
+HRESULT LastErrorStatus()
+{
+    const DWORD error = ::GetLastError();
+    return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+/// The numbers of a text "a.b.c.d" (decimal digits only), leading zeros dropped; false otherwise.
+bool SplitDottedVersion(const std::string& text, std::vector<std::string>& parts)
+{
+    parts.assign(1, std::string());
+    for (const char c : text) {
+        if (c == '.')
+            parts.emplace_back();
+        else if (std::isdigit(static_cast<unsigned char>(c)))
+            parts.back().push_back(c);
+        else
+            return false;
+    }
+    if (parts.size() != kVersionFieldCount)
+        return false;
+    for (std::string& part : parts) {
+        if (part.empty())
+            return false;
+        const std::size_t first = part.find_first_not_of('0');
+        part.erase(0, first == std::string::npos ? part.size() - 1 : first);
+    }
+    return true;
+}
+
+/// Decimal numbers of any length without leading zeros: the longer is the larger.
+int CompareDecimal(const std::string& left, const std::string& right)
+{
+    if (left.size() != right.size())
+        return left.size() < right.size() ? -1 : 1;
+    return left.compare(right);
+}
+
+int CompareTextNoCase(const std::string& left, const std::string& right)
+{
+    const std::size_t common = std::min(left.size(), right.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const int a = std::tolower(static_cast<unsigned char>(left[i]));
+        const int b = std::tolower(static_cast<unsigned char>(right[i]));
+        if (a != b)
+            return a < b ? -1 : 1;
+    }
+    if (left.size() == right.size())
+        return 0;
+    return left.size() < right.size() ? -1 : 1;
+}
+
+}  // namespace
+
+bool IsPackageFileName(const std::string& fileName)
+{
+    const std::size_t dot = fileName.find('.');
+    const std::string extension = dot == std::string::npos ? fileName : fileName.substr(dot + 1);
+    return extension == kPackageExtension;
+}
+
+HRESULT GetFileVersionString(const std::string& path, std::string& version)
+{
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &handle);
+    if (size == 0)
+        return LastErrorStatus();
+    std::vector<char> block(size);
+    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data()))
+        return LastErrorStatus();
+    void* value = nullptr;
+    UINT valueSize = 0;
+    if (!::VerQueryValueA(block.data(), kRootBlock, &value, &valueSize) || !value ||
+        valueSize < sizeof(VS_FIXEDFILEINFO))
+        return LastErrorStatus();
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    char text[kVersionTextSize];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(fixed->dwFileVersionMS >> kWordBits),
+                  static_cast<unsigned>(fixed->dwFileVersionMS & kWordMask),
+                  static_cast<unsigned>(fixed->dwFileVersionLS >> kWordBits),
+                  static_cast<unsigned>(fixed->dwFileVersionLS & kWordMask));
+    version = text;
+    return S_OK;
+}
+
+int CompareVersionTexts(const std::string& left, const std::string& right)
+{
+    std::vector<std::string> leftParts;
+    std::vector<std::string> rightParts;
+    if (SplitDottedVersion(left, leftParts) && SplitDottedVersion(right, rightParts)) {
+        for (std::size_t i = 0; i < kVersionFieldCount; ++i) {
+            if (const int order = CompareDecimal(leftParts[i], rightParts[i]))
+                return order;
+        }
+        return 0;
+    }
+    return CompareTextNoCase(left, right);
+}
+
+bool IsFileOutdated(const UpdateFileEntry& entry, const std::string& moduleDir)
+{
+    if (IsPackageFileName(entry.FileName))
+        return true;
+    const std::string localPath = moduleDir + entry.FileName;
+    // Opened only to learn that it can be read; others may go on reading and writing it.
+    kvo::unique_hfile local(::CreateFileA(localPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!local)
+        return true;
+    std::string localVersion;
+    if (FAILED(GetFileVersionString(localPath, localVersion)))
+        return true;
+    return CompareVersionTexts(entry.FileVersion, localVersion) > 0;
+}
+
+bool IsFileOutdated(UpdateFileEntry entry)
+{
+    return IsFileOutdated(entry, theApp.m_strModuleDir);
+}

@@ -1,0 +1,142 @@
+#include "update/ManifestFetch.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "app/KvoLauncherDlg.h"
+#include "framework/Handles.h"
+#include "framework/Internet.h"
+#include "framework/Thread.h"
+
+namespace {
+
+constexpr DWORD kConnectTimeoutMs = 0;  // the platform's own meaning: the attempt ends either way
+constexpr DWORD kSendTimeoutMs = 1000;
+constexpr DWORD kReceiveTimeoutMs = 2000;
+constexpr DWORD kConnectRetries = 2;
+constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII;
+
+// A manifest lists a few hundred files at most; a body beyond this is not one.
+constexpr std::size_t kMaxManifestBytes = 8u << 20;
+constexpr std::size_t kReadBlockSize = 4096;
+constexpr unsigned kErrorTextBufferSize = 200;
+constexpr std::size_t kLogLineSize = kErrorTextBufferSize + 32;  // the number, two blanks, the text
+
+/// One transfer, shared by the waiting thread and the worker that performs it. Whichever of the
+/// two lets go last frees it, so a worker left behind after the deadline touches nothing else.
+struct FetchJob {
+    std::string url;
+    std::string body;
+    bool complete = false;
+    DWORD error = 0;
+    char message[kErrorTextBufferSize] = {};
+    kvo::unique_handle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+using SharedJob = std::shared_ptr<FetchJob>;
+
+void LogError(CKvoLauncherDlg& dialog, DWORD error, const char* message)
+{
+    char line[kLogLineSize];
+    std::snprintf(line, sizeof line, "%d  %s", static_cast<int>(error), message);
+    dialog.m_log.WriteLog(line);
+}
+
+/// Reads the whole body; a body too large for a manifest fails like a broken transfer.
+std::string ReadBody(kvo::CInternetFile& file)
+{
+    std::string body;
+    char block[kReadBlockSize];
+    for (;;) {
+        const unsigned got = file.Read(block, sizeof block);
+        if (got == 0)
+            return body;
+        if (body.size() + got > kMaxManifestBytes)
+            throw kvo::CInternetException(ERROR_FILE_TOO_LARGE);
+        body.append(block, got);
+    }
+}
+
+/// The GET itself, with the session's time-outs and retries, in the order the server side expects.
+void PerformFetch(FetchJob& job)
+{
+    try {
+        kvo::CInternetSession session;
+        session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+        session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
+        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+        session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+        std::unique_ptr<kvo::CInternetFile> file = session.OpenURL(job.url, kOpenFlags);
+        if (!file)
+            return;
+        job.body = ReadBody(*file);
+        file->Close();
+        session.Close();
+        job.complete = true;
+    } catch (const kvo::CInternetException& error) {
+        // The response object and the session were closed as the stack unwound.
+        job.error = error.m_dwError;
+        error.GetErrorMessage(job.message, sizeof job.message);
+    }
+}
+
+unsigned FetchWorker(void* param)
+{
+    const std::unique_ptr<SharedJob> job(static_cast<SharedJob*>(param));
+    PerformFetch(**job);
+    ::SetEvent((*job)->done.get());
+    return 0;
+}
+
+/// Runs the transfer on a worker and waits at most `deadlineMs`. Some platforms do not apply a
+/// session's time-outs to its requests; this bound holds whatever the transport does.
+bool RunBounded(const SharedJob& job, DWORD deadlineMs)
+{
+    auto handover = std::make_unique<SharedJob>(job);
+    if (!job->done || !kvo::BeginWorkerThread(FetchWorker, handover.get())) {
+        PerformFetch(*job);  // no worker to be had: fetch here, bounded by the transport alone
+        return true;
+    }
+    handover.release();  // the worker owns its reference now
+    return ::WaitForSingleObject(job->done.get(), deadlineMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+std::string JoinBodyLines(const std::string& body)
+{
+    std::string text;
+    text.reserve(body.size());
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (c == '\n')
+            continue;
+        if (c == '\r' && (i + 1 == body.size() || body[i + 1] == '\n'))
+            continue;
+        text.push_back(c);
+    }
+    return text;
+}
+
+bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& text, DWORD deadlineMs)
+{
+    text.clear();
+    const auto job = std::make_shared<FetchJob>();
+    job->url = std::move(url);
+    if (!RunBounded(job, deadlineMs)) {
+        // The worker is left to end on its own; what it still produces is dropped with the job.
+        const kvo::CInternetException timedOut(ERROR_INTERNET_TIMEOUT);
+        char message[kErrorTextBufferSize] = {};
+        timedOut.GetErrorMessage(message, sizeof message);
+        LogError(dialog, timedOut.m_dwError, message);
+        return false;
+    }
+    if (job->error != 0) {
+        LogError(dialog, job->error, job->message);
+        return false;
+    }
+    if (!job->complete)
+        return false;
+    text = JoinBodyLines(job->body);
+    return true;
+}
