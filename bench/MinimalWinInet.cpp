@@ -1,0 +1,46 @@
+// The least a WinINet download can do, as the yardstick of the launcher's: one request, reads of
+// 10240 bytes written straight to the file, no checks, no progress.
+//   MinimalWinInet.exe HOST PORT OBJECT FILE
+#include "BenchSupport.h"
+
+#include <wininet.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "framework/Handles.h"
+
+namespace {
+constexpr DWORD kBlockSize = 10240;  // the launcher's transfer buffer
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: MinimalWinInet HOST PORT OBJECT FILE\n");
+        return 2;
+    }
+    const BenchClock clock;
+    const kvo::unique_hinternet session(::InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const kvo::unique_hinternet connection(::InternetConnectA(session.get(), argv[1],
+                                                              static_cast<INTERNET_PORT>(std::atoi(argv[2])), nullptr,
+                                                              nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    const kvo::unique_hinternet request(::HttpOpenRequestA(connection.get(), "GET", argv[3], nullptr, nullptr, nullptr,
+                                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    const kvo::unique_hfile file(::CreateFileA(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!request || !file || !::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
+        PrintBenchResult(false, clock.Seconds(), 0);
+        return 1;
+    }
+    std::vector<char> buffer(kBlockSize);
+    std::uint64_t total = 0;
+    DWORD got = 0;
+    while (::InternetReadFile(request.get(), buffer.data(), kBlockSize, &got) && got > 0) {
+        DWORD written = 0;
+        ::WriteFile(file.get(), buffer.data(), got, &written, nullptr);
+        total += written;
+    }
+    PrintBenchResult(true, clock.Seconds(), total);
+    return 0;
+}

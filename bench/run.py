@@ -1,0 +1,355 @@
+#!/usr/bin/env python3
+"""Benchmarks of the launcher against baselines measured in the same run; writes RESULTS.md.
+
+Run through bench/run.sh, which builds the programs and provides the X server and the Wine
+prefix. Every Windows program runs under Wine in the same prefix; servers are nginx on loopback.
+"""
+import argparse
+import contextlib
+import datetime
+import os
+import platform
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "publish"))
+import nginx_site  # noqa: E402
+
+WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
+MB = 1000 * 1000
+BLOCK = 10240
+START_RUNS = 7            # no-update starts of each program (the median counts)
+DOWNLOAD_RUNS = 5         # transfers of the large file by each client (the fastest counts)
+INSTALL_RUNS = 2
+LARGE_FILE = 200 * MB
+SMALL_FILE = 20 * MB
+PACKAGE_FILES = 2000
+PACKAGE_BYTES = 100 * MB
+ENTRY_COUNTS = (10, 1000, 10000)
+INSTALLED_VERSION = 5
+RUN_TIMEOUT = 300
+POLL_SECONDS = 0.002
+
+GOAL_DOWNLOAD = 0.90      # of the minimal WinINet loop's throughput
+GOAL_INSTALL = 0.50       # of unzip's throughput
+GOAL_START = 1.5          # times the baseline's start
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(args, cwd=None):
+    return subprocess.Popen([WINE_RUN] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+
+def run_bench_program(args):
+    """Runs a bench program; returns its result fields (ok, seconds, bytes, peak_ws)."""
+    process = wine(args)
+    output, _ = process.communicate(timeout=RUN_TIMEOUT)
+    line = output.decode(errors="replace").strip().splitlines()[-1]
+    fields = dict(part.split("=", 1) for part in line.split())
+    return {"ok": fields["ok"] == "1", "seconds": float(fields["seconds"]), "bytes": int(fields["bytes"]),
+            "peak_ws": int(fields["peak_ws"])}
+
+
+def write_file(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+def random_bytes(size, seed):
+    return random.Random(seed).randbytes(size)
+
+
+def manifest_text(version, entries):
+    """A manifest as KvoPublish writes it, for (FileName, FileVersion, URL) entries."""
+    lines = ['<?xml version="1.0"?>', "<UpdateInfo>",
+             '  <Product productname="KvoLobby" filenum="%d" Ver="%d">' % (len(entries), version)]
+    for name, file_version, url in entries:
+        lines += ["    <File>", "      <FileName>%s</FileName>" % name,
+                  "      <FileVersion>%s</FileVersion>" % file_version, "      <Length>0</Length>",
+                  "      <LocalPath></LocalPath>", "      <URL>%s</URL>" % url,
+                  "      <FileDateHigh>0</FileDateHigh>", "      <FileDateLow>0</FileDateLow>",
+                  "      <Register>NO</Register>", "      <ZipFile>NO</ZipFile>",
+                  "      <ForceOverwrite>YES</ForceOverwrite>", "      <Execute>NO</Execute>", "    </File>"]
+    lines += ["  </Product>", "</UpdateInfo>", ""]
+    return "\r\n".join(lines).encode("gbk")
+
+
+class Bench:
+    def __init__(self, build, port):
+        self.build = build
+        self.port = port
+        self.work = tempfile.mkdtemp(prefix="kvo-bench-")
+        self.web = os.path.join(self.work, "web")
+        os.makedirs(os.path.join(self.web, "AutoUpdate"))
+        self.site = nginx_site.NginxSite(self.web, port)
+        self.results = {}
+        self.commands = []
+
+    def close(self):
+        self.site.close()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def tool(self, *parts):
+        return os.path.join(self.build, *parts)
+
+    def publish_manifest(self, version, entries):
+        write_file(os.path.join(self.web, "AutoUpdate", "update.xml"), manifest_text(version, entries))
+
+    def installation(self, name):
+        folder = os.path.join(self.work, name)
+        os.makedirs(os.path.join(folder, "LobbyDate"))
+        shutil.copy(self.tool("tools", "publish", "demo", "KvoLauncherDemo.exe"), os.path.join(folder, "KvoLauncher.exe"))
+        shutil.copy(self.tool("tools", "helpers", "KVOLobby.exe"), folder)
+        shutil.copy(self.tool("bench", "BenchStartLobby.exe"), folder)
+        return folder
+
+    @staticmethod
+    def set_installed_version(folder, version):
+        write_file(os.path.join(folder, "LobbyDate", "Update.INI"), b"[VerInfo]\r\nPVer=%d\r\n" % version)
+
+    @staticmethod
+    def time_to_lobby(folder, program):
+        """Seconds from starting `program` in `folder` to the lobby's start record."""
+        record = os.path.join(folder, "lobby-started.txt")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(record)
+        start = time.monotonic()
+        process = wine([os.path.join(folder, program)], cwd=folder)
+        deadline = start + RUN_TIMEOUT
+        while not os.path.exists(record):
+            if time.monotonic() > deadline:
+                process.kill()
+                raise RuntimeError("%s never started the lobby" % program)
+            time.sleep(POLL_SECONDS)
+        elapsed = time.monotonic() - start
+        process.wait(timeout=RUN_TIMEOUT)
+        return elapsed
+
+    # --- 1. no update due -----------------------------------------------------------------------
+    def bench_no_update(self):
+        folder = self.installation("start")
+        self.set_installed_version(folder, INSTALLED_VERSION)
+        self.publish_manifest(INSTALLED_VERSION, [("Lobby%d.dll" % i, "1.0.0.%d" % i,
+                                                   "http://127.0.0.1:%d/x%d" % (self.port, i)) for i in range(10)])
+        launcher, baseline = [], []
+        for _ in range(START_RUNS):  # interleaved, so drifts of the machine hit both alike
+            launcher.append(self.time_to_lobby(folder, "KvoLauncher.exe"))
+            baseline.append(self.time_to_lobby(folder, "BenchStartLobby.exe"))
+        self.results["start"] = {"launcher": statistics.median(launcher), "baseline": statistics.median(baseline),
+                                 "launcher_all": launcher, "baseline_all": baseline}
+        self.commands.append("no update: KvoLauncher.exe (PVer = Ver = %d) and BenchStartLobby.exe, %d starts each, "
+                             "time from the process start to the stub lobby's start record" % (INSTALLED_VERSION,
+                                                                                               START_RUNS))
+
+    # --- 2. downloads ---------------------------------------------------------------------------
+    def bench_download(self):
+        for name, size, seed in (("large.bin", LARGE_FILE, 1), ("small.bin", SMALL_FILE, 2)):
+            write_file(os.path.join(self.web, "files", name), random_bytes(size, seed))
+        target = os.path.join(self.work, "downloads")
+        os.makedirs(target)
+        url = "http://127.0.0.1:%d/files/large.bin" % self.port
+        curl, minimal, launcher = [], [], []
+        for _ in range(DOWNLOAD_RUNS):
+            out = subprocess.run(["curl", "-s", "-o", os.path.join(target, "curl.bin"), "-w", "%{time_total}", url],
+                                 stdout=subprocess.PIPE, check=True, timeout=RUN_TIMEOUT)
+            curl.append(float(out.stdout))
+            result = run_bench_program([self.tool("bench", "MinimalWinInet.exe"), "127.0.0.1", str(self.port),
+                                        "/files/large.bin", windows_path(os.path.join(target, "minimal.bin"))])
+            assert result["ok"] and result["bytes"] == LARGE_FILE, result
+            minimal.append(result["seconds"])
+            result = run_bench_program([self.tool("bench", "BenchDownload.exe"), url, windows_path(target)])
+            assert result["ok"] and result["bytes"] == LARGE_FILE, result
+            launcher.append(result["seconds"])
+            large_peak = result["peak_ws"]
+        small = run_bench_program([self.tool("bench", "BenchDownload.exe"),
+                                   "http://127.0.0.1:%d/files/small.bin" % self.port, windows_path(target)])
+        assert small["ok"] and small["bytes"] == SMALL_FILE, small
+        # The fastest transfer: other work on the shared machine only ever slows a client down.
+        self.results["download"] = {"curl": min(curl), "minimal": min(minimal), "launcher": min(launcher), "peak_small": small["peak_ws"],
+                                    "peak_large": large_peak, "all": (curl, minimal, launcher)}
+        for name in ("large.bin", "small.bin"):
+            os.remove(os.path.join(self.web, "files", name))
+        shutil.rmtree(target)
+        self.commands.append("download: %s from nginx, %d runs each of `curl -s -o FILE URL`, MinimalWinInet.exe "
+                             "(10240-byte reads) and BenchDownload.exe (CKvoLauncherDlg::DownloadFile); peak working "
+                             "set by GetProcessMemoryInfo for 20 MB and 200 MB" % (url, DOWNLOAD_RUNS))
+
+    # --- 3. package installation ----------------------------------------------------------------
+    def bench_install(self):
+        release = os.path.join(self.work, "release")
+        each = PACKAGE_BYTES // PACKAGE_FILES
+        noise = random.Random(3)
+        for i in range(PACKAGE_FILES):
+            # Half text that deflates well, half noise that does not, like real lobby data.
+            data = (b"map line %08d\r\n" % i) * (each // 2 // 19) + noise.randbytes(each // 2)
+            write_file(os.path.join(release, "Pack", "d%02d" % (i % 40), "f%04d.dat" % i), data[:each])
+        packaged = os.path.join(self.work, "packaged")
+        publish = wine([self.tool("tools", "publish", "KvoPublish.exe"), "--release", windows_path(release), "--out",
+                        windows_path(packaged), "--base-url", "http://127.0.0.1/", "--version", "1",
+                        "--package", "Pack"])
+        publish.communicate(timeout=RUN_TIMEOUT)
+        assert publish.returncode == 0, "KvoPublish failed"
+        archive = os.path.join(packaged, "Pack.zip")
+        shutil.rmtree(release)
+        launcher, unzip = [], []
+        for run in range(INSTALL_RUNS):
+            folder = os.path.join(self.work, "install-%d" % run)
+            os.makedirs(folder)
+            shutil.copy(archive, folder)
+            result = run_bench_program([self.tool("bench", "BenchInstall.exe"), windows_path(os.path.join(folder, "Pack.zip"))])
+            assert result["ok"], result
+            launcher.append(result["seconds"])
+            shutil.rmtree(folder)
+            folder = os.path.join(self.work, "unzip-%d" % run)
+            start = time.monotonic()
+            subprocess.run(["unzip", "-q", "-o", archive, "-d", folder], check=True, timeout=RUN_TIMEOUT)
+            unzip.append(time.monotonic() - start)
+            shutil.rmtree(folder)
+        self.results["install"] = {"launcher": statistics.median(launcher), "unzip": statistics.median(unzip),
+                                   "archive": os.path.getsize(archive), "all": (launcher, unzip)}
+        shutil.rmtree(packaged)
+        self.commands.append("install: a package of %d files, %d MB (made by KvoPublish), %d runs each of "
+                             "BenchInstall.exe (InstallPackage) and `unzip -q -o Pack.zip -d DIR`, each into a new "
+                             "folder" % (PACKAGE_FILES, PACKAGE_BYTES // MB, INSTALL_RUNS))
+
+    # --- 4. per-entry cost ----------------------------------------------------------------------
+    def bench_entries(self):
+        module = self.tool("tools", "publish", "demo", "new", "LobbyCore.dll")
+        times = {}
+        for count in ENTRY_COUNTS:
+            folder = self.installation("entries-%d" % count)
+            os.makedirs(os.path.join(folder, "m"))
+            entries = []
+            for i in range(count):
+                name = "m\\M%05d.dll" % i
+                os.link(module, os.path.join(folder, "m", "M%05d.dll" % i))  # one module, many names
+                entries.append((name, "1.0.0.5", "http://127.0.0.1:%d/never/%d" % (self.port, i)))
+            self.publish_manifest(INSTALLED_VERSION + 1, entries)
+            self.set_installed_version(folder, INSTALLED_VERSION)
+            times[count] = self.time_to_lobby(folder, "KvoLauncher.exe")
+            with open(os.path.join(folder, "LobbyDate", "Update.INI"), "rb") as settings:
+                assert b"PVer=%d" % (INSTALLED_VERSION + 1) in settings.read(), "the run did not complete"
+            shutil.rmtree(folder)
+        self.results["entries"] = times
+        self.commands.append("entries: manifests of %s entries, every one a current module (hard links of one "
+                             "DLL), Ver one above PVer; time from the launcher's start to the lobby's start"
+                             % ", ".join(map(str, ENTRY_COUNTS)))
+
+
+def machine_text():
+    cpu = "unknown"
+    with open("/proc/cpuinfo") as source:
+        for line in source:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as source:
+        memory = int(source.readline().split()[1]) // 1024 // 1024
+    wine_version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
+    nginx_version = subprocess.run(["nginx", "-v"], stderr=subprocess.PIPE, text=True).stderr.strip()
+    return ("%s, %d cores, %d GiB; %s %s; %s; %s" % (cpu, os.cpu_count(), memory, platform.system(),
+                                                     platform.release(), wine_version, nginx_version))
+
+
+def verdict(ok):
+    return "met" if ok else "**missed**"
+
+
+def report(bench, elapsed, command):
+    r = bench.results
+    lines = ["# Benchmarks", "",
+             "Machine: %s  " % machine_text(),
+             "Date: %s  " % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+             "Command: `%s` (%.0f s in all)" % (command, elapsed), "",
+             "Figures are medians of the runs given below (downloads: the fastest); ratios compare with",
+             "baselines measured in the same run, on the same machine, the same Wine prefix and the same",
+             "loopback nginx. The machine's 2 cores are shared with other work, so single figures vary",
+             "by tens of per cent between runs; the ratios vary less.", ""]
+    s = r["start"]
+    ratio = s["launcher"] / s["baseline"]
+    lines += ["## No update due: start to lobby", "",
+              "| program | median | all runs (s) |", "|---|---|---|",
+              "| KvoLauncher.exe (manifest fetched, version equal) | %.3f s | %s |" % (
+                  s["launcher"], " ".join("%.3f" % t for t in s["launcher_all"])),
+              "| baseline: a program that only starts the lobby | %.3f s | %s |" % (
+                  s["baseline"], " ".join("%.3f" % t for t in s["baseline_all"])),
+              "", "Ratio %.2f× the baseline; goal within %.1f×: %s." % (ratio, GOAL_START, verdict(ratio <= GOAL_START)),
+              ""]
+    d = r["download"]
+    mbps = lambda seconds: LARGE_FILE / MB / seconds
+    download_ratio = d["minimal"] / d["launcher"]
+    flat = abs(d["peak_large"] - d["peak_small"]) <= max(1, d["peak_small"]) * 0.05
+    lines += ["## Download of a 200 MB file from nginx on loopback", "",
+              "| client | fastest of %d | throughput |" % DOWNLOAD_RUNS, "|---|---|---|",
+              "| curl (native) | %.3f s | %.0f MB/s |" % (d["curl"], mbps(d["curl"])),
+              "| minimal WinINet loop under Wine, 10240-byte reads | %.3f s | %.0f MB/s |" % (
+                  d["minimal"], mbps(d["minimal"])),
+              "| the launcher's DownloadFile under Wine | %.3f s | %.0f MB/s |" % (d["launcher"], mbps(d["launcher"])),
+              "", "The launcher reaches %.0f %% of the minimal WinINet loop (goal %.0f %%: %s) and %.0f %% of curl." % (
+                  100 * download_ratio, 100 * GOAL_DOWNLOAD, verdict(download_ratio >= GOAL_DOWNLOAD),
+                  100 * d["curl"] / d["launcher"]),
+              "", "Peak working set of the downloading process: %.1f MB for 20 MB, %.1f MB for 200 MB (%s: %s)." % (
+                  d["peak_small"] / MB, d["peak_large"] / MB, "flat" if flat else "grows with the file",
+                  verdict(flat)), ""]
+    i = r["install"]
+    install_ratio = i["unzip"] / i["launcher"]
+    lines += ["## Installing a package of %d files, %d MB (%.0f MB deflated)" % (
+                  PACKAGE_FILES, PACKAGE_BYTES // MB, i["archive"] / MB), "",
+              "| unpacker | median time | throughput |", "|---|---|---|",
+              "| Info-ZIP unzip (native) | %.2f s | %.0f MB/s |" % (i["unzip"], PACKAGE_BYTES / MB / i["unzip"]),
+              "| the launcher's InstallPackage under Wine | %.2f s | %.0f MB/s |" % (
+                  i["launcher"], PACKAGE_BYTES / MB / i["launcher"]),
+              "", "The launcher reaches %.0f %% of unzip's throughput (goal %.0f %%: %s)." % (
+                  100 * install_ratio, 100 * GOAL_INSTALL, verdict(install_ratio >= GOAL_INSTALL)), ""]
+    e = r["entries"]
+    first = ENTRY_COUNTS[0]
+    lines += ["## Cost per entry: manifests whose entries are all up to date", "",
+              "| entries | start to lobby | per entry (all) | per entry beyond the %d-entry run |" % first,
+              "|---|---|---|---|"]
+    for count in ENTRY_COUNTS:
+        extra = "—" if count == first else "%.2f ms" % (1000 * (e[count] - e[first]) / (count - first))
+        lines.append("| %d | %.2f s | %.2f ms | %s |" % (count, e[count], 1000 * e[count] / count, extra))
+    lines += ["", "Each run includes the one-second start timer of the progress window.", ""]
+    lines += ["## Exact measurements", ""] + ["- " + c for c in bench.commands] + [""]
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--results", default=os.path.join(HERE, "RESULTS.md"))
+    parser.add_argument("--notes", default=os.path.join(HERE, "NOTES.md"),
+                        help="analysis appended to the results (why a goal is missed, what would close it)")
+    args = parser.parse_args()
+    started = time.monotonic()
+    bench = Bench(args.build, args.port)
+    try:
+        for step in (bench.bench_no_update, bench.bench_download, bench.bench_install, bench.bench_entries):
+            print("bench: %s" % step.__name__, flush=True)
+            step()
+    finally:
+        bench.close()
+    lines = report(bench, time.monotonic() - started, "bash bench/run.sh")
+    if os.path.exists(args.notes):
+        with open(args.notes, encoding="utf-8") as source:
+            lines += [source.read()]
+    with open(args.results, "w", encoding="utf-8") as out:
+        out.write("\n".join(lines))
+    print("\n".join(lines))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Benchmarks of the launcher against baselines of the same run; results in bench/RESULTS.md.
+# Not part of the test suite. Takes a few minutes and about 1 GB of space under /tmp.
+set -euo pipefail
+kvo_tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools" && pwd)
+root=$(cd "$kvo_tools_dir/.." && pwd)
+cd "$root"
+bash tools/setup.sh
+build=${KVO_BUILD_DIR:-$root/build}/mingw
+cmake --preset mingw -B "$build" >/dev/null
+cmake --build "$build" --target KvoPublish KvoLauncherDemo DemoModuleNew StubLobby BenchDownload MinimalWinInet \
+  BenchInstall BenchStartLobby -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
+port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")
+source "$kvo_tools_dir/xvfb-env.sh"
+trap kvo_env_cleanup EXIT
+kvo_env_setup "$build"
+python3 bench/run.py --build "$build" --port "$port"

@@ -1,0 +1,61 @@
+#include "tools/publish/ManifestText.h"
+
+#include "tools/publish/PublishText.h"
+
+namespace {
+
+const char kLineEnd[] = "\r\n";
+const char kFlagOn[] = "YES";
+const char kFlagOff[] = "NO";
+
+void AppendElement(std::string& text, const char* name, const std::string& value)
+{
+    text += "      <";
+    text += name;
+    text += ">";
+    text += XmlEscape(value);
+    text += "</";
+    text += name;
+    text += ">";
+    text += kLineEnd;
+}
+
+void AppendFlag(std::string& text, const char* name, bool value)
+{
+    AppendElement(text, name, value ? kFlagOn : kFlagOff);
+}
+
+}  // namespace
+
+std::string FormatManifest(const ManifestProduct& product, const std::vector<UpdateFileEntry>& entries)
+{
+    std::string text = "<?xml version=\"1.0\"?>";
+    text += kLineEnd;
+    text += "<UpdateInfo>";
+    text += kLineEnd;
+    text += "  <Product productname=\"" + XmlEscape(product.name) + "\" filenum=\"" + std::to_string(entries.size()) +
+            "\" Ver=\"" + std::to_string(product.version) + "\">";
+    text += kLineEnd;
+    for (const UpdateFileEntry& entry : entries) {
+        text += "    <File>";
+        text += kLineEnd;
+        AppendElement(text, "FileName", entry.FileName);
+        AppendElement(text, "FileVersion", entry.FileVersion);
+        AppendElement(text, "Length", std::to_string(entry.Length));
+        AppendElement(text, "LocalPath", entry.LocalPath);
+        AppendElement(text, "URL", entry.URL);
+        AppendElement(text, "FileDateHigh", std::to_string(entry.FileDateHigh));
+        AppendElement(text, "FileDateLow", std::to_string(entry.FileDateLow));
+        AppendFlag(text, "Register", entry.Register);
+        AppendFlag(text, "ZipFile", entry.ZipFile);
+        AppendFlag(text, "ForceOverwrite", entry.ForceOverwrite);
+        AppendFlag(text, "Execute", entry.Execute);
+        text += "    </File>";
+        text += kLineEnd;
+    }
+    text += "  </Product>";
+    text += kLineEnd;
+    text += "</UpdateInfo>";
+    text += kLineEnd;
+    return text;
+}

@@ -1,0 +1,19 @@
+// The manifest text that the launcher reads: a Product with one File element per entry.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "update/UpdateFileEntry.h"
+
+/// The product attributes of a manifest.
+struct ManifestProduct {
+    std::string name;
+    int version = 0;
+};
+
+/// The whole update.xml for `entries`, in their order, in the system's ANSI code page with no
+/// declared encoding, "\r\n" line ends. Every element the launcher reads is written, each value
+/// on its own line (the launcher joins the lines of the body before it parses them) and
+/// XML-escaped. FileDateHigh/FileDateLow are written as the signed 32-bit numbers the launcher
+/// keeps, so their bits come back unchanged.
+std::string FormatManifest(const ManifestProduct& product, const std::vector<UpdateFileEntry>& entries);

@@ -1,0 +1,29 @@
+// The publishing tool's command line.
+#pragma once
+#include <string>
+#include <vector>
+
+/// What the operator asked for.
+struct PublishOptions {
+    /// The installation folder that names are checked against when none is given: a long one
+    /// that real installations rarely exceed.
+    static constexpr const char* kDefaultInstallDir = "C:\\Program Files (x86)\\KvoGame\\KvoLobby\\";
+    static constexpr const char* kDefaultProductName = "KvoLobby";
+
+    std::string releaseDir;
+    std::string outDir;
+    std::string baseUrl;
+    int version = 0;
+    std::string productName = kDefaultProductName;
+    std::string installDir = kDefaultInstallDir;
+    std::vector<std::string> packages;  ///< folders below the release, each published as one ZIP
+    std::vector<std::string> excludes;  ///< files or folders below the release left out
+    bool help = false;
+};
+
+/// Reads the arguments (without the program name). False with a one-line reason in `error`
+/// when they are not complete or not valid; `--help` alone is always valid.
+bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& options, std::string& error);
+
+/// The text of --help.
+const char* PublishUsage() noexcept;

@@ -1,0 +1,296 @@
+#include "tools/publish/Publisher.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <new>
+
+#include "framework/File.h"
+#include "framework/Internet.h"
+#include "support/ReplaceFile.h"
+#include "tools/publish/ManifestText.h"
+#include "tools/publish/PublishPlan.h"
+#include "tools/publish/PublishText.h"
+#include "tools/publish/ReleaseTree.h"
+#include "tools/publish/ZipWriter.h"
+#include "update/FileCheck.h"
+#include "update/PackageInstall.h"
+
+namespace {
+
+const char kManifestFolder[] = "AutoUpdate";
+const char kManifestName[] = "update.xml";
+constexpr std::size_t kCopyBufferSize = 64 * 1024;
+/// 1980-01-01 00:00, the earliest time a ZIP entry can carry.
+constexpr std::uint32_t kEarliestDosDateTime = 0x00210000;
+constexpr unsigned kDosDateShift = 16;
+/// Attributes a package passes on; read-only is dropped so that the next update can replace it.
+constexpr DWORD kPackagedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+constexpr unsigned kHighWordBits = 32;
+
+/// Where the files go: the base URL split into what the manifest says and where --out keeps it.
+struct ServedLocation {
+    std::string baseUrl;    ///< ends in "/"
+    std::string outFolder;  ///< --out + the URL's path, "\"-separated, ends in "\"
+};
+
+bool LocateBaseUrl(const PublishOptions& options, const std::string& outDir, ServedLocation& location,
+                   std::string& error)
+{
+    kvo::ParsedUrl parts;
+    if (!kvo::ParseURL(options.baseUrl, parts) ||
+        (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS) || parts.server.empty()) {
+        error = "--base-url must be an http:// or https:// address, not '" + options.baseUrl + "'";
+        return false;
+    }
+    std::string path = parts.object;
+    if (!IsPlainUrlPath(path) || path.find("/../") != std::string::npos || path.find("/./") != std::string::npos) {
+        error = "the path of --base-url may hold only letters, digits, '-', '_', '.', '~' and '/', and no '.' or "
+                "'..' segment: " + path;
+        return false;
+    }
+    location.baseUrl = options.baseUrl;
+    if (path.back() != '/') {
+        path.push_back('/');
+        location.baseUrl.push_back('/');
+    }
+    std::string folder = path.substr(1);
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    location.outFolder = outDir + "\\" + folder;
+    return true;
+}
+
+/// The DOS date and time (local time, as the launcher reads it back) of a file time.
+std::uint32_t DosDateTimeOf(const FILETIME& time)
+{
+    FILETIME local{};
+    WORD date = 0;
+    WORD clock = 0;
+    if (!::FileTimeToLocalFileTime(&time, &local) || !::FileTimeToDosDateTime(&local, &date, &clock))
+        return kEarliestDosDateTime;
+    const std::uint32_t value = static_cast<std::uint32_t>(date) << kDosDateShift | clock;
+    return std::max(value, kEarliestDosDateTime);
+}
+
+void MakeParentFolder(const std::string& path)
+{
+    const std::string parent = path.substr(0, path.rfind('\\'));
+    if (!MakeDirectoryPath(parent.c_str()))
+        throw kvo::CFileException(kvo::CFileException::badPath, static_cast<long>(::GetLastError()), parent);
+}
+
+/// Opens `temp` beside its target, making the target's folders first.
+void OpenBeside(CTempFileBeside& temp)
+{
+    MakeParentFolder(temp.TargetPath());
+    kvo::CFileException error(kvo::CFileException::none, 0, temp.Path());
+    if (!temp.Open(&error))
+        throw error;
+}
+
+void CommitBeside(CTempFileBeside& temp)
+{
+    kvo::CFileException error(kvo::CFileException::none, 0, temp.TargetPath());
+    if (!temp.Commit(&error))
+        throw error;
+}
+
+/// Copies `source` to `target` through a temporary file; returns the bytes copied.
+std::uint64_t CopyInPlace(const std::string& source, const std::string& target)
+{
+    kvo::CFile input;
+    kvo::CFileException error(kvo::CFileException::none, 0, source);
+    if (!input.Open(source.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyWrite, &error))
+        throw error;
+    CTempFileBeside output(target);
+    OpenBeside(output);
+    const auto buffer = std::make_unique<char[]>(kCopyBufferSize);
+    std::uint64_t copied = 0;
+    while (const unsigned got = input.Read(buffer.get(), kCopyBufferSize)) {
+        output.File().Write(buffer.get(), got);
+        copied += got;
+    }
+    CommitBeside(output);
+    return copied;
+}
+
+/// Size and last-write time of the file at `path`.
+void StatFile(const std::string& path, std::uint64_t& size, FILETIME& lastWrite)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        throw kvo::CFileException(kvo::CFileException::generic, static_cast<long>(::GetLastError()), path);
+    size = static_cast<std::uint64_t>(data.nFileSizeHigh) << kHighWordBits | data.nFileSizeLow;
+    lastWrite = data.ftLastWriteTime;
+}
+
+/// Writes the package of `plan` to `target`; returns its size.
+std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target)
+{
+    CTempFileBeside output(target);
+    OpenBeside(output);
+    CZipWriter zip(output.File());
+    zip.AddDirectory(plan.EntryName(plan.folder), DosDateTimeOf(plan.folder.lastWrite));
+    for (const ReleaseItem& member : plan.members) {
+        if (member.isDirectory) {
+            zip.AddDirectory(plan.EntryName(member), DosDateTimeOf(member.lastWrite));
+            continue;
+        }
+        kvo::CFile input;
+        kvo::CFileException error(kvo::CFileException::none, 0, member.fullPath);
+        if (!input.Open(member.fullPath.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyWrite, &error))
+            throw error;
+        const auto attributes = static_cast<std::uint16_t>((member.attributes & kPackagedAttributes) |
+                                                           CZipWriter::kArchiveAttribute);
+        zip.AddFile(plan.EntryName(member), input, DosDateTimeOf(member.lastWrite), attributes);
+    }
+    zip.Finish();
+    CommitBeside(output);
+    std::uint64_t size = 0;
+    FILETIME ignored{};
+    StatFile(target, size, ignored);
+    return size;
+}
+
+void SetFileDate(UpdateFileEntry& entry, const FILETIME& time)
+{
+    entry.FileDateHigh = static_cast<int>(time.dwHighDateTime);
+    entry.FileDateLow = static_cast<int>(time.dwLowDateTime);
+}
+
+/// The manifest entry of a file at `components` below the installation.
+UpdateFileEntry MakeEntry(const std::vector<std::string>& components, const ServedLocation& location)
+{
+    UpdateFileEntry entry;
+    entry.FileName = JoinComponents(components, '\\');
+    const std::size_t lastSeparator = entry.FileName.rfind('\\');
+    entry.LocalPath = lastSeparator == std::string::npos ? std::string() : entry.FileName.substr(0, lastSeparator + 1);
+    std::string urlPath;
+    UrlPathOf(components, urlPath);  // every name was checked by the plan
+    entry.URL = location.baseUrl + urlPath;
+    entry.Register = false;
+    entry.ZipFile = false;
+    entry.ForceOverwrite = true;
+    entry.Execute = false;
+    return entry;
+}
+
+std::vector<std::string> PackageComponents(const PackagePlan& package)
+{
+    std::vector<std::string> components = package.folder.components;
+    components.back() = package.FileName().substr(package.FileName().rfind('\\') + 1);
+    return components;
+}
+
+/// Everything the plan is checked for beyond names: URLs of every name, paths of the layout.
+void CheckLayout(const PublishPlan& plan, const ServedLocation& location, const std::string& manifestPath,
+                 std::vector<std::string>& errors)
+{
+    std::vector<std::vector<std::string>> published;
+    for (const ReleaseItem& file : plan.files)
+        published.push_back(file.components);
+    for (const PackagePlan& package : plan.packages)
+        published.push_back(PackageComponents(package));
+    for (const auto& components : published) {
+        std::string urlPath;
+        const std::string name = JoinComponents(components, '\\');
+        if (!UrlPathOf(components, urlPath))
+            errors.push_back(name + ": not valid text in the system's code page");
+        if (EqualsNoCase(location.outFolder + name, manifestPath))
+            errors.push_back(name + ": would be served where the manifest is; choose another --base-url");
+    }
+}
+
+}  // namespace
+
+PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
+{
+    const std::string releaseDir = FullPathOf(options.releaseDir);
+    const std::string outDir = FullPathOf(options.outDir);
+    const DWORD releaseAttributes = ::GetFileAttributesA(releaseDir.c_str());
+    if (releaseDir.empty() || releaseAttributes == INVALID_FILE_ATTRIBUTES ||
+        !(releaseAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        err << "KvoPublish: the release folder does not exist: " << options.releaseDir << "\n";
+        return kPublishBadCommandLine;
+    }
+    if (outDir.empty() || IsSameOrBelow(outDir, releaseDir) || IsSameOrBelow(releaseDir, outDir)) {
+        err << "KvoPublish: --out must be a folder outside the release (and not holding it)\n";
+        return kPublishBadCommandLine;
+    }
+    ServedLocation location;
+    std::string urlError;
+    if (!LocateBaseUrl(options, outDir, location, urlError)) {
+        err << "KvoPublish: " << urlError << "\n";
+        return kPublishBadCommandLine;
+    }
+    const std::string manifestPath = outDir + "\\" + kManifestFolder + "\\" + kManifestName;
+
+    try {
+        const PublishPlan plan = PlanRelease(ScanReleaseTree(releaseDir), options);
+        std::vector<std::string> errors = plan.errors;
+        CheckLayout(plan, location, manifestPath, errors);
+        for (const std::string& note : plan.notes)
+            err << "note: " << note << "\n";
+        if (!errors.empty()) {
+            for (const std::string& error : errors)
+                err << "KvoPublish: refused: " << error << "\n";
+            err << "KvoPublish: nothing was written\n";
+            return kPublishRefused;
+        }
+
+        std::vector<UpdateFileEntry> entries;
+        for (const ReleaseItem& file : plan.files) {
+            UpdateFileEntry entry = MakeEntry(file.components, location);
+            entry.Length = static_cast<int>(CopyInPlace(file.fullPath, location.outFolder + entry.FileName));
+            std::string version;
+            if (GetFileVersionString(file.fullPath, version) >= 0)
+                entry.FileVersion = version;
+            SetFileDate(entry, file.lastWrite);
+            entries.push_back(entry);
+        }
+        for (const PackagePlan& package : plan.packages) {
+            UpdateFileEntry entry = MakeEntry(PackageComponents(package), location);
+            const std::string target = location.outFolder + entry.FileName;
+            const std::uint64_t size = WritePackage(package, target);
+            if (size > static_cast<std::uint64_t>(INT_MAX)) {
+                err << "KvoPublish: " << entry.FileName << " came out 2 GiB or larger, which the launcher cannot "
+                    << "download; split the folder into several packages\n";
+                return kPublishWriteFailed;
+            }
+            entry.Length = static_cast<int>(size);
+            entry.ZipFile = true;
+            std::uint64_t ignored = 0;
+            FILETIME written{};
+            StatFile(target, ignored, written);
+            SetFileDate(entry, written);
+            entries.push_back(entry);
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const UpdateFileEntry& a, const UpdateFileEntry& b) { return a.FileName < b.FileName; });
+
+        const std::string manifest = FormatManifest({options.productName, options.version}, entries);
+        CTempFileBeside manifestFile(manifestPath);
+        OpenBeside(manifestFile);
+        manifestFile.File().Write(manifest.data(), static_cast<unsigned>(manifest.size()));
+        CommitBeside(manifestFile);
+
+        for (const UpdateFileEntry& entry : entries)
+            out << "  " << entry.FileName << "  " << (entry.FileVersion.empty() ? "-" : entry.FileVersion) << "  "
+                << entry.Length << " bytes" << (entry.ZipFile ? "  (package)" : "") << "\n";
+        out << "published version " << options.version << ": " << plan.files.size() << " file(s), "
+            << plan.packages.size() << " package(s)\n"
+            << "manifest: " << manifestPath << "\n"
+            << "serve " << outDir << " as the web root of the update hosts\n";
+        return kPublishOk;
+    } catch (const kvo::CFileException& error) {
+        err << "KvoPublish: " << error.m_strFileName << ": system error " << error.m_lOsError << "\n";
+    } catch (const kvo::CException& error) {
+        err << "KvoPublish: " << error.what() << "\n";
+    } catch (const std::bad_alloc&) {
+        err << "KvoPublish: out of memory\n";
+    }
+    err << "KvoPublish: the manifest was not written; the update servers keep the previous one\n";
+    return kPublishWriteFailed;
+}
