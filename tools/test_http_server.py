@@ -5,13 +5,18 @@ Static files: GET /<path> serves <root>/<path> (root given with --root).
 Scripted responses: GET /gen?<options> answers a generated body whose byte i is (i * 7) % 251:
   size=N         body length (default 0)
   status=N       status code (default 200)
-  length=TEXT    Content-Length header text instead of the real size; "none" leaves it out
+  length=TEXT    Content-Length header text instead of the real size (the connection is closed after
+                 the body); "none" leaves it out
   chunk=N        send the body in pieces of N bytes, each flushed on its own (default: at once)
   delay=S        wait S seconds before answering (status line and headers)
   stall_after=N  after N body bytes, keep the connection open and send nothing (for --stall seconds)
+  stall_for=S    with stall_after: stay silent for S seconds instead of --stall
   reset_after=N  after N body bytes, reset the connection (RST)
   text=HEX       the body is these bytes instead of the pattern (hex-encoded)
 Every request line and its headers are appended to --log as one JSON object per line.
+With --tls-port-file, a second listener speaks TLS with a self-signed certificate (made with
+openssl at start): each connection is logged as {"tls_client_hello": <first byte was a TLS
+handshake record>, "handshake": "ok"|<error>}; a completed handshake is answered with "tls-ok".
 The server stops by itself after --lifetime seconds.
 """
 import argparse
@@ -20,8 +25,11 @@ import json
 import os
 import socket
 import socketserver
+import ssl
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -88,6 +96,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", str(len(body)))
         elif length != "none":
             self.send_header("Content-Length", length)
+            self.close_connection = True  # a mis-announced body ends with the connection
         else:
             self.close_connection = True
         self.send_header("Content-Type", "application/octet-stream")
@@ -107,11 +116,65 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if chunk < cut:
                 time.sleep(0.02)  # let the client see separate reads
         if stall_after is not None:
-            time.sleep(self.server.stall_seconds)
+            time.sleep(float(option("stall_for", self.server.stall_seconds)))
             self.close_connection = True
         elif reset_after is not None:
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.close_connection = True
+
+
+TLS_RECORD_HANDSHAKE = 0x16
+TLS_ANSWER = b"HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\ntls-ok"
+
+
+def record_tls(server, entry):
+    if server.request_log:
+        entry["time"] = time.time()
+        with server.log_lock, open(server.request_log, "a", encoding="utf-8") as out:
+            out.write(json.dumps(entry) + "\n")
+
+
+def serve_tls_connection(server, context, connection):
+    with connection:
+        connection.settimeout(10)
+        try:
+            first = connection.recv(1, socket.MSG_PEEK)
+        except OSError:
+            first = b""
+        entry = {"tls_client_hello": first[:1] == bytes([TLS_RECORD_HANDSHAKE])}
+        try:
+            with context.wrap_socket(connection, server_side=True) as tls:
+                entry["handshake"] = "ok"
+                tls.recv(65536)
+                tls.sendall(TLS_ANSWER)
+        except (ssl.SSLError, OSError) as error:
+            entry["handshake"] = str(error) or type(error).__name__
+        record_tls(server, entry)
+
+
+def start_tls_listener(server, port_file):
+    """A TLS listener on loopback with a certificate that no client trusts."""
+    # Beside the port file, so whoever made that directory removes the key with it.
+    workdir = tempfile.mkdtemp(prefix="kvo-tls-", dir=os.path.dirname(os.path.abspath(port_file)))
+    cert, key = os.path.join(workdir, "cert.pem"), os.path.join(workdir, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+                    "-days", "1", "-keyout", key, "-out", cert], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+
+    def accept_loop():
+        while True:
+            connection, _ = listener.accept()
+            threading.Thread(target=serve_tls_connection, args=(server, context, connection), daemon=True).start()
+
+    threading.Thread(target=accept_loop, daemon=True).start()
+    with open(port_file + ".tmp", "w") as out:
+        out.write(str(listener.getsockname()[1]))
+    os.replace(port_file + ".tmp", port_file)
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -126,6 +189,7 @@ def main():
     parser.add_argument("--log", help="file that receives one JSON line per request")
     parser.add_argument("--port-file", help="file that receives the chosen port once listening")
     parser.add_argument("--stall", type=float, default=60.0, help="seconds a stalled response stays silent")
+    parser.add_argument("--tls-port-file", help="start the TLS listener; its port goes to this file")
     parser.add_argument("--lifetime", type=float, default=900.0, help="seconds until the server stops by itself")
     args = parser.parse_args()
 
@@ -135,6 +199,8 @@ def main():
     server.log_lock = threading.Lock()
     server.stall_seconds = args.stall
     port = server.server_address[1]
+    if args.tls_port_file:
+        start_tls_listener(server, args.tls_port_file)
     if args.port_file:
         with open(args.port_file + ".tmp", "w") as out:
             out.write(str(port))

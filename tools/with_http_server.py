@@ -2,7 +2,8 @@
 """Runs a command while a loopback test HTTP server is up.
 
 The command sees KVO_TEST_HTTP_PORT (the server's port), KVO_TEST_CLOSED_PORT (a port where
-nothing listens) and KVO_TEST_HTTP_LOG (the server's request log). Usage:
+nothing listens), KVO_TEST_HTTP_LOG (the server's request log) and KVO_TEST_HTTPS_PORT (its TLS
+listener, whose certificate no client trusts). Usage:
   with_http_server.py [--root DIR] -- command args...
 """
 import argparse
@@ -30,9 +31,10 @@ def main():
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
     with tempfile.TemporaryDirectory(prefix="kvo-http-") as work:
         port_file = os.path.join(work, "port")
+        tls_port_file = os.path.join(work, "tls-port")
         log = os.path.join(work, "requests.log")
         server_args = [sys.executable, os.path.join(HERE, "test_http_server.py"), "--port-file", port_file,
-                       "--log", log, "--stall", "30", "--lifetime", "1200"]
+                       "--log", log, "--stall", "30", "--lifetime", "1200", "--tls-port-file", tls_port_file]
         if args.root:
             server_args += ["--root", args.root]
         server = subprocess.Popen(server_args, stdout=subprocess.DEVNULL)
@@ -44,6 +46,7 @@ def main():
                     return 1
                 time.sleep(0.05)
             env = dict(os.environ, KVO_TEST_HTTP_PORT=open(port_file).read().strip(),
+                       KVO_TEST_HTTPS_PORT=open(tls_port_file).read().strip(),
                        KVO_TEST_CLOSED_PORT=str(closed_port()), KVO_TEST_HTTP_LOG=log)
             return subprocess.call(command, env=env)
         finally:

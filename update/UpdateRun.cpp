@@ -1,7 +1,150 @@
-#include "app/KvoLauncherDlg.h"
+// The update run: entries taken from the end of the list, each out-of-date one downloaded by a
+// worker of its own (one at a time, each starting the next), and the end that records the version
+// and starts the lobby or reports the failure. Every way the run ends posts the close request.
+#include "update/UpdateRun.h"
 
-// Placeholder until the update run lands: the run ends at once.
-void CKvoLauncherDlg::OnTimer(UINT_PTR) {}
-void CKvoLauncherDlg::ProcessNextFile() {}
-unsigned CKvoLauncherDlg::UpdateFileThreadProc(void*) { return 0; }
-void CKvoLauncherDlg::CompleteRun() {}
+#include <atomic>
+#include <string>
+
+#include "app/BuildHosts.h"
+#include "app/Desktop.h"
+#include "app/KvoLauncherApp.h"
+#include "app/KvoLauncherDlg.h"
+#include "app/Settings.h"
+#include "framework/File.h"
+#include "support/PathGuard.h"
+#include "support/ReplaceFile.h"
+#include "update/FileCheck.h"
+
+namespace {
+
+const char kUpToDateSuffix[] = " 当前已是最新";
+const char kDownloadedSuffix[] = "  下载成功";
+const char kFileFailedInfix[] = " 更新失败 ";
+const char kFileFailedText[] = "文件更新失败，请从官网下载更新!";
+const char kVersionPrefix[] = "版本";
+const char kCompletedSuffix[] = "  更新完成";
+const char kRunFailedPrefix[] = "更新失败 ";
+const char kRunFailedText[] = "更新失败，请从官网下载更新";
+const char kRunFailedCaption[] = "Kvo更新程序!";
+
+/// The dialog whose run is under way, from the first tick until its close request is posted.
+/// There is one dialog per process; a pointer keeps a test's next dialog apart from the last.
+std::atomic<const CKvoLauncherDlg*> g_dialogInRun{nullptr};
+std::atomic<WorkerStarter> g_startWorker{&kvo::BeginWorkerThread};
+
+std::string ErrorNumber(DWORD error)
+{
+    return std::to_string(static_cast<int>(error));
+}
+
+/// The last touch of the run: after this the dialog may be gone at any moment.
+void PostClose(CKvoLauncherDlg& dialog)
+{
+    const HWND hwnd = dialog.GetSafeHwnd();
+    const CKvoLauncherDlg* expected = &dialog;
+    g_dialogInRun.compare_exchange_strong(expected, nullptr);
+    ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+void OfferWebSite(HWND owner, const char* text, const char* caption)
+{
+    if (Desktop().ShowMessageBox(owner, text, caption, MB_OKCANCEL) == IDOK)
+        Desktop().OpenWebSite(kOfficialSiteUrl);
+}
+
+/// The run stops at the entry being processed: the rest is never looked at.
+void ReportFileFailure(CKvoLauncherDlg& dialog, DWORD error)
+{
+    dialog.m_log.WriteLog((dialog.m_curFile.FileName + kFileFailedInfix + ErrorNumber(error)).c_str());
+    OfferWebSite(nullptr, kFileFailedText, kLauncherCaption);
+    PostClose(dialog);
+}
+
+/// A temporary file that an interrupted earlier run left beside an entry that needs no download.
+void RemoveLeftoverTemporaryFile(const UpdateFileEntry& entry)
+{
+    std::string target;
+    if (JoinUnderBase(theApp.m_strModuleDir, entry.FileName, target))
+        kvo::CFile::Remove((target + CTempFileBeside::kSuffix).c_str());
+}
+
+}  // namespace
+
+void EndProcessIfRunHolds(const CKvoLauncherDlg& dialog) noexcept
+{
+    if (g_dialogInRun.load() == &dialog)
+        ::TerminateProcess(::GetCurrentProcess(), 0);
+}
+
+void SetWorkerStarterForTesting(WorkerStarter starter) noexcept
+{
+    g_startWorker = starter ? starter : &kvo::BeginWorkerThread;
+}
+
+void CKvoLauncherDlg::OnTimer(UINT_PTR timerId)
+{
+    switch (timerId) {
+    case IDT_START_UPDATE:
+        ::KillTimer(m_hWnd, IDT_START_UPDATE);
+        if (!m_files.empty()) {
+            g_dialogInRun = this;
+            ProcessNextFile();
+        } else {
+            theApp.StartLobby();
+            PostMessage(WM_CLOSE);
+        }
+        Invalidate(true);
+        break;
+    case IDT_REPAINT:
+        Invalidate(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void CKvoLauncherDlg::ProcessNextFile()
+{
+    while (!m_files.empty()) {
+        m_curFile = m_files.back();
+        m_files.pop_back();
+        --m_nFilesLeft;
+        m_lblFileName.SetWindowText(m_curFile.FileName.c_str());
+        if (IsFileOutdated(m_curFile)) {
+            if (!g_startWorker.load()(UpdateFileThreadProc, this))
+                ReportFileFailure(*this, ::GetLastError());
+            return;  // the worker owns the run now: nothing here may touch the dialog any more
+        }
+        RemoveLeftoverTemporaryFile(m_curFile);
+        m_log.WriteLog((m_curFile.FileName + kUpToDateSuffix).c_str());
+    }
+    CompleteRun();
+}
+
+unsigned CKvoLauncherDlg::UpdateFileThreadProc(void* param)
+{
+    auto& dialog = *static_cast<CKvoLauncherDlg*>(param);
+    if (dialog.DownloadFile(dialog.m_curFile)) {
+        dialog.m_log.WriteLog((dialog.m_curFile.FileName + kDownloadedSuffix).c_str());
+        dialog.ProcessNextFile();
+    } else {
+        ReportFileFailure(dialog, ::GetLastError());
+    }
+    return 0;
+}
+
+void CKvoLauncherDlg::CompleteRun()
+{
+    const DWORD lastError = ::GetLastError();
+    ::KillTimer(m_hWnd, IDT_START_UPDATE);
+    m_log.WriteLog((kVersionPrefix + std::to_string(m_nServerVer) + kCompletedSuffix).c_str());
+    if (!m_bFailed) {
+        WriteInstalledVersion(theApp.m_strModuleDir, m_nServerVer);
+        theApp.StartLobby();
+    } else {
+        m_log.WriteLog((kRunFailedPrefix + ErrorNumber(lastError)).c_str());
+        OfferWebSite(m_hWnd, kRunFailedText, kRunFailedCaption);
+    }
+    PostClose(*this);
+}

@@ -1,0 +1,24 @@
+// The limits of one file download and the text of its progress label.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+/// How long a download waits for the server's next bytes (the response's headers, or the next
+/// block of its body) before it gives up: a server that accepts and then falls silent ends the
+/// download on its failure path within this time.
+constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
+
+/// Replaces the receive time-out of later downloads; 0 restores kDownloadReceiveTimeoutMs.
+/// For tests, which cannot wait half a minute for every silent server.
+void SetDownloadReceiveTimeoutForTesting(DWORD timeoutMs) noexcept;
+
+/// The progress label's text: "<percent> %(<position>/<count>)", e.g. "37 %(2/5)". The percentage
+/// is the whole part of received * 100 / announced, computed without overflow; 100 when nothing
+/// was announced.
+std::string DownloadProgressText(std::uint32_t received, std::uint32_t announced, int position, int count);
+
+/// The announced length of a response from its Content-Length text: decimal digits only, at most
+/// INT32_MAX. False for anything else (empty, signed, trailing text, too large).
+bool ParseAnnouncedLength(const std::string& text, std::uint32_t& length);
