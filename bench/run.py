@@ -19,7 +19,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "publish"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import nginx_site  # noqa: E402
 
 WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")

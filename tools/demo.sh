@@ -64,7 +64,7 @@ echo "== Publishing version $new_version"
 
 echo "== Serving $web on http://127.0.0.1:$port/"
 if [ -x /usr/sbin/nginx ]; then
-  python3 "$kvo_tools_dir/publish/nginx_site.py" --root "$web" --port "$port" --limit-rate "$throttle" \
+  python3 "$kvo_tools_dir/nginx_site.py" --root "$web" --port "$port" --limit-rate "$throttle" \
     --access-log "$demo/access.log" --lifetime 600 &
 else
   echo "(nginx is not installed: the test server serves without throttling)"

@@ -16,6 +16,8 @@ import time
 import unittest
 
 SOURCE_DIR = os.environ.get("KVO_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+from nginx_site import NginxSite  # noqa: E402  (re-exported for the scenarios)
 BUILD_DIR = os.environ.get("KVO_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "mingw"))
 WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
 TEST_SERVER = os.path.join(SOURCE_DIR, "tools", "test_http_server.py")

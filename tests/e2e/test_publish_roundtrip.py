@@ -9,16 +9,13 @@ import os
 import random
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
 import kvo_e2e
-from kvo_e2e import BUILD_DIR, SOURCE_DIR, LauncherTestCase, windows_path
+from kvo_e2e import BUILD_DIR, SOURCE_DIR, LauncherTestCase, NginxSite, windows_path
 
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "publish"))
-import nginx_site  # noqa: E402
 
 PUBLISH = os.path.join(BUILD_DIR, "tools", "publish", "KvoPublish.exe")
 OLD_MODULE = os.path.join(BUILD_DIR, "tools", "publish", "demo", "old", "LobbyCore.dll")
@@ -101,7 +98,7 @@ class PublishRoundTrip(LauncherTestCase):
                                     "Skins\\default.ini": ""})
 
         installation = self.old_installation()
-        site = nginx_site.NginxSite(self.web, kvo_e2e.PRIMARY_PORT)
+        site = NginxSite(self.web, kvo_e2e.PRIMARY_PORT)
         self.addCleanup(site.close)
         self.assertEqual(installation.run_launcher(), 0)
         self.assertEqual(len(installation.lobby_starts(expect=1)), 1, installation.log_lines())

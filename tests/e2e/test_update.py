@@ -13,7 +13,7 @@ from xml.sax.saxutils import escape
 
 import kvo_e2e
 from kvo_e2e import CAPTION, PRIMARY_PORT, LauncherTestCase, answer_box
-from nginx_server import NginxServer
+from kvo_e2e import NginxSite
 
 INSTALLED_VERSION = 4
 SERVER_VERSION = 5
@@ -81,7 +81,7 @@ class UpdateRun(LauncherTestCase):
         return root
 
     def nginx(self, root):
-        server = NginxServer(PRIMARY_PORT, root)
+        server = NginxSite(root, PRIMARY_PORT)
         self.addCleanup(server.close)
         return server
 

@@ -85,6 +85,10 @@ class NginxSite:
         except FileNotFoundError:
             return ""
 
+    def access_paths(self):
+        """The request URI of every request so far, in order."""
+        return [uri for uri, _, _ in self.requests()]
+
     def requests(self):
         """[(uri, status, bytes sent)] of every request so far, in order."""
         try:
