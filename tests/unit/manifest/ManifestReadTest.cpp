@@ -13,14 +13,6 @@ namespace {
 struct Read : ::testing::Test {
     DialogInTempDir installation;
     CKvoLauncherDlg& dialog = installation.dialog();
-
-    std::vector<std::string> FileNames() const
-    {
-        std::vector<std::string> names;
-        for (const UpdateFileEntry& entry : dialog.m_files)
-            names.push_back(entry.FileName);
-        return names;
-    }
 };
 
 using Names = std::vector<std::string>;
@@ -59,7 +51,7 @@ TEST_F(Read, EntryFieldsComeFromTheirElements)
     // filenum says 5: it is not compared with the File count.
     EXPECT_EQ(dialog.m_nFileCount, 3);
     EXPECT_EQ(dialog.m_nFilesLeft, 3);
-    ASSERT_EQ(FileNames(), (Names{"Bin\\Lobby.dll", "Second.dll", "Third.dll"}));
+    ASSERT_EQ(FileNamesOf(dialog), (Names{"Bin\\Lobby.dll", "Second.dll", "Third.dll"}));
 
     const UpdateFileEntry& first = dialog.m_files[0];
     EXPECT_EQ(first.FileVersion, "1.0.0.5");
@@ -80,152 +72,56 @@ TEST_F(Read, EntryFieldsComeFromTheirElements)
     EXPECT_TRUE(bare.Register && bare.ZipFile && bare.ForceOverwrite && bare.Execute);
 }
 
-TEST_F(Read, VersionAttributeConversions)
+TEST(ManifestRead, VersionAndFilesComeFromTheFirstProductAndEveryFileBelowAProduct)
 {
-    const struct {
-        const char* attributes;
-        int version;
-    } cases[] = {
-        {"Ver=\"12abc\"", 12},
-        {"Ver=\"abc\"", 0},
-        {"", 0},
-        {"ver=\"9\"", 0},  // names are case-sensitive
-        {"Ver=\"-1\"", -1},
-        {"Ver=\"\"", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.attributes);
-        DialogInTempDir fresh;
-        ASSERT_TRUE(ReadManifestText(fresh.dialog(), ManifestText(c.attributes, "")));
-        EXPECT_EQ(fresh.dialog().m_nServerVer, c.version);
-    }
-    // -1 read as unsigned is above every installed version, so start-up updates.
-    EXPECT_GT(static_cast<unsigned>(ManifestNumber("-1")), 4000000000u);
-}
-
-TEST_F(Read, WhichFilesAreListed)
-{
+    const std::string twoProducts = "<R><Product Ver=\"1\">" + FileElement("a") + "</Product><Product Ver=\"2\">" +
+                                    FileElement("b") + "</Product></R>";
     const struct {
         const char* name;
         std::string text;
+        int version;
         Names files;
     } cases[] = {
-        {"two Products: attributes of the first, files of both in order",
-         "<R><Product Ver=\"1\">" + FileElement("a") + "</Product><Product Ver=\"2\">" + FileElement("b") +
-             "</Product></R>",
-         {"a", "b"}},
+        {"Ver read as a number", ManifestText("Ver=\"12abc\"", ""), 12, {}},
+        {"Ver not a number", ManifestText("Ver=\"abc\"", ""), 0, {}},
+        {"Ver missing", ManifestText("", ""), 0, {}},
+        {"Ver empty", ManifestText("Ver=\"\"", ""), 0, {}},
+        {"attribute names are case-sensitive", ManifestText("ver=\"9\"", ""), 0, {}},
+        {"Ver negative", ManifestText("Ver=\"-1\"", ""), -1, {}},
+        {"a Product without usable files still gives the version", ManifestText("Ver=\"8\"", FileElement("")), 8,
+         {}},
+        {"two Products: attributes of the first, files of both in order", twoProducts, 1, {"a", "b"}},
         {"a File two levels below Product",
          "<R><Product Ver=\"1\"><Group><Sub>" + FileElement("deep") + "</Sub></Group>" + FileElement("flat") +
              "</Product></R>",
-         {"deep", "flat"}},
+         1, {"deep", "flat"}},
         {"a File outside every Product is ignored",
-         "<R>" + FileElement("stray") + "<Product Ver=\"1\">" + FileElement("in") + "</Product></R>", {"in"}},
+         "<R>" + FileElement("stray") + "<Product Ver=\"1\">" + FileElement("in") + "</Product></R>", 1, {"in"}},
         {"empty or missing FileName skipped",
          "<R><Product Ver=\"1\">" + FileElement("") + "<File><URL>u</URL></File>" + FileElement("kept") +
              "</Product></R>",
-         {"kept"}},
+         1, {"kept"}},
         {"the same name twice gives two entries",
-         "<R><Product Ver=\"1\">" + FileElement("x") + FileElement("x") + "</Product></R>", {"x", "x"}},
+         "<R><Product Ver=\"1\">" + FileElement("x") + FileElement("x") + "</Product></R>", 1, {"x", "x"}},
         {"a root named Product is not the product",
          "<Product Ver=\"1\">" + FileElement("top") + "<Product Ver=\"2\">" + FileElement("inner") +
              "</Product></Product>",
-         {"inner"}},
+         2, {"inner"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DialogInTempDir fresh;
         ASSERT_TRUE(ReadManifestText(fresh.dialog(), c.text));
-        Names names;
-        for (const UpdateFileEntry& entry : fresh.dialog().m_files)
-            names.push_back(entry.FileName);
-        EXPECT_EQ(names, c.files);
+        EXPECT_EQ(fresh.dialog().m_nServerVer, c.version);
+        EXPECT_EQ(FileNamesOf(fresh.dialog()), c.files);
         EXPECT_EQ(fresh.dialog().m_nFileCount, static_cast<int>(c.files.size()));
         EXPECT_EQ(fresh.dialog().m_nFilesLeft, static_cast<int>(c.files.size()));
     }
+    // -1 read as unsigned is above every installed version, so start-up updates.
+    EXPECT_GT(static_cast<unsigned>(ManifestNumber("-1")), 4000000000u);
 }
 
-TEST_F(Read, SecondProductGivesNoAttributes)
-{
-    ASSERT_TRUE(ReadManifestText(dialog, "<R><Product Ver=\"1\"/><Product Ver=\"2\"/></R>"));
-    EXPECT_EQ(dialog.m_nServerVer, 1);
-}
-
-TEST_F(Read, ProductWithoutUsableFilesStillGivesTheVersion)
-{
-    ASSERT_TRUE(ReadManifestText(dialog, ManifestText("Ver=\"8\"", FileElement(""))));
-    EXPECT_EQ(dialog.m_nServerVer, 8);
-    EXPECT_TRUE(dialog.m_files.empty());
-    EXPECT_EQ(dialog.m_nFileCount, 0);
-    EXPECT_EQ(dialog.m_nFilesLeft, 0);
-}
-
-TEST_F(Read, RejectedDocumentsLeaveTheStateAsItWas)
-{
-    const struct {
-        const char* name;
-        std::string text;
-    } cases[] = {
-        {"empty body", ""},
-        {"HTML error page", "<html><body><h1>404 Not Found</h1><br></body></html>"},
-        {"truncated", ManifestText("Ver=\"3\"", FileElement("a")).substr(0, 60)},
-        {"no Product", "<Update><Products Ver=\"3\"/></Update>"},
-        {"Product nested below the root's children", "<R><Group><Product Ver=\"3\">" + FileElement("a") +
-                                                          "</Product></Group></R>"},
-        {"product in lower case", "<R><product Ver=\"3\"/></R>"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_FALSE(ReadManifestText(dialog, c.text));
-        EXPECT_EQ(dialog.m_nServerVer, 0);
-        EXPECT_TRUE(dialog.m_files.empty());
-        EXPECT_EQ(dialog.m_nFileCount, 0);
-    }
-    EXPECT_FALSE(dialog.m_bFailed);
-    EXPECT_TRUE(installation.LogLines().empty()) << "a rejected document is not logged";
-}
-
-TEST_F(Read, AppendsToEntriesAlreadyListed)
-{
-    ASSERT_TRUE(ReadManifestText(dialog, ManifestText("Ver=\"1\"", FileElement("first"))));
-    ASSERT_TRUE(ReadManifestText(dialog, ManifestText("Ver=\"2\"", FileElement("second"))));
-    EXPECT_EQ(FileNames(), (Names{"first", "second"}));
-    EXPECT_EQ(dialog.m_nFileCount, 2);
-    EXPECT_EQ(dialog.m_nServerVer, 2);
-}
-
-TEST_F(Read, AnsiTextsKeepTheirBytes)
-{
-    // GBK bytes of the source's Chinese literals (the program's narrow texts are GBK).
-    const std::string name = "大厅\\皮肤.dll";
-    const std::string product = "游戏大厅";
-    const std::string manifest =
-        ManifestText("productname=\"" + product + "\" Ver=\"4\"",
-                     FileElement(name, "<LocalPath>" + product + "</LocalPath>"));
-    ASSERT_TRUE(ReadManifestText(dialog, manifest));
-    ASSERT_EQ(dialog.m_files.size(), 1u);
-    EXPECT_EQ(dialog.m_files[0].FileName, name);
-    EXPECT_EQ(dialog.m_files[0].FileName, "\xB4\xF3\xCC\xFC\\\xC6\xA4\xB7\xF4.dll");
-    EXPECT_EQ(dialog.m_files[0].LocalPath, product);
-}
-
-TEST_F(Read, DeclaredEncodingDoesNotChangeTheReading)
-{
-    const std::string name = "大厅.dll";
-    const std::string body = "<Update><Product Ver=\"6\">" + FileElement(name) + "</Product></Update>";
-    for (const char* declaration :
-         {"", "<?xml version=\"1.0\"?>", "<?xml version=\"1.0\" encoding=\"gb2312\"?>",
-          "<?xml version=\"1.0\" encoding='GBK' standalone=\"yes\"?>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
-          "<?xml version=\"1.0\" encoding = \"ISO-8859-1\" ?>", "<?xml version=\"1.0\" encoding=\"x-unknown\"?>"}) {
-        SCOPED_TRACE(declaration);
-        DialogInTempDir fresh;
-        ASSERT_TRUE(ReadManifestText(fresh.dialog(), std::string(declaration) + "\r\n" + body));
-        EXPECT_EQ(fresh.dialog().m_nServerVer, 6);
-        ASSERT_EQ(fresh.dialog().m_files.size(), 1u);
-        EXPECT_EQ(fresh.dialog().m_files[0].FileName, name);
-    }
-}
-
-TEST_F(Read, DocumentTypeDeclarationsAreRefused)
+TEST_F(Read, RejectedDocumentsLeaveTheStateAsItWasAndReachNothing)
 {
     // The test server is up: an external entity that was resolved would show in its request log
     // and would leave a file name built from the answer.
@@ -240,6 +136,13 @@ TEST_F(Read, DocumentTypeDeclarationsAreRefused)
         const char* name;
         std::string text;
     } cases[] = {
+        {"empty body", ""},
+        {"HTML error page", "<html><body><h1>404 Not Found</h1><br></body></html>"},
+        {"truncated", ManifestText("Ver=\"3\"", FileElement("a")).substr(0, 60)},
+        {"no Product", "<Update><Products Ver=\"3\"/></Update>"},
+        {"Product nested below the root's children", "<R><Group><Product Ver=\"3\">" + FileElement("a") +
+                                                          "</Product></Group></R>"},
+        {"product in lower case", "<R><product Ver=\"3\"/></R>"},
         {"external entity over HTTP",
          "<?xml version=\"1.0\"?><!DOCTYPE R [<!ENTITY x SYSTEM \"" + entityUrl + "\">]>"
          "<R><Product Ver=\"1\"><File><FileName>&x;</FileName></File></Product></R>"},
@@ -254,11 +157,46 @@ TEST_F(Read, DocumentTypeDeclarationsAreRefused)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(ReadManifestText(dialog, c.text));
-        EXPECT_TRUE(dialog.m_files.empty());
         EXPECT_EQ(dialog.m_nServerVer, 0);
+        EXPECT_TRUE(dialog.m_files.empty());
+        EXPECT_EQ(dialog.m_nFileCount, 0);
     }
+    EXPECT_FALSE(dialog.m_bFailed);
+    EXPECT_TRUE(installation.LogLines().empty()) << "a rejected document is not logged";
     EXPECT_EQ(TestServerRequestLog().find("6576696c"), std::string::npos) << "the entity was fetched";
 }
+
+TEST_F(Read, AppendsToEntriesAlreadyListed)
+{
+    ASSERT_TRUE(ReadManifestText(dialog, ManifestText("Ver=\"1\"", FileElement("first"))));
+    ASSERT_TRUE(ReadManifestText(dialog, ManifestText("Ver=\"2\"", FileElement("second"))));
+    EXPECT_EQ(FileNamesOf(dialog), (Names{"first", "second"}));
+    EXPECT_EQ(dialog.m_nFileCount, 2);
+    EXPECT_EQ(dialog.m_nServerVer, 2);
+}
+
+TEST(ManifestRead, AnsiTextsKeepTheirBytesWhateverTheDeclaredEncoding)
+{
+    // GBK bytes of the source's Chinese literals (the program's narrow texts are GBK).
+    const std::string name = "大厅\\皮肤.dll";
+    ASSERT_EQ(name, "\xB4\xF3\xCC\xFC\\\xC6\xA4\xB7\xF4.dll");
+    const std::string product = "游戏大厅";
+    const std::string body = "<Update><Product productname=\"" + product + "\" Ver=\"6\">" +
+                             FileElement(name, "<LocalPath>" + product + "</LocalPath>") + "</Product></Update>";
+    for (const char* declaration :
+         {"", "<?xml version=\"1.0\"?>", "<?xml version=\"1.0\" encoding=\"gb2312\"?>",
+          "<?xml version=\"1.0\" encoding='GBK' standalone=\"yes\"?>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+          "<?xml version=\"1.0\" encoding = \"ISO-8859-1\" ?>", "<?xml version=\"1.0\" encoding=\"x-unknown\"?>"}) {
+        SCOPED_TRACE(declaration);
+        DialogInTempDir fresh;
+        ASSERT_TRUE(ReadManifestText(fresh.dialog(), std::string(declaration) + "\r\n" + body));
+        EXPECT_EQ(fresh.dialog().m_nServerVer, 6);
+        ASSERT_EQ(fresh.dialog().m_files.size(), 1u);
+        EXPECT_EQ(fresh.dialog().m_files[0].FileName, name);
+        EXPECT_EQ(fresh.dialog().m_files[0].LocalPath, product);
+    }
+}
+
 
 TEST(WithoutXmlComponent, IsolatedManifestIsRefusedWithoutAnAbnormalEnd)
 {

@@ -5,14 +5,39 @@
 #include <cstdio>
 
 #include "app/KvoLauncherApp.h"
+#include "framework/Handles.h"
+#include "framework/Thread.h"
 
 namespace {
 
+constexpr DWORD kPumpSliceMs = 50;
+
+struct WorkerCall {
+    const std::function<void()>* work;
+    kvo::unique_handle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+unsigned RunWorkerCall(void* raw)
+{
+    auto* call = static_cast<WorkerCall*>(raw);
+    (*call->work)();
+    ::SetEvent(call->done.get());
+    return 0;
+}
+
 std::string EnvironmentValue(const char* name)
 {
-    char value[64] = {};
+    char value[MAX_PATH] = {};
     const DWORD length = ::GetEnvironmentVariableA(name, value, sizeof value);
     return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+/// "<scheme>://127.0.0.1:<port the test server names in `portVariable`><path>".
+std::string ServerUrl(const char* scheme, const char* portVariable, const std::string& path)
+{
+    const std::string port = EnvironmentValue(portVariable);
+    EXPECT_FALSE(port.empty()) << "run under tools/with_http_server.py";
+    return std::string(scheme) + "://127.0.0.1:" + port + path;
 }
 
 std::string Hex(const std::string& bytes)
@@ -64,6 +89,35 @@ std::vector<std::string> LogLinesIn(const TempDir& dir)
     return lines;
 }
 
+void PumpPendingMessages()
+{
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+}
+
+void RunBoundedOnWorker(const std::function<void()>& work, DWORD boundMs, const std::string& what)
+{
+    WorkerCall call{&work};
+    if (!kvo::BeginWorkerThread(RunWorkerCall, &call)) {
+        ADD_FAILURE() << "no worker thread";
+        return;
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + boundMs;
+    const HANDLE done = call.done.get();
+    while (::MsgWaitForMultipleObjects(1, &done, FALSE, kPumpSliceMs, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        PumpPendingMessages();
+        if (::GetTickCount64() >= deadline) {
+            std::fprintf(stderr, "FAILED: %s did not end\n", what.c_str());
+            std::fflush(stderr);
+            ::ExitProcess(1);
+        }
+    }
+    PumpPendingMessages();
+}
+
 bool RunsIsolated()
 {
     return !EnvironmentValue("KVO_ISOLATED_TEST").empty();
@@ -71,28 +125,25 @@ bool RunsIsolated()
 
 std::string TestServerUrl(const std::string& path)
 {
-    const std::string port = EnvironmentValue("KVO_TEST_HTTP_PORT");
-    EXPECT_FALSE(port.empty()) << "run under tools/with_http_server.py";
-    return "http://127.0.0.1:" + port + path;
+    return ServerUrl("http", "KVO_TEST_HTTP_PORT", path);
+}
+
+std::string TlsServerUrl(const std::string& path)
+{
+    return ServerUrl("https", "KVO_TEST_HTTPS_PORT", path);
 }
 
 std::string TestServerRequestLog()
 {
-    // The server runs outside Wine; its Unix paths are on the drive that maps the Unix root.
-    char unixPath[MAX_PATH] = {};
-    const DWORD length = ::GetEnvironmentVariableA("KVO_TEST_HTTP_LOG", unixPath, sizeof unixPath);
-    EXPECT_TRUE(length > 0 && length < sizeof unixPath);
-    std::string path = std::string("Z:") + unixPath;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return ReadWholeFile(path);
+    // The server runs outside Wine and names its log by its Unix path.
+    const std::string unixPath = EnvironmentValue("KVO_TEST_HTTP_LOG");
+    EXPECT_FALSE(unixPath.empty());
+    return ReadWholeFile(WindowsPathOf(unixPath));
 }
 
 std::string ClosedPortUrl()
 {
-    return "http://127.0.0.1:" + EnvironmentValue("KVO_TEST_CLOSED_PORT") + "/AutoUpdate/update.xml";
+    return ServerUrl("http", "KVO_TEST_CLOSED_PORT", "/AutoUpdate/update.xml");
 }
 
 std::string GeneratedBodyUrl(const std::string& body, const std::string& options)
@@ -109,4 +160,31 @@ std::string ManifestText(const std::string& productAttributes, const std::string
 std::string FileElement(const std::string& fileName, const std::string& more)
 {
     return "<File><FileName>" + fileName + "</FileName>" + more + "</File>\r\n";
+}
+
+std::vector<std::string> FileNamesOf(const CKvoLauncherDlg& dialog)
+{
+    std::vector<std::string> names;
+    for (const UpdateFileEntry& entry : dialog.m_files)
+        names.push_back(entry.FileName);
+    return names;
+}
+
+UpdateFileEntry Entry(const std::string& fileName, const std::string& url, const std::string& version)
+{
+    UpdateFileEntry entry;
+    entry.FileName = fileName;
+    entry.URL = url;
+    entry.FileVersion = version;
+    return entry;
+}
+
+std::string WindowsPathOf(const std::string& unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
 }

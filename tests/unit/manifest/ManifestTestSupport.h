@@ -1,6 +1,7 @@
-// Shared pieces of the manifest tests: a dialog with its log in a throw-away program directory,
-// addresses on the loopback test server, and manifest texts.
+// Shared pieces of the manifest and run tests: a dialog with its log in a throw-away program
+// directory, work on a bounded worker, addresses on the loopback test server, and manifest texts.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,8 +38,16 @@ bool RunsIsolated();
             GTEST_SKIP() << "runs in a test process of its own";                \
     } while (false)
 
+/// Dispatches whatever is queued for this thread's windows.
+void PumpPendingMessages();
+/// Runs `work` on a worker while this thread pumps its messages. A `work` still running after
+/// `boundMs` has hung and ends the test program: it may still use what the caller owns.
+void RunBoundedOnWorker(const std::function<void()>& work, DWORD boundMs, const std::string& what);
+
 /// "http://127.0.0.1:<port of the test server><path>".
 std::string TestServerUrl(const std::string& path);
+/// "https://127.0.0.1:<port of the test server's TLS listener><path>".
+std::string TlsServerUrl(const std::string& path);
 /// What the test server logged of the requests it received so far.
 std::string TestServerRequestLog();
 /// An address where nothing listens.
@@ -50,3 +59,11 @@ std::string GeneratedBodyUrl(const std::string& body, const std::string& options
 std::string ManifestText(const std::string& productAttributes, const std::string& content);
 /// A File element with the given FileName and optional further child elements.
 std::string FileElement(const std::string& fileName, const std::string& more = std::string());
+/// The FileName of every entry the dialog lists, in order.
+std::vector<std::string> FileNamesOf(const CKvoLauncherDlg& dialog);
+
+/// An entry with only the fields the file check and the run decide by.
+UpdateFileEntry Entry(const std::string& fileName, const std::string& url, const std::string& version = "");
+
+/// The Windows path of a file given by its Unix path (Wine maps the Unix root to drive Z:).
+std::string WindowsPathOf(const std::string& unixPath);

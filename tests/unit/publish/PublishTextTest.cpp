@@ -35,6 +35,7 @@ TEST(UrlPathOf, NamesInTheAnsiCodePageGoOutAsUtf8)
     EXPECT_EQ(path, "Data/a%20b/c.dll");
     // A lead byte without its second byte is no text of the code page.
     EXPECT_FALSE(UrlPathOf({"bad\x81"}, path));
+    EXPECT_EQ(JoinComponents({}, '/'), "");
 }
 
 TEST(IsPlainUrlPath, OnlyUnreservedAndSlash)
@@ -60,11 +61,4 @@ TEST(XmlEscape, EscapesTheFiveReservedCharactersAndNothingElse)
     };
     for (const auto& c : cases)
         EXPECT_EQ(XmlEscape(c.text), c.escaped) << c.text;
-}
-
-TEST(JoinComponents, JoinsWithTheSeparatorOnlyBetween)
-{
-    EXPECT_EQ(JoinComponents({"a", "b", "c"}, '\\'), "a\\b\\c");
-    EXPECT_EQ(JoinComponents({"a"}, '/'), "a");
-    EXPECT_EQ(JoinComponents({}, '/'), "");
 }

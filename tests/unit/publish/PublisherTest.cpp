@@ -1,5 +1,5 @@
 // Whole publications: the manifest read back by the launcher's own parse, the served files and
-// packages, and the releases and command lines that must leave nothing behind.
+// packages, and the places and command lines that must leave nothing behind.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -10,7 +10,6 @@
 #include "tools/publish/PublishOptions.h"
 #include "tools/publish/Publisher.h"
 #include "update/Manifest.h"
-#include "update/PackageInstall.h"
 
 namespace {
 
@@ -126,25 +125,6 @@ TEST_F(Publication, ManifestReadsBackAsTheReleaseThroughTheLaunchersParse)
     }
     EXPECT_FALSE(FileExists(out + "\\files\\v7\\Data.zip.kvotmp"));
     EXPECT_FALSE(FileExists(out + "\\AutoUpdate\\update.xml.kvotmp"));
-}
-
-TEST_F(Publication, ServedPackageInstallsTheFolderIntoAnInstallation)
-{
-    ASSERT_EQ(Run(Options()), kPublishOk) << errors.str();
-    const std::string install = dir / "install";
-    MakeFolder(install);
-    ASSERT_TRUE(::CopyFileA((out + "\\files\\v7\\Data.zip").c_str(), (install + "\\Data.zip").c_str(), FALSE));
-    ASSERT_TRUE(InstallPackage(install + "\\Data.zip"));
-    EXPECT_EQ(ReadWholeFile(install + "\\Data\\b.txt"), ReadWholeFile(release + "\\Data\\b.txt"));
-    EXPECT_EQ(ReadWholeFile(install + "\\Data\\sub\\a.txt"), "a");
-}
-
-TEST_F(Publication, RefusedReleaseWritesNothing)
-{
-    WriteWholeFile(release + "\\Skin.zip", "not a package of ours");
-    ASSERT_EQ(Run(Options()), kPublishRefused);
-    EXPECT_NE(errors.str().find("Skin.zip"), std::string::npos) << errors.str();
-    EXPECT_FALSE(FileExists(out));
 }
 
 TEST_F(Publication, BadPlacesAndAddressesWriteNothing)

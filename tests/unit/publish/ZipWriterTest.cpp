@@ -1,5 +1,5 @@
-// Packages written by the publishing tool, read back by the launcher's own reader and unpacked
-// by its own installation: names, data, CRCs, times and attributes must all survive.
+// Packages written by the publishing tool, read back by the launcher's own reader: names, data,
+// CRCs, times and attributes must all survive.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,7 +8,6 @@
 #include "support/zip/DosTime.h"
 #include "support/zip/UnzipFile.h"
 #include "tools/publish/ZipWriter.h"
-#include "update/PackageInstall.h"
 
 namespace {
 
@@ -98,32 +97,6 @@ TEST(ZipWriter, ArchiveReadsBackThroughTheLaunchersReader)
     } while (reader.MoveToNextEntry());
     EXPECT_EQ(index, kTree.size());
     reader.CloseArchive();
-}
-
-TEST(ZipWriter, PackageUnpacksBesideItselfWithTheLaunchersInstallation)
-{
-    TempDir dir;
-    ::CreateDirectoryA((dir / "install").c_str(), nullptr);
-    const std::string archive = dir / "install\\Data.zip";
-    WriteArchive(dir, archive, kTree);
-
-    ASSERT_TRUE(InstallPackage(archive));
-    for (const SourceFile& source : kTree) {
-        if (source.directory.empty()) {
-            std::string path = dir / ("install\\" + source.entryName);
-            for (char& c : path)
-                c = c == '/' ? '\\' : c;
-            EXPECT_EQ(ReadWholeFile(path), source.content) << path;
-        }
-    }
-    // The unpacked file carries the entry's time.
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    ASSERT_TRUE(::GetFileAttributesExA((dir / "install\\Data\\text.txt").c_str(), GetFileExInfoStandard, &data));
-    FILETIME local{};
-    WORD date = 0, time = 0;
-    ::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
-    ::FileTimeToDosDateTime(&local, &date, &time);
-    EXPECT_EQ(static_cast<std::uint32_t>(date) << 16 | time, kDosTime);
 }
 
 TEST(ZipWriter, RefusesWhatTheFormatCannotHold)

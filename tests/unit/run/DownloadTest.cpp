@@ -6,6 +6,7 @@
 #include "ManifestTestSupport.h"
 #include "RunTestSupport.h"
 #include "ZipBuilder.h"
+#include "resources/resource.h"
 #include "update/Download.h"
 
 namespace {
@@ -46,7 +47,7 @@ struct Download : ::testing::Test {
     std::string Path(const std::string& relative) const { return window.dir() / relative; }
 };
 
-TEST_F(Download, BodyArrivesInBlocksAndTheLabelFollowsEachOne)
+TEST_F(Download, BodyArrivesInBlocksOfAFreshGetAndTheLabelFollowsEachOne)
 {
     constexpr int kFileCount = 5;
     constexpr int kFilesLeft = 3;
@@ -54,30 +55,18 @@ TEST_F(Download, BodyArrivesInBlocksAndTheLabelFollowsEachOne)
     dialog.m_nFilesLeft = kFilesLeft;
     WriteWholeFile(Path("a.dll"), kOldContent);
 
-    ASSERT_TRUE(Run(Entry("a.dll", TestServerUrl("/gen?size=25000"))));
+    ASSERT_TRUE(Run(Entry("a.dll", MarkedUrl("blocks", "size=25000"))));
 
     EXPECT_EQ(ReadWholeFile(Path("a.dll")), PatternBytes(25000));
-    EXPECT_EQ(window.ProgressTexts(), (std::vector<std::string>{"40 %(2/5)", "81 %(2/5)", "100 %(2/5)"}));
+    EXPECT_EQ(window.TextsOf(IDC_LBL_PROGRESS),
+              (std::vector<std::string>{"40 %(2/5)", "81 %(2/5)", "100 %(2/5)"}));
     EXPECT_EQ(dialog.m_nCurFileSize.load(), 25000u);
     EXPECT_EQ(dialog.m_nCurFileDone.load(), 25000u);
     EXPECT_FALSE(dialog.m_bFailed);
     EXPECT_EQ(window.LogLines(), std::vector<std::string>{"正在下载 a.dll"});
     EXPECT_TRUE(TemporaryFilesBelow(window.dir().path()).empty());
-}
-
-TEST_F(Download, AnnouncedLengthZeroWithAnEmptyBodyIsAnEmptyFile)
-{
-    WriteWholeFile(Path("empty.txt"), kOldContent);
-    ASSERT_TRUE(Run(Entry("empty.txt", TestServerUrl("/gen?size=0"))));
-    EXPECT_TRUE(FileExists(Path("empty.txt")));
-    EXPECT_EQ(ReadWholeFile(Path("empty.txt")), "");
-    EXPECT_FALSE(dialog.m_bFailed);
-}
-
-TEST_F(Download, TheRequestIsAFreshGetWithoutARangeOfItsOwn)
-{
-    ASSERT_TRUE(Run(Entry("a.bin", TestServerUrl("/gen?size=10&marker=fresh"))));
-    const std::string line = RequestLogLineWith("marker=fresh");
+    // A fresh GET, without a range of its own.
+    const std::string line = RequestLogLineWith("marker=blocks&");
     ASSERT_FALSE(line.empty());
     EXPECT_NE(line.find("\"method\": \"GET\""), std::string::npos) << line;
     EXPECT_EQ(line.find("Range"), std::string::npos) << line;
@@ -118,33 +107,42 @@ TEST_F(Download, EveryFailedTransferKeepsTheOldFileByteForByte)
     }
 }
 
-TEST_F(Download, AFailedNewFileLeavesNothingBehind)
-{
-    EXPECT_FALSE(Run(Entry("new.dll", TestServerUrl("/gen?size=5000&length=9000"))));
-    EXPECT_FALSE(FileExists(Path("new.dll")));
-    EXPECT_TRUE(TemporaryFilesBelow(window.dir().path()).empty());
-}
+/// A download and the one path it decides: holding `content` when it succeeded, absent when not.
+struct LandingCase {
+    const char* what;
+    const char* existing;  ///< a file there before the download ("" for none)
+    const char* fileName;
+    const char* query;
+    bool ok;
+    const char* path;
+    std::string content;
+};
 
-TEST_F(Download, ALeftoverTemporaryFileOfAnInterruptedRunIsOverwritten)
+TEST_F(Download, TheBodyLandsOnlyWhereItsNameSaysAndOnlyWhenComplete)
 {
-    WriteWholeFile(Path("a.dll.kvotmp"), "half of a body from a run that was cut off");
-    ASSERT_TRUE(Run(Entry("a.dll", TestServerUrl("/gen?size=3000"))));
-    EXPECT_EQ(ReadWholeFile(Path("a.dll")), PatternBytes(3000));
-    EXPECT_TRUE(TemporaryFilesBelow(window.dir().path()).empty());
-}
-
-TEST_F(Download, AFileInAMissingSubDirectoryFailsAndCreatesNoDirectory)
-{
-    EXPECT_FALSE(Run(Entry("missing\\a.dll", TestServerUrl("/gen?size=100"))));
-    EXPECT_TRUE(dialog.m_bFailed);
-    EXPECT_FALSE(FileExists(Path("missing")));
-}
-
-TEST_F(Download, AFileInAnExistingSubDirectoryLandsThere)
-{
+    const std::vector<LandingCase> cases = {
+        {"announced length 0 with an empty body is an empty file", "empty.txt", "empty.txt", "size=0", true,
+         "empty.txt", ""},
+        {"a leftover temporary file of an interrupted run is overwritten", "a.dll.kvotmp", "a.dll", "size=3000", true,
+         "a.dll", PatternBytes(3000)},
+        {"a file in an existing sub-directory lands there", "", "sub/a.dll", "size=100", true, "sub\\a.dll",
+         PatternBytes(100)},
+        {"a failed new file leaves nothing behind", "", "new.dll", "size=5000&length=9000", false, "new.dll", ""},
+        {"a file in a missing sub-directory creates no directory", "", "missing\\a.dll", "size=100", false,
+         "missing", ""},
+    };
     ::CreateDirectoryA(Path("sub").c_str(), nullptr);
-    ASSERT_TRUE(Run(Entry("sub/a.dll", TestServerUrl("/gen?size=100"))));
-    EXPECT_EQ(ReadWholeFile(Path("sub\\a.dll")), PatternBytes(100));
+    for (const LandingCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (*c.existing)
+            WriteWholeFile(Path(c.existing), kOldContent);
+        dialog.m_bFailed = false;
+        EXPECT_EQ(Run(Entry(c.fileName, TestServerUrl(std::string("/gen?") + c.query))), c.ok);
+        EXPECT_EQ(dialog.m_bFailed, !c.ok);
+        EXPECT_EQ(FileExists(Path(c.path)), c.ok);
+        EXPECT_EQ(ReadWholeFile(Path(c.path)), c.content);
+        EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
+    }
 }
 
 TEST_F(Download, HttpsIsTlsAndAnUntrustedCertificateIsRefused)
@@ -176,25 +174,13 @@ TEST_F(Download, NamesThatCouldLeaveTheInstallationAreRefusedBeforeAnyRequest)
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         dialog.m_bFailed = false;
-        const std::string tag = "refused" + std::to_string(++marker) + "x";
-        EXPECT_FALSE(Run(Entry(name, TestServerUrl("/gen?size=10&marker=" + tag))));
+        const std::string tag = "refused" + std::to_string(++marker);
+        EXPECT_FALSE(Run(Entry(name, MarkedUrl(tag, "size=10"))));
         EXPECT_TRUE(dialog.m_bFailed);
-        EXPECT_EQ(TestServerRequestLog().find("marker=" + tag), std::string::npos) << "a request was sent";
+        EXPECT_FALSE(Requested(tag)) << "a request was sent";
     }
     EXPECT_FALSE(FileExists(window.dir() / "..\\outside.dll"));
     EXPECT_FALSE(FileExists("C:\\outside.dll"));
-}
-
-TEST_F(Download, APackageIsInstalledFromItsDownloadAndThenGone)
-{
-    const std::string package = BuildZip({{"docs/readme.txt", "read me"}, {"lang/zh.txt", "zh"}, {"top.txt", "top"}});
-    ASSERT_TRUE(Run(Entry("pack.zip", GeneratedBodyUrl(package))));
-    EXPECT_FALSE(dialog.m_bFailed);
-    EXPECT_EQ(ReadWholeFile(Path("docs\\readme.txt")), "read me");
-    EXPECT_EQ(ReadWholeFile(Path("lang\\zh.txt")), "zh");
-    EXPECT_EQ(ReadWholeFile(Path("top.txt")), "top");
-    EXPECT_FALSE(FileExists(Path("pack.zip")));
-    EXPECT_TRUE(TemporaryFilesBelow(window.dir().path()).empty());
 }
 
 TEST_F(Download, APackageThatFailsToInstallIsGoneAndFailsTheRunButNotTheDownload)

@@ -9,7 +9,6 @@
 
 #include "ManifestTestSupport.h"
 #include "app/KvoLauncherApp.h"
-#include "framework/Handles.h"
 #include "framework/Thread.h"
 #include "resources/resource.h"
 #include "support/ReplaceFile.h"
@@ -52,29 +51,6 @@ LRESULT CALLBACK LabelSpy(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
     return result;
 }
 
-/// Dispatches whatever is queued for this thread.
-void PumpPending()
-{
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-    }
-}
-
-struct WorkerCall {
-    const std::function<void()>* work;
-    kvo::unique_handle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-};
-
-unsigned RunWorkerCall(void* raw)
-{
-    auto* call = static_cast<WorkerCall*>(raw);
-    (*call->work)();
-    ::SetEvent(call->done.get());
-    return 0;
-}
-
 void CollectTemporaryFiles(const std::string& base, const std::string& relative, std::vector<std::string>& found)
 {
     const std::string suffix = CTempFileBeside::kSuffix;
@@ -92,6 +68,14 @@ void CollectTemporaryFiles(const std::string& base, const std::string& relative,
             found.push_back(relative + name);
     } while (::FindNextFileA(search, &data));
     ::FindClose(search);
+}
+
+/// A copy of a list that another thread may be adding to.
+template <typename T>
+std::vector<T> Copied(kvo::CCriticalSection& cs, const std::vector<T>& list)
+{
+    kvo::CSingleLock lock(cs);
+    return list;
 }
 
 }  // namespace
@@ -116,29 +100,10 @@ void RecordingDesktop::OpenWebSite(const char* url)
     m_sites.push_back(url);
 }
 
-std::vector<ShownBox> RecordingDesktop::Boxes()
-{
-    kvo::CSingleLock lock(m_cs);
-    return m_boxes;
-}
-
-std::vector<std::string> RecordingDesktop::Starts()
-{
-    kvo::CSingleLock lock(m_cs);
-    return m_starts;
-}
-
-std::vector<DWORD> RecordingDesktop::StartThreads()
-{
-    kvo::CSingleLock lock(m_cs);
-    return m_startThreads;
-}
-
-std::vector<std::string> RecordingDesktop::Sites()
-{
-    kvo::CSingleLock lock(m_cs);
-    return m_sites;
-}
+std::vector<ShownBox> RecordingDesktop::Boxes() { return Copied(m_cs, m_boxes); }
+std::vector<std::string> RecordingDesktop::Starts() { return Copied(m_cs, m_starts); }
+std::vector<DWORD> RecordingDesktop::StartThreads() { return Copied(m_cs, m_startThreads); }
+std::vector<std::string> RecordingDesktop::Sites() { return Copied(m_cs, m_sites); }
 
 DialogWindow::DialogWindow(bool runTimers) : m_previousModuleDir(theApp.m_strModuleDir), m_bRunTimers(runTimers)
 {
@@ -182,7 +147,7 @@ bool DialogWindow::WaitUntilClosed(DWORD timeoutMs)
 {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     for (;;) {
-        PumpPending();
+        PumpPendingMessages();
         if (!m_hwnd || !::IsWindow(m_hwnd))
             return true;
         if (::GetTickCount64() >= deadline)
@@ -193,22 +158,7 @@ bool DialogWindow::WaitUntilClosed(DWORD timeoutMs)
 
 void DialogWindow::RunOnWorker(const std::function<void()>& work)
 {
-    WorkerCall call{&work};
-    if (!kvo::BeginWorkerThread(RunWorkerCall, &call)) {
-        ADD_FAILURE() << "no worker thread";
-        return;
-    }
-    const ULONGLONG deadline = ::GetTickCount64() + kRunBoundMs;
-    const HANDLE done = call.done.get();
-    while (::MsgWaitForMultipleObjects(1, &done, FALSE, kPumpSliceMs, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        PumpPending();
-        if (::GetTickCount64() >= deadline) {
-            std::fprintf(stderr, "FAILED: the work on the dialog did not end\n");
-            std::fflush(stderr);
-            ::ExitProcess(1);
-        }
-    }
-    PumpPending();
+    RunBoundedOnWorker(work, kRunBoundMs, "the work on the dialog");
 }
 
 std::vector<std::string> DialogWindow::LogLines() const
@@ -216,17 +166,13 @@ std::vector<std::string> DialogWindow::LogLines() const
     return LogLinesIn(m_dir);
 }
 
-std::vector<LabelText> DialogWindow::LabelTexts()
-{
-    kvo::CSingleLock lock(m_cs);
-    return m_labelTexts;
-}
+std::vector<LabelText> DialogWindow::LabelTexts() { return Copied(m_cs, m_labelTexts); }
 
-std::vector<std::string> DialogWindow::ProgressTexts()
+std::vector<std::string> DialogWindow::TextsOf(int id)
 {
     std::vector<std::string> texts;
     for (const LabelText& label : LabelTexts()) {
-        if (label.id == IDC_LBL_PROGRESS && !label.text.empty())
+        if (label.id == id && !label.text.empty())
             texts.push_back(label.text);
     }
     return texts;
@@ -238,21 +184,14 @@ void DialogWindow::RecordLabelText(int id, const char* text)
     m_labelTexts.push_back({id, text ? text : ""});
 }
 
-UpdateFileEntry Entry(const std::string& fileName, const std::string& url, const std::string& version)
+std::string MarkedUrl(const std::string& marker, const std::string& options)
 {
-    UpdateFileEntry entry;
-    entry.FileName = fileName;
-    entry.URL = url;
-    entry.FileVersion = version;
-    return entry;
+    return TestServerUrl("/gen?marker=" + marker + "&" + options);
 }
 
-std::string TlsServerUrl(const std::string& path)
+bool Requested(const std::string& marker)
 {
-    char port[16] = {};
-    const DWORD length = ::GetEnvironmentVariableA("KVO_TEST_HTTPS_PORT", port, sizeof port);
-    EXPECT_TRUE(length > 0 && length < sizeof port) << "run under tools/with_http_server.py";
-    return std::string("https://127.0.0.1:") + port + path;
+    return TestServerRequestLog().find("marker=" + marker + "&") != std::string::npos;
 }
 
 std::vector<std::string> TemporaryFilesBelow(const std::string& dir)
@@ -268,16 +207,6 @@ std::string PatternBytes(std::size_t size)
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * kPatternStep) % kPatternModulus);
     return bytes;
-}
-
-std::string BuildTreePath(const std::string& unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
 }
 
 WorkerStarts::WorkerStarts()

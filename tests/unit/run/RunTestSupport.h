@@ -12,7 +12,6 @@
 #include "app/Desktop.h"
 #include "app/KvoLauncherDlg.h"
 #include "framework/Sync.h"
-#include "update/UpdateFileEntry.h"
 
 /// Far beyond every time-out of a download; a test still waiting then has found a hang.
 constexpr DWORD kRunBoundMs = 90000;
@@ -80,8 +79,8 @@ public:
 
     std::vector<std::string> LogLines() const;
     std::vector<LabelText> LabelTexts();
-    /// Texts of the progress label (control 1002) only.
-    std::vector<std::string> ProgressTexts();
+    /// The texts set on the label `id`, leaving out the clearing ones.
+    std::vector<std::string> TextsOf(int id);
 
     /// Records a text set on a label; called by the labels' subclass procedure.
     void RecordLabelText(int id, const char* text);
@@ -97,20 +96,16 @@ private:
     HWND m_hwnd = nullptr;
 };
 
-/// An entry with only the fields the run decides by.
-UpdateFileEntry Entry(const std::string& fileName, const std::string& url, const std::string& version = "");
-
-/// "https://127.0.0.1:<port of the test server's TLS listener><path>".
-std::string TlsServerUrl(const std::string& path);
+/// A /gen address whose request the test server logs with "marker=<marker>&".
+std::string MarkedUrl(const std::string& marker, const std::string& options);
+/// True once the test server has received the request of MarkedUrl(`marker`, ...).
+bool Requested(const std::string& marker);
 
 /// Every "*.kvotmp" file below `dir`, as paths relative to it.
 std::vector<std::string> TemporaryFilesBelow(const std::string& dir);
 
 /// The bytes /gen sends for a body of `size` bytes.
 std::string PatternBytes(std::size_t size);
-
-/// The Windows path of a file of the build tree given by its Unix path.
-std::string BuildTreePath(const std::string& unixPath);
 
 /// Counts the workers the run starts; with `failStarts` none is started at all.
 struct WorkerStarts {

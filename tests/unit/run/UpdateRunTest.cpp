@@ -50,15 +50,6 @@ struct UpdateRun : ::testing::Test {
         const std::string lobby = window.dir() / "KVOLobby.exe";
         return lobby + "|" + lobby;
     }
-    std::vector<std::string> FileNameTexts()
-    {
-        std::vector<std::string> names;
-        for (const LabelText& label : window.LabelTexts()) {
-            if (label.id == IDC_LBL_FILENAME && !label.text.empty())
-                names.push_back(label.text);
-        }
-        return names;
-    }
     /// The file name label's text at the time of each progress text: which entry it counted.
     std::vector<std::string> ProgressByFile()
     {
@@ -74,16 +65,6 @@ struct UpdateRun : ::testing::Test {
     }
 };
 
-bool Requested(const std::string& marker)
-{
-    return TestServerRequestLog().find("marker=" + marker + "&") != std::string::npos;
-}
-
-std::string MarkedUrl(const std::string& marker, const std::string& options)
-{
-    return TestServerUrl("/gen?marker=" + marker + "&" + options);
-}
-
 TEST_F(UpdateRun, EntriesAreTakenFromTheEndOneWorkerAfterTheOther)
 {
     RunToTheEnd({Entry("a.bin", MarkedUrl("ra", "size=20000")), Entry("b.bin", MarkedUrl("rb", "size=30000")),
@@ -95,7 +76,7 @@ TEST_F(UpdateRun, EntriesAreTakenFromTheEndOneWorkerAfterTheOther)
     EXPECT_EQ(window.LogLines(), (std::vector<std::string>{"正在下载 c.bin", "c.bin  下载成功", "正在下载 b.bin",
                                                            "b.bin  下载成功", "正在下载 a.bin", "a.bin  下载成功",
                                                            "版本7  更新完成"}));
-    EXPECT_EQ(FileNameTexts(), (std::vector<std::string>{"c.bin", "b.bin", "a.bin"}));
+    EXPECT_EQ(window.TextsOf(IDC_LBL_FILENAME), (std::vector<std::string>{"c.bin", "b.bin", "a.bin"}));
     // Blocks of 10240 bytes: three progress texts for each of these sizes.
     EXPECT_EQ(ProgressByFile(), (std::vector<std::string>{"c.bin (1/3)", "c.bin (1/3)", "c.bin (1/3)",
                                                           "b.bin (2/3)", "b.bin (2/3)", "b.bin (2/3)",
@@ -112,7 +93,7 @@ TEST_F(UpdateRun, EntriesAreTakenFromTheEndOneWorkerAfterTheOther)
 TEST_F(UpdateRun, EverythingUpToDateCompletesOnTheMainThreadAtTheFirstTick)
 {
     for (const char* name : {"m1.dll", "m2.dll"})
-        ASSERT_TRUE(::CopyFileA(BuildTreePath(KVO_VERSION_FIXTURE).c_str(), (window.dir() / name).c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA(WindowsPathOf(KVO_VERSION_FIXTURE).c_str(), (window.dir() / name).c_str(), FALSE));
     WriteWholeFile(window.dir() / "m1.dll.kvotmp", "left by a run that was cut off");
 
     RunToTheEnd({Entry("m1.dll", MarkedUrl("u1", "size=10"), "1.2.3.4"),

@@ -7,10 +7,9 @@
 
 using skintest::AlphaAt;
 using skintest::PixelAt;
+using skintest::Resources;
 
 namespace {
-
-HMODULE Resources() { return ::GetModuleHandleA(nullptr); }
 
 constexpr COLORREF kTitle = RGB(69, 156, 209);
 constexpr COLORREF kBody = RGB(187, 224, 246);
@@ -19,35 +18,30 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kEmptyFill = RGB(222, 221, 221);
 constexpr COLORREF kFullFill = RGB(100, 184, 235);
 
-struct SkinCase {
-    const char* name;
-    int width;
-    int height;
-    int bitsPerPixel;
-    bool alpha;
-};
-
-const SkinCase kSkinCases[] = {
-    {IDR_PNG_BACKGROUND, 380, 100, 24, false},
-    {IDR_PNG_SCALE, 355, 28, 32, true},
-};
-
-class SkinResourceTest : public ::testing::TestWithParam<SkinCase> {};
-
 }  // namespace
 
-TEST_P(SkinResourceTest, DecodesToItsSizeAndDepth)
+TEST(PngImage, SkinResourcesDecodeToTheirSizeAndDepth)
 {
-    const SkinCase& c = GetParam();
-    CPngImageSB png;
-    ASSERT_TRUE(png.LoadPngResource(Resources(), c.name));
-    EXPECT_EQ(png.GetWidth(), c.width);
-    EXPECT_EQ(png.GetHeight(), c.height);
-    EXPECT_EQ(png.GetImage().GetBPP(), c.bitsPerPixel);
-    EXPECT_EQ(png.GetImage().HasAlphaChannel(), c.alpha);
+    const struct {
+        const char* name;
+        int width;
+        int height;
+        int bitsPerPixel;
+        bool alpha;
+    } cases[] = {
+        {IDR_PNG_BACKGROUND, 380, 100, 24, false},
+        {IDR_PNG_SCALE, 355, 28, 32, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CPngImageSB png;
+        ASSERT_TRUE(png.LoadPngResource(Resources(), c.name));
+        EXPECT_EQ(png.GetWidth(), c.width);
+        EXPECT_EQ(png.GetHeight(), c.height);
+        EXPECT_EQ(png.GetImage().GetBPP(), c.bitsPerPixel);
+        EXPECT_EQ(png.GetImage().HasAlphaChannel(), c.alpha);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Skin, SkinResourceTest, ::testing::ValuesIn(kSkinCases));
 
 TEST(PngImage, BackgroundHasTheTitleStripAndThePlainArea)
 {

@@ -32,6 +32,13 @@ struct LabelFixture : ::testing::Test {
         ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         ASSERT_TRUE(label.SubclassWindow(child));
     }
+    /// Make, with the label kept at the control's full size whatever its text.
+    void MakeFixed(DWORD staticStyle)
+    {
+        Make(staticStyle);
+        label.m_bAutoSize = false;
+        label.MoveWindow(10, 10, kWideControl, kControlHeight);
+    }
     void TearDown() override
     {
         if (parent)
@@ -84,7 +91,7 @@ LRESULT CALLBACK CountPaints(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-TEST_F(LabelFixture, SubclassingFitsTheTextAndAsksForClicks)
+TEST_F(LabelFixture, SubclassingAsksForClicksAndTextResizesOnlyWithAutoSize)
 {
     Make(SS_LEFT);
     EXPECT_TRUE(label.GetStyle() & SS_NOTIFY);
@@ -93,11 +100,7 @@ TEST_F(LabelFixture, SubclassingFitsTheTextAndAsksForClicks)
     EXPECT_EQ(empty.bottom - empty.top, Measure("").cy);
     EXPECT_EQ(empty.left, 10);
     EXPECT_EQ(empty.top, 10);
-}
 
-TEST_F(LabelFixture, NewTextResizesOnlyWithAutoSize)
-{
-    Make(SS_LEFT);
     label.SetWindowText("12% 3/4 KVOLobby.exe");
     RECT rect = PlaceInParent();
     const SIZE text = Measure("12% 3/4 KVOLobby.exe");
@@ -127,10 +130,8 @@ class LabelAlignTest : public LabelFixture, public ::testing::WithParamInterface
 
 TEST_P(LabelAlignTest, TextSitsWhereTheStyleSays)
 {
-    Make(GetParam().style);
-    label.m_bAutoSize = false;
+    MakeFixed(GetParam().style);
     label.SetBackgroundColor(kWhite);
-    label.MoveWindow(10, 10, kWideControl, kControlHeight);
     label.SetWindowText("IIII");
     label.RedrawWindow(RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ERASENOW);
     const auto [first, last] = InkColumns(child);
@@ -159,9 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Styles, LabelAlignTest,
 
 TEST_F(LabelFixture, MouseEnteringAsksForTheLeaveOnlyOnce)
 {
-    Make(SS_LEFT);
-    label.m_bAutoSize = false;
-    label.MoveWindow(10, 10, kWideControl, kControlHeight);
+    MakeFixed(SS_LEFT);
     int paints = 0;
     ASSERT_TRUE(::SetWindowSubclass(child, CountPaints, kCounterId, reinterpret_cast<DWORD_PTR>(&paints)));
 
@@ -180,18 +179,15 @@ TEST_F(LabelFixture, MouseEnteringAsksForTheLeaveOnlyOnce)
     ::RemoveWindowSubclass(child, CountPaints, kCounterId);
 }
 
-TEST_F(LabelFixture, BackgroundColourIsStoredAndPainted)
+TEST_F(LabelFixture, BackgroundColourIsPaintedAndNeedsNoWindow)
 {
-    Make(SS_LEFT);
-    label.m_bAutoSize = false;
-    label.MoveWindow(10, 10, kWideControl, kControlHeight);
+    MakeFixed(SS_LEFT);
     label.SetBackgroundColor(RGB(240, 240, 240));
-    EXPECT_EQ(label.m_crBackground, RGB(240, 240, 240));
     kvo::CImage shot;
     ASSERT_TRUE(skintest::CaptureClient(child, shot));
     EXPECT_EQ(skintest::PixelAt(shot, kWideControl / 2, kControlHeight / 2), RGB(240, 240, 240));
 
-    CSkinHyperLink windowless;  // no window yet: only stored
+    CSkinHyperLink windowless;  // no window yet: stored for the first paint
     windowless.SetBackgroundColor(RGB(1, 2, 3));
     EXPECT_EQ(windowless.m_crBackground, RGB(1, 2, 3));
 }

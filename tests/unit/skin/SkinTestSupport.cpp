@@ -27,14 +27,15 @@ BYTE AlphaAt(const kvo::CImage& image, int x, int y)
     return PixelPointer(image, x, y)[kAlphaByte];
 }
 
-void Fill32(kvo::CImage& image, DWORD bgra)
+void FillPixels(kvo::CImage& image, DWORD bgra)
 {
-    ::GdiFlush();
+    const int bytesPerPixel = image.GetBPP() / kBitsPerByte;
     for (int y = 0; y < image.GetHeight(); ++y) {
-        auto* row = reinterpret_cast<DWORD*>(static_cast<BYTE*>(image.GetBits()) +
-                                             static_cast<std::ptrdiff_t>(y) * image.GetPitch());
-        for (int x = 0; x < image.GetWidth(); ++x)
-            row[x] = bgra;
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            auto* pixel = const_cast<BYTE*>(PixelPointer(image, x, y));
+            for (int b = 0; b < bytesPerPixel; ++b)
+                pixel[b] = static_cast<BYTE>(bgra >> (kBitsPerByte * b));
+        }
     }
 }
 
