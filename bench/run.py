@@ -266,19 +266,20 @@ def verdict(ok):
     return "met" if ok else "**missed**"
 
 
-def report(bench, elapsed, command):
-    r = bench.results
-    lines = ["# Benchmarks", "",
-             "Machine: %s  " % machine_text(),
-             "Date: %s  " % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
-             "Command: `%s` (%.0f s in all)" % (command, elapsed), "",
-             "Figures are medians of the runs given below (downloads: the fastest); ratios compare with",
-             "baselines measured in the same run, on the same machine, the same Wine prefix and the same",
-             "loopback nginx. The machine's 2 cores are shared with other work, so single figures vary",
-             "by tens of per cent between runs; the ratios vary less.", ""]
-    s = r["start"]
+def report_header(elapsed, command):
+    return ["# Benchmarks", "",
+            "Machine: %s  " % machine_text(),
+            "Date: %s  " % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+            "Command: `%s` (%.0f s in all)" % (command, elapsed), "",
+            "Figures are medians of the runs given below (downloads: the fastest); ratios compare with",
+            "baselines measured in the same run, on the same machine, the same Wine prefix and the same",
+            "loopback nginx. The machine's 2 cores are shared with other work, so single figures vary",
+            "by tens of per cent between runs; the ratios vary less.", ""]
+
+
+def start_section(s):
     ratio = s["launcher"] / s["baseline"]
-    lines += ["## No update due: start to lobby", "",
+    lines = ["## No update due: start to lobby", "",
               "| program | median | all runs (s) |", "|---|---|---|",
               "| KvoLauncher.exe (manifest fetched, version equal) | %.3f s | %s |" % (
                   s["launcher"], " ".join("%.3f" % t for t in s["launcher_all"])),
@@ -286,11 +287,14 @@ def report(bench, elapsed, command):
                   s["baseline"], " ".join("%.3f" % t for t in s["baseline_all"])),
               "", "Ratio %.2f× the baseline; goal within %.1f×: %s." % (ratio, GOAL_START, verdict(ratio <= GOAL_START)),
               ""]
-    d = r["download"]
+    return lines
+
+
+def download_section(d):
     mbps = lambda seconds: LARGE_FILE / MB / seconds
     download_ratio = d["minimal"] / d["launcher"]
     flat = abs(d["peak_large"] - d["peak_small"]) <= max(1, d["peak_small"]) * 0.05
-    lines += ["## Download of a 200 MB file from nginx on loopback", "",
+    lines = ["## Download of a 200 MB file from nginx on loopback", "",
               "| client | fastest of %d | throughput |" % DOWNLOAD_RUNS, "|---|---|---|",
               "| curl (native) | %.3f s | %.0f MB/s |" % (d["curl"], mbps(d["curl"])),
               "| minimal WinINet loop under Wine, 10240-byte reads | %.3f s | %.0f MB/s |" % (
@@ -302,9 +306,12 @@ def report(bench, elapsed, command):
               "", "Peak working set of the downloading process: %.1f MB for 20 MB, %.1f MB for 200 MB (%s: %s)." % (
                   d["peak_small"] / MB, d["peak_large"] / MB, "flat" if flat else "grows with the file",
                   verdict(flat)), ""]
-    i = r["install"]
+    return lines
+
+
+def install_section(i):
     install_ratio = i["unzip"] / i["launcher"]
-    lines += ["## Installing a package of %d files, %d MB (%.0f MB deflated)" % (
+    lines = ["## Installing a package of %d files, %d MB (%.0f MB deflated)" % (
                   PACKAGE_FILES, PACKAGE_BYTES // MB, i["archive"] / MB), "",
               "| unpacker | median time | throughput |", "|---|---|---|",
               "| Info-ZIP unzip (native) | %.2f s | %.0f MB/s |" % (i["unzip"], PACKAGE_BYTES / MB / i["unzip"]),
@@ -312,15 +319,32 @@ def report(bench, elapsed, command):
                   i["launcher"], PACKAGE_BYTES / MB / i["launcher"]),
               "", "The launcher reaches %.0f %% of unzip's throughput (goal %.0f %%: %s)." % (
                   100 * install_ratio, 100 * GOAL_INSTALL, verdict(install_ratio >= GOAL_INSTALL)), ""]
-    e = r["entries"]
+    return lines
+
+
+def entries_section(e):
     first = ENTRY_COUNTS[0]
-    lines += ["## Cost per entry: manifests whose entries are all up to date", "",
+    lines = ["## Cost per entry: manifests whose entries are all up to date", "",
               "| entries | start to lobby | per entry (all) | per entry beyond the %d-entry run |" % first,
               "|---|---|---|---|"]
     for count in ENTRY_COUNTS:
         extra = "—" if count == first else "%.2f ms" % (1000 * (e[count] - e[first]) / (count - first))
         lines.append("| %d | %.2f s | %.2f ms | %s |" % (count, e[count], 1000 * e[count] / count, extra))
     lines += ["", "Each run includes the one-second start timer of the progress window.", ""]
+    return lines
+
+
+# Each part, in run order: the step that measures it (into results[name]) and the section that reports it.
+PARTS = {"start": (Bench.bench_no_update, start_section),
+         "download": (Bench.bench_download, download_section),
+         "install": (Bench.bench_install, install_section),
+         "entries": (Bench.bench_entries, entries_section)}
+
+
+def report(bench, elapsed, command, parts):
+    lines = report_header(elapsed, command)
+    for name in parts:
+        lines += PARTS[name][1](bench.results[name])
     lines += ["## Exact measurements", ""] + ["- " + c for c in bench.commands] + [""]
     return lines
 
@@ -332,16 +356,25 @@ def main():
     parser.add_argument("--results", default=os.path.join(HERE, "RESULTS.md"))
     parser.add_argument("--notes", default=os.path.join(HERE, "NOTES.md"),
                         help="analysis appended to the results (why a goal is missed, what would close it)")
+    parser.add_argument("--only", choices=sorted(PARTS),
+                        help="measure this one part and print its section; RESULTS.md stays as it is")
     args = parser.parse_args()
+    parts = [args.only] if args.only else list(PARTS)
     started = time.monotonic()
     bench = Bench(args.build, args.port)
     try:
-        for step in (bench.bench_no_update, bench.bench_download, bench.bench_install, bench.bench_entries):
+        for name in parts:
+            step = PARTS[name][0]
             print("bench: %s" % step.__name__, flush=True)
-            step()
+            step(bench)
     finally:
         bench.close()
-    lines = report(bench, time.monotonic() - started, "bash bench/run.sh")
+    if args.only:
+        command = "python3 bench/run.py --only %s (the programs, the X server and the Wine prefix of bench/run.sh)" \
+            % args.only
+        print("\n".join(report(bench, time.monotonic() - started, command, parts)))
+        return 0
+    lines = report(bench, time.monotonic() - started, "bash bench/run.sh", parts)
     if os.path.exists(args.notes):
         with open(args.notes, encoding="utf-8") as source:
             lines += [source.read()]

@@ -7,6 +7,8 @@
 
 namespace kvo {
 
+class CFile;
+
 /// File times as seconds since 1970-01-01 UTC.
 struct CFileStatus {
     std::int64_t m_ctime = 0;  ///< creation
@@ -18,9 +20,14 @@ struct CFileStatus {
 /// opened for it or the system refuses. POSIX file systems keep their own creation time.
 void SetFileTimes(const std::string& path, const CFileStatus& status);
 
-/// Gives the file at `path` the DOS/Windows attribute word (read-only, hidden, system, archive...).
-/// Returns false when the system refused. POSIX honours only the read-only bit (it clears the
-/// write permissions).
+/// Sets the three times of the open `file` through its handle (opened for writing), so the file
+/// is not opened a second time. Call it after the last write, which would move the modification
+/// time again; a rename or move of the file keeps the times. Raises CFileException as above.
+void SetFileTimes(CFile& file, const CFileStatus& status);
+
+/// Gives the file at `path` the DOS/Windows attribute word (read-only, hidden, system, archive...);
+/// a file that has them already is left alone. Returns false when the system refused. POSIX
+/// honours only the read-only bit (it clears the write permissions).
 bool SetFileAttributeWord(const std::string& path, std::uint16_t attributes) noexcept;
 
 }  // namespace kvo

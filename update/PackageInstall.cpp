@@ -11,8 +11,9 @@
 
 namespace {
 
-/// Bytes inflated per read into the output file.
-constexpr std::uint32_t kCopyBufferSize = 16384;
+/// Bytes inflated per read into the output file; one buffer serves every entry of a package,
+/// and most entries fit in one read and one write.
+constexpr std::uint32_t kCopyBufferSize = 65536;
 
 bool IsDirectoryEntryName(const std::string& name)
 {
@@ -42,18 +43,39 @@ bool AllNamesAreSafe(CUnzipFile& archive, const std::string& base)
     return true;
 }
 
-/// Writes the current entry to `target` through a temporary file; false when it could not be
-/// put in place. Archive errors raise.
-bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string& target)
+/// Makes the directories that the entries need. Entries of one directory follow each other in
+/// a package, so the file system is asked once for each run of them rather than once per entry;
+/// a directory removed behind its back makes the next temporary file fail, and the installation
+/// with it.
+class CDirectoryMaker {
+public:
+    /// MakeDirectoryPath for `directory`, unless it was the last one made.
+    bool Make(const std::string& directory)
+    {
+        if (directory == m_strLastMade)
+            return true;
+        if (MakeDirectoryPath(directory.c_str()) == 0)
+            return false;
+        m_strLastMade = directory;
+        return true;
+    }
+
+private:
+    std::string m_strLastMade;
+};
+
+/// Writes the current entry to `target` through a temporary file, inflating through `buffer`;
+/// false when it could not be put in place. Archive errors raise.
+bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string& target,
+                  std::vector<unsigned char>& buffer)
 {
     CTempFileBeside temp(target);
     if (!temp.Open())
         return false;
     archive.OpenEntry();
-    std::vector<unsigned char> buffer(kCopyBufferSize);
     std::uint64_t written = 0;
     for (;;) {
-        const int count = archive.ReadEntry(buffer.data(), kCopyBufferSize);
+        const int count = archive.ReadEntry(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
         if (count <= 0)
             break;
         temp.File().Write(buffer.data(), static_cast<unsigned>(count));
@@ -63,9 +85,12 @@ bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string&
     if (written != info.uncompressedSize)
         return false;
     archive.CloseEntry();  // raises badCrc before the file is put in place
+    // Through the handle still open, so the file is not opened again; the move keeps the times.
+    CUnzipFile::SetEntryFileTimes(temp.File(), info);
     if (!temp.Commit())
         return false;
-    CUnzipFile::SetEntryFileStatus(target, info);
+    // Only after the move: a read-only temporary file could not be deleted if the move failed.
+    CUnzipFile::SetEntryAttributes(target, info);
     return true;
 }
 
@@ -87,6 +112,8 @@ bool InstallPackage(std::string packagePath)
         CUnzipFile archive(packagePath.c_str());
         if (!AllNamesAreSafe(archive, base))
             return false;
+        CDirectoryMaker directories;
+        std::vector<unsigned char> buffer(kCopyBufferSize);
         do {
             EntryInfo info;
             const std::string name = CurrentEntryName(archive, info);
@@ -96,9 +123,9 @@ bool InstallPackage(std::string packagePath)
             if (!JoinUnderBase(base, name, target))
                 return false;
             const std::size_t cut = target.find_last_of('\\');
-            if (cut == std::string::npos || MakeDirectoryPath(target.substr(0, cut).c_str()) == 0)
+            if (cut == std::string::npos || !directories.Make(target.substr(0, cut)))
                 return false;
-            if (!InstallEntry(archive, info, target))
+            if (!InstallEntry(archive, info, target, buffer))
                 return false;
         } while (archive.MoveToNextEntry());
         archive.CloseArchive();

@@ -34,6 +34,16 @@ std::int64_t CurrentTime()
 #endif
 }
 
+/// The times a file unpacked from `info` gets: the entry's modification time; created and last
+/// read now.
+kvo::CFileStatus EntryFileStatus(const EntryInfo& info)
+{
+    kvo::CFileStatus status;
+    status.m_ctime = status.m_atime = CurrentTime();
+    status.m_mtime = info.time;
+    return status;
+}
+
 }  // namespace
 
 CUnzipFile::CUnzipFile(const char* path)
@@ -241,17 +251,25 @@ void CUnzipFile::GetEntryInfo(EntryInfo* info, char* name, std::uint32_t nameSiz
 
 void CUnzipFile::SetEntryFileStatus(kvo::CFile& file, const EntryInfo& info)
 {
+    SetEntryFileTimes(file, info);
     const std::string path = file.GetFilePath();
     file.Close();
-    SetEntryFileStatus(path, info);
+    SetEntryAttributes(path, info);
 }
 
 void CUnzipFile::SetEntryFileStatus(const std::string& path, const EntryInfo& info)
 {
-    kvo::CFileStatus status;
-    status.m_ctime = status.m_atime = CurrentTime();
-    status.m_mtime = info.time;
-    kvo::SetFileTimes(path, status);
+    kvo::SetFileTimes(path, EntryFileStatus(info));
+    SetEntryAttributes(path, info);
+}
+
+void CUnzipFile::SetEntryFileTimes(kvo::CFile& file, const EntryInfo& info)
+{
+    kvo::SetFileTimes(file, EntryFileStatus(info));
+}
+
+void CUnzipFile::SetEntryAttributes(const std::string& path, const EntryInfo& info) noexcept
+{
     // The attributes are a wish of the archive: a file system that refuses some keeps the file.
     kvo::SetFileAttributeWord(path, static_cast<std::uint16_t>(info.externalAttributes & kAttributeWordMask));
 }

@@ -47,10 +47,16 @@ public:
     /// Closes `file` and gives it the entry's modification time and attributes (creation and
     /// access time become now).
     static void SetEntryFileStatus(kvo::CFile& file, const EntryInfo& info);
-    /// Gives the closed file at `path` the entry's modification time and attributes. Only the low
-    /// word of the external attributes goes to the file system: an archive made on Unix keeps a
-    /// Unix mode in the high word.
+    /// Gives the closed file at `path` the entry's modification time and attributes.
     static void SetEntryFileStatus(const std::string& path, const EntryInfo& info);
+    /// Gives the still open `file` the entry's times through its handle; call it after the last
+    /// write. A move of the file keeps them, so a file written beside its target is stamped
+    /// before it is moved over it.
+    static void SetEntryFileTimes(kvo::CFile& file, const EntryInfo& info);
+    /// Gives the file at `path` the entry's attributes; only the low word of the external
+    /// attributes goes to the file system (an archive made on Unix keeps a Unix mode in the high
+    /// word). A file system that refuses some keeps the file as it is.
+    static void SetEntryAttributes(const std::string& path, const EntryInfo& info) noexcept;
 
     /// Closes the open entry (checking its CRC) and the archive file.
     void CloseArchive();

@@ -1,9 +1,10 @@
 #include "TempDir.h"
 
-#include <shellapi.h>
-
 #include <fstream>
 #include <sstream>
+
+#ifdef _WIN32
+#include <shellapi.h>
 
 TempDir::TempDir()
 {
@@ -27,6 +28,36 @@ TempDir::~TempDir()
     ::SHFileOperationA(&op);
 }
 
+bool FileExists(const std::string& path)
+{
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+#else
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/kvotestXXXXXX";
+    if (!::mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp");
+    m_path = std::string(pattern) + "/";
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+bool FileExists(const std::string& path)
+{
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
+}
+#endif
+
 std::string ReadWholeFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -39,9 +70,4 @@ void WriteWholeFile(const std::string& path, const std::string& content)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
-}
-
-bool FileExists(const std::string& path)
-{
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

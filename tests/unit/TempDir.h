@@ -1,6 +1,9 @@
-// A throw-away directory for one test, removed with everything in it.
+// A throw-away directory for one test, removed with everything in it; builds for Windows (the
+// tests under Wine) and natively (the archive tests under sanitizers).
 #pragma once
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include <string>
 
@@ -11,7 +14,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    /// The directory, ending in a backslash.
+    /// The directory, ending in the platform's separator.
     const std::string& path() const { return m_path; }
     std::string operator/(const std::string& relative) const { return m_path + relative; }
 

@@ -1,6 +1,8 @@
 // A file written beside its target replaces it only when committed.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "ZipTestSupport.h"
 #include "support/ReplaceFile.h"
 
@@ -13,10 +15,10 @@
 namespace {
 
 struct ReplaceFixture : ::testing::Test {
-    ScratchDir dir;
+    TempDir dir;
     std::string target = dir / "target.dat";
     std::string temp = target + CTempFileBeside::kSuffix;
-    void SetUp() override { WriteBytes(target, "old content"); }
+    void SetUp() override { WriteWholeFile(target, "old content"); }
 
     /// Writes `content` into a temporary file for the target and commits it when asked.
     bool Replace(const std::string& content, bool commit)
@@ -25,41 +27,38 @@ struct ReplaceFixture : ::testing::Test {
         if (!file.Open())
             return false;
         file.File().Write(content.data(), static_cast<unsigned>(content.size()));
-        EXPECT_TRUE(PathExists(temp));
+        EXPECT_TRUE(FileExists(temp));
         return commit ? file.Commit() : false;
     }
 };
 
 }  // namespace
 
-TEST_F(ReplaceFixture, CommitReplacesTheTarget)
+// Each row: the target before (null: none), a leftover temporary file, what is written and
+// whether it is committed; afterwards no temporary file remains.
+TEST_F(ReplaceFixture, TheTargetChangesOnlyOnCommit)
 {
-    EXPECT_TRUE(Replace("new content", true));
-    EXPECT_EQ(ReadBytes(target), "new content");
-    EXPECT_FALSE(PathExists(temp));
-}
-
-TEST_F(ReplaceFixture, WithoutCommitTheTargetStaysAndTheTemporaryGoes)
-{
-    EXPECT_FALSE(Replace("half writt", false));
-    EXPECT_EQ(ReadBytes(target), "old content");
-    EXPECT_FALSE(PathExists(temp));
-}
-
-TEST_F(ReplaceFixture, LeftoverOfAnInterruptedRunIsOverwritten)
-{
-    WriteBytes(temp, "leftover from a crash, longer than the new content");
-    EXPECT_TRUE(Replace("new", true));
-    EXPECT_EQ(ReadBytes(target), "new");
-    EXPECT_FALSE(PathExists(temp));
-}
-
-TEST_F(ReplaceFixture, MissingTargetIsCreated)
-{
-    target = dir / "fresh.dat";
-    temp = target + CTempFileBeside::kSuffix;
-    EXPECT_TRUE(Replace("fresh", true));
-    EXPECT_EQ(ReadBytes(target), "fresh");
+    const struct {
+        const char* before;
+        const char* leftover;
+        const char* content;
+        bool commit;
+        const char* after;
+    } cases[] = {
+        {"old content", nullptr, "new content", true, "new content"},
+        {"old content", nullptr, "half writt", false, "old content"},
+        {"old content", "leftover from a crash, longer than the new content", "new", true, "new"},
+        {nullptr, nullptr, "fresh", true, "fresh"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        c.before ? WriteWholeFile(target, c.before) : void(std::remove(target.c_str()));
+        if (c.leftover)
+            WriteWholeFile(temp, c.leftover);
+        EXPECT_EQ(Replace(c.content, c.commit), c.commit);
+        EXPECT_EQ(ReadWholeFile(target), c.after);
+        EXPECT_FALSE(FileExists(temp));
+    }
 }
 
 TEST_F(ReplaceFixture, TemporaryPathTooLongForThePathBuffersIsRefused)
@@ -74,18 +73,18 @@ TEST_F(ReplaceFixture, TemporaryPathTooLongForThePathBuffersIsRefused)
 // Windows refuses to replace a read-only file or one that a running program holds open.
 TEST_F(ReplaceFixture, TargetThatCannotBeReplacedKeepsItsContent)
 {
-    ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_FALSE(Replace("new content", true));
-    EXPECT_EQ(ReadBytes(target), "old content");
-    EXPECT_FALSE(PathExists(temp));
-    ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-
-    kvo::unique_hfile inUse(::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                          nullptr));
-    ASSERT_TRUE(inUse);
-    EXPECT_FALSE(Replace("new content", true));
-    inUse.reset();
-    EXPECT_EQ(ReadBytes(target), "old content");
-    EXPECT_FALSE(PathExists(temp));
+    for (const bool readOnly : {true, false}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "held open");
+        ASSERT_TRUE(!readOnly || ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+        kvo::unique_hfile inUse(readOnly ? INVALID_HANDLE_VALUE
+                                         : ::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                         OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(readOnly || inUse);
+        EXPECT_FALSE(Replace("new content", true));
+        inUse.reset();
+        ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(ReadWholeFile(target), "old content");
+        EXPECT_FALSE(FileExists(temp));
+    }
 }
 #endif

@@ -28,6 +28,22 @@ void Append32(std::string& out, std::uint32_t value)
     Append16(out, value >> 16);
 }
 
+/// The fields from "version needed" to "extra length" that local header and central record share;
+/// without `withSizes` the CRC and sizes are zeros, as a streaming writer leaves them.
+void AppendCommonFields(std::string& out, const ZipEntrySpec& entry, std::uint32_t flags, std::uint32_t method,
+                        std::uint32_t crc, std::size_t compressedSize, bool withSizes)
+{
+    Append16(out, kVersion);
+    Append16(out, flags);
+    Append16(out, method);
+    Append32(out, entry.dosDateTime);
+    Append32(out, withSizes ? crc : 0);
+    Append32(out, withSizes ? static_cast<std::uint32_t>(compressedSize) : 0);
+    Append32(out, withSizes ? static_cast<std::uint32_t>(entry.data.size()) : 0);
+    Append16(out, static_cast<std::uint32_t>(entry.name.size()));
+    Append16(out, static_cast<std::uint32_t>(entry.extra.size()));
+}
+
 }  // namespace
 
 void PutLe16(std::string& bytes, std::size_t position, std::uint32_t value)
@@ -91,15 +107,7 @@ std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string
         const auto localOffset = static_cast<std::uint32_t>(out.size());
         where.localHeaders.push_back(out.size());
         Append32(out, kLocalSignature);
-        Append16(out, kVersion);
-        Append16(out, flags);
-        Append16(out, method);
-        Append32(out, entry.dosDateTime);
-        Append32(out, entry.dataDescriptor ? 0 : crc);
-        Append32(out, entry.dataDescriptor ? 0 : static_cast<std::uint32_t>(data.size()));
-        Append32(out, entry.dataDescriptor ? 0 : static_cast<std::uint32_t>(entry.data.size()));
-        Append16(out, static_cast<std::uint32_t>(entry.name.size()));
-        Append16(out, static_cast<std::uint32_t>(entry.extra.size()));
+        AppendCommonFields(out, entry, flags, method, crc, data.size(), !entry.dataDescriptor);
         out += entry.name;
         out += entry.extra;
         where.dataOffsets.push_back(out.size());
@@ -114,16 +122,8 @@ std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string
 
         std::string record;
         Append32(record, kCentralSignature);
-        Append16(record, kVersion);
-        Append16(record, kVersion);
-        Append16(record, flags);
-        Append16(record, method);
-        Append32(record, entry.dosDateTime);
-        Append32(record, crc);
-        Append32(record, static_cast<std::uint32_t>(data.size()));
-        Append32(record, static_cast<std::uint32_t>(entry.data.size()));
-        Append16(record, static_cast<std::uint32_t>(entry.name.size()));
-        Append16(record, static_cast<std::uint32_t>(entry.extra.size()));
+        Append16(record, kVersion);  // made by
+        AppendCommonFields(record, entry, flags, method, crc, data.size(), true);
         Append16(record, static_cast<std::uint32_t>(entry.comment.size()));
         Append16(record, 0);  // disk number start
         Append16(record, 0);  // internal attributes
@@ -150,4 +150,19 @@ std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string
     if (layout)
         *layout = where;
     return out;
+}
+
+std::string Edited(const std::vector<ZipEntrySpec>& entries, const ZipEdit& edit)
+{
+    ZipLayout layout;
+    std::string bytes = BuildZip(entries, std::string(), &layout);
+    edit(bytes, layout);
+    return bytes;
+}
+
+void PutBoth(std::string& bytes, const ZipLayout& layout, std::size_t index, std::size_t localField,
+             std::size_t centralField, std::uint32_t value)
+{
+    PutLe32(bytes, layout.localHeaders[index] + localField, value);
+    PutLe32(bytes, layout.centralRecords[index] + centralField, value);
 }

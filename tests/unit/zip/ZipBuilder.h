@@ -1,6 +1,7 @@
 // Writes ZIP archives in memory for the tests, with the knobs that broken archives need.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ struct ZipLayout {
 std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string& comment = std::string(),
                      ZipLayout* layout = nullptr);
 
+/// A change to the bytes of an archive, knowing where the builder put things.
+using ZipEdit = std::function<void(std::string& bytes, const ZipLayout& layout)>;
+/// The archive of `entries` after `edit` changed its bytes.
+std::string Edited(const std::vector<ZipEntrySpec>& entries, const ZipEdit& edit);
+
 /// Raw deflate data (no zlib header) of `data`.
 std::string RawDeflate(const std::string& data);
 std::uint32_t Crc32Of(const std::string& data);
@@ -42,6 +48,9 @@ std::string PseudoRandomBytes(std::size_t count, std::uint32_t seed);
 
 void PutLe16(std::string& bytes, std::size_t position, std::uint32_t value);
 void PutLe32(std::string& bytes, std::size_t position, std::uint32_t value);
+/// Sets a 32-bit field in the local header and the central record of entry `index`.
+void PutBoth(std::string& bytes, const ZipLayout& layout, std::size_t index, std::size_t localField,
+             std::size_t centralField, std::uint32_t value);
 
 /// Field offsets inside the records, for edits.
 namespace zipfield {

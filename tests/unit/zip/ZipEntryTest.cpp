@@ -13,43 +13,12 @@ namespace {
 /// Larger than one 16 KiB input chunk even when deflated.
 const std::string kBigData = PseudoRandomBytes(50000, 11);
 
-struct ArchiveFile {
-    ScratchDir dir;
-    std::string path = dir / "entry.zip";
-    explicit ArchiveFile(const std::string& bytes) { WriteBytes(path, bytes); }
-};
-
-ZipEntrySpec Entry(const std::string& name, const std::string& data, bool deflate)
-{
-    ZipEntrySpec entry{name, data};
-    entry.deflate = deflate;
-    return entry;
-}
-
-/// The archive of `entries` after `edit` changed its bytes.
-std::string Edited(const std::vector<ZipEntrySpec>& entries,
-                   const std::function<void(std::string&, const ZipLayout&)>& edit)
-{
-    ZipLayout layout;
-    std::string bytes = BuildZip(entries, std::string(), &layout);
-    edit(bytes, layout);
-    return bytes;
-}
-
-/// Sets a 32-bit field in the local header and the central record of entry `index`.
-void PutBoth(std::string& bytes, const ZipLayout& layout, std::size_t index, std::size_t localField,
-             std::size_t centralField, std::uint32_t value)
-{
-    PutLe32(bytes, layout.localHeaders[index] + localField, value);
-    PutLe32(bytes, layout.centralRecords[index] + centralField, value);
-}
-
 /// The big entry with only the first part of its deflate data, the headers saying so.
 std::string DeflateDataCutShort()
 {
     constexpr std::uint32_t kKept = 20000;
     ZipLayout layout;
-    const std::string bytes = BuildZip({Entry("b.bin", kBigData, true)}, std::string(), &layout);
+    const std::string bytes = BuildZip({{"b.bin", kBigData, true}}, std::string(), &layout);
     const std::size_t removed = layout.dataSizes[0] - kKept;
     std::string cut = bytes.substr(0, layout.dataOffsets[0] + kKept) +
                       bytes.substr(layout.dataOffsets[0] + layout.dataSizes[0]);
@@ -64,19 +33,16 @@ std::string DeflateDataCutShort()
 
 TEST(ZipEntry, ContentIsTheSameInEveryPieceSize)
 {
-    const std::string text = "short stored text\r\n";
-    ArchiveFile file(BuildZip({Entry("stored.txt", text, false), Entry("big.stored", kBigData, false),
-                               Entry("big.deflated", kBigData, true), Entry("empty", "", true)}));
+    const std::vector<ZipEntrySpec> entries = {{"stored.txt", "short stored text\r\n"}, {"big.stored", kBigData},
+                                               {"big.deflated", kBigData, true}, {"empty", "", true}};
+    ArchiveFile file(BuildZip(entries));
     for (const unsigned piece : {1u, 128u, 16384u, 100000u}) {
         SCOPED_TRACE(piece);
         CUnzipFile archive(file.path.c_str());
-        EXPECT_EQ(ReadCurrentEntry(archive, piece), text);
-        ASSERT_TRUE(archive.MoveToNextEntry());
-        EXPECT_EQ(ReadCurrentEntry(archive, piece), kBigData);
-        ASSERT_TRUE(archive.MoveToNextEntry());
-        EXPECT_EQ(ReadCurrentEntry(archive, piece), kBigData);
-        ASSERT_TRUE(archive.MoveToNextEntry());
-        EXPECT_EQ(ReadCurrentEntry(archive, piece), "");
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            ASSERT_TRUE(i == 0 || archive.MoveToNextEntry());
+            EXPECT_EQ(ReadCurrentEntry(archive, piece), entries[i].data) << entries[i].name;
+        }
         EXPECT_NO_THROW(archive.CloseArchive());
     }
 }
@@ -84,16 +50,13 @@ TEST(ZipEntry, ContentIsTheSameInEveryPieceSize)
 // Writers that stream set flag bit 3 and leave zeros in the local header.
 TEST(ZipEntry, ZeroLocalSizesNeedFlagBit3)
 {
-    ZipEntrySpec streamed = Entry("streamed.bin", kBigData, true);
+    ZipEntrySpec streamed = ZipEntrySpec("streamed.bin", kBigData, true);
     streamed.dataDescriptor = true;
-    {
-        ArchiveFile file(BuildZip({streamed}));
-        CUnzipFile archive(file.path.c_str());
-        EXPECT_EQ(ReadCurrentEntry(archive, 128), kBigData);
-    }
-    ArchiveFile withoutFlag(Edited({streamed}, [](std::string& bytes, const ZipLayout& layout) {
-        PutLe16(bytes, layout.localHeaders[0] + kLocalFlags, 0);
-    }));
+    ArchiveFile withFlag(BuildZip({streamed}));
+    CUnzipFile flagged(withFlag.path.c_str());
+    EXPECT_EQ(ReadCurrentEntry(flagged, 128), kBigData);
+    ArchiveFile withoutFlag(
+        Edited({streamed}, [](std::string& b, const ZipLayout& l) { PutLe16(b, l.localHeaders[0] + kLocalFlags, 0); }));
     CUnzipFile archive(withoutFlag.path.c_str());
     EXPECT_EQ(ZipCause([&] { archive.OpenEntry(); }), CZipException::badZipFile);
 }
@@ -101,12 +64,11 @@ TEST(ZipEntry, ZeroLocalSizesNeedFlagBit3)
 // Each row: a local header or data that contradicts the central directory.
 TEST(ZipEntry, EntriesThatCannotBeReadAsDeclaredAreRefusedAtOpening)
 {
-    const std::vector<ZipEntrySpec> entries = {Entry("a.txt", "stored bytes", false), Entry("b.bin", kBigData, true)};
-    using Edit = std::function<void(std::string&, const ZipLayout&)>;
+    const std::vector<ZipEntrySpec> entries = {ZipEntrySpec("a.txt", "stored bytes", false), ZipEntrySpec("b.bin", kBigData, true)};
     const struct {
         const char* what;
         std::size_t entry;
-        Edit edit;
+        ZipEdit edit;
     } cases[] = {
         {"wrong local signature", 0, [](std::string& b, const ZipLayout& l) { PutLe32(b, l.localHeaders[0], 0x04034B51); }},
         {"method 12", 1, [](std::string& b, const ZipLayout& l) {
@@ -144,53 +106,50 @@ TEST(ZipEntry, EntriesThatCannotBeReadAsDeclaredAreRefusedAtOpening)
 // A CRC mismatch shows only once the entry was read to its end, wherever it is closed.
 TEST(ZipEntry, CrcMismatchIsRaisedWhenAFullyReadEntryCloses)
 {
-    const std::vector<ZipEntrySpec> entries = {Entry("a.bin", kBigData, true), Entry("b.txt", "last", false)};
-    const auto badCrc = [&](std::size_t index) {
-        return Edited(entries, [index](std::string& b, const ZipLayout& l) {
-            PutBoth(b, l, index, kLocalCrc, kCentralCrc, 0xDEADBEEF);
-        });
-    };
+    const std::vector<ZipEntrySpec> entries = {{"a.bin", kBigData, true}, {"b.txt", "last", false}};
     const auto readToEnd = [](CUnzipFile& archive) {
         archive.OpenEntry();
-        std::vector<char> buffer(1000);
-        while (archive.ReadEntry(buffer.data(), 1000) > 0) {
-        }
+        ReadOpenEntry(archive, 1000);
     };
-    {
-        ArchiveFile file(badCrc(1));
-        CUnzipFile archive(file.path.c_str());
-        ASSERT_TRUE(archive.MoveToNextEntry());
-        readToEnd(archive);
-        EXPECT_EQ(ZipCause([&] { archive.CloseArchive(); }), CZipException::badCrc);
-    }
-    {
-        ArchiveFile file(badCrc(1));
-        CUnzipFile archive(file.path.c_str());
-        ASSERT_TRUE(archive.MoveToNextEntry());
-        readToEnd(archive);
-        EXPECT_EQ(ZipCause([&] { archive.CloseEntry(); }), CZipException::badCrc);
-    }
-    {
-        ArchiveFile file(badCrc(0));
-        CUnzipFile archive(file.path.c_str());
-        readToEnd(archive);
-        ASSERT_TRUE(archive.MoveToNextEntry());
-        EXPECT_EQ(ZipCause([&] { archive.OpenEntry(); }), CZipException::badCrc);
-    }
-    {
-        ArchiveFile file(badCrc(0));
-        CUnzipFile archive(file.path.c_str());
+    const auto readSome = [](CUnzipFile& archive) {
         archive.OpenEntry();
         char buffer[100];
         ASSERT_EQ(archive.ReadEntry(buffer, sizeof buffer), 100);
-        EXPECT_EQ(ZipCause([&] { archive.CloseEntry(); }), 0) << "an abandoned entry is not checked";
-        EXPECT_EQ(archive.GetZlibBlockCount(), 0u);
+    };
+    const struct {
+        const char* what;
+        std::size_t badEntry;
+        std::function<void(CUnzipFile&)> read;
+        std::function<void(CUnzipFile&)> close;
+        int cause;
+    } cases[] = {
+        {"last entry, archive closed", 1, readToEnd, [](CUnzipFile& a) { a.CloseArchive(); }, CZipException::badCrc},
+        {"last entry, entry closed", 1, readToEnd, [](CUnzipFile& a) { a.CloseEntry(); }, CZipException::badCrc},
+        {"first entry, next one opened", 0, [readToEnd](CUnzipFile& a) {
+             readToEnd(a);
+             ASSERT_TRUE(a.MoveToNextEntry());
+         }, [](CUnzipFile& a) { a.OpenEntry(); }, CZipException::badCrc},
+        {"abandoned entry is not checked", 0, readSome, [](CUnzipFile& a) { a.CloseEntry(); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::size_t bad = c.badEntry;
+        ArchiveFile file(Edited(entries, [bad](std::string& b, const ZipLayout& l) {
+            PutBoth(b, l, bad, kLocalCrc, kCentralCrc, 0xDEADBEEF);
+        }));
+        CUnzipFile archive(file.path.c_str());
+        ASSERT_TRUE(bad == 0 || archive.MoveToNextEntry());
+        c.read(archive);
+        EXPECT_EQ(ZipCause([&] { c.close(archive); }), c.cause);
+        if (c.cause == 0) {
+            EXPECT_EQ(archive.GetZlibBlockCount(), 0u);
+        }
     }
 }
 
 TEST(ZipEntry, BrokenDeflateDataIsReportedWithZlibsCause)
 {
-    const std::vector<ZipEntrySpec> entries = {Entry("b.bin", kBigData, true)};
+    const std::vector<ZipEntrySpec> entries = {ZipEntrySpec("b.bin", kBigData, true)};
     const struct {
         const char* what;
         std::string bytes;
@@ -208,37 +167,38 @@ TEST(ZipEntry, BrokenDeflateDataIsReportedWithZlibsCause)
     }
 }
 
-// Declared larger than the deflate stream: what the stream holds, then 0, and no CRC check.
-TEST(ZipEntry, StreamEndingBeforeTheDeclaredSizeReturnsWhatItHolds)
+// A declared size that disagrees with the deflate stream: larger gets what the stream holds, then
+// 0, and no CRC check; smaller gets never more than declared.
+TEST(ZipEntry, ReadsEndAtTheStreamOrTheDeclaredSizeWhicheverComesFirst)
 {
-    ArchiveFile file(Edited({Entry("b.bin", kBigData, true)}, [](std::string& b, const ZipLayout& l) {
-        PutBoth(b, l, 0, kLocalUncompressed, kCentralUncompressed, static_cast<std::uint32_t>(kBigData.size() + 10));
-    }));
-    CUnzipFile archive(file.path.c_str());
-    archive.OpenEntry();
-    std::string content;
-    std::vector<char> buffer(4096);
-    for (int count; (count = archive.ReadEntry(buffer.data(), 4096)) > 0;)
-        content.append(buffer.data(), static_cast<std::size_t>(count));
-    EXPECT_EQ(content, kBigData);
-    EXPECT_EQ(archive.ReadEntry(buffer.data(), 4096), 0);
-    EXPECT_EQ(ZipCause([&] { archive.CloseEntry(); }), 0);
-}
-
-// Declared smaller than the stream: never more than declared.
-TEST(ZipEntry, ReadsStopAtTheDeclaredSize)
-{
-    ArchiveFile file(Edited({Entry("b.bin", kBigData, true)}, [](std::string& b, const ZipLayout& l) {
-        PutBoth(b, l, 0, kLocalUncompressed, kCentralUncompressed, 1000);
-        PutBoth(b, l, 0, kLocalCrc, kCentralCrc, Crc32Of(kBigData.substr(0, 1000)));
-    }));
-    CUnzipFile archive(file.path.c_str());
-    EXPECT_EQ(ReadCurrentEntry(archive, 300), kBigData.substr(0, 1000));
+    constexpr std::uint32_t kShorter = 1000;
+    constexpr unsigned kPiece = 300;
+    const struct {
+        const char* what;
+        std::uint32_t declared;
+        std::string expected;
+    } cases[] = {
+        {"declared larger", static_cast<std::uint32_t>(kBigData.size() + 10), kBigData},
+        {"declared smaller", kShorter, kBigData.substr(0, kShorter)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveFile file(Edited({{"b.bin", kBigData, true}}, [&c](std::string& b, const ZipLayout& l) {
+            PutBoth(b, l, 0, kLocalUncompressed, kCentralUncompressed, c.declared);
+            PutBoth(b, l, 0, kLocalCrc, kCentralCrc, Crc32Of(c.expected));
+        }));
+        CUnzipFile archive(file.path.c_str());
+        archive.OpenEntry();
+        EXPECT_EQ(ReadOpenEntry(archive, kPiece), c.expected);
+        char buffer[kPiece];
+        EXPECT_EQ(archive.ReadEntry(buffer, kPiece), 0);
+        EXPECT_EQ(ZipCause([&] { archive.CloseEntry(); }), 0);
+    }
 }
 
 TEST(ZipEntry, CallsOutOfOrderAreBadFuncParam)
 {
-    ArchiveFile file(BuildZip({Entry("a.txt", "abc", false)}));
+    ArchiveFile file(BuildZip({ZipEntrySpec("a.txt", "abc", false)}));
     CUnzipFile archive(file.path.c_str());
     char buffer[8];
     EXPECT_EQ(ZipCause([&] { archive.ReadEntry(buffer, sizeof buffer); }), CZipException::badFuncParam);
@@ -253,7 +213,7 @@ TEST(ZipEntry, CallsOutOfOrderAreBadFuncParam)
 // zlib's blocks of an entry abandoned mid-stream belong to the reader until it goes.
 TEST(ZipEntry, AbandonedInflateIsFreedWithTheReader)
 {
-    ArchiveFile file(BuildZip({Entry("b.bin", kBigData, true), Entry("c.bin", kBigData, true)}));
+    ArchiveFile file(BuildZip({ZipEntrySpec("b.bin", kBigData, true), ZipEntrySpec("c.bin", kBigData, true)}));
     {
         CUnzipFile archive(file.path.c_str());
         archive.OpenEntry();

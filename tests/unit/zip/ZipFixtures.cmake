@@ -23,10 +23,14 @@ set(KVO_ZIP_PORTABLE_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ReplaceFileTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CorpusReplayTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/native/ArchiveWalk.cpp)
+if(KVO_NATIVE)
+  list(APPEND KVO_ZIP_PORTABLE_TEST_SOURCES ${PROJECT_SOURCE_DIR}/tests/unit/TempDir.cpp)
+endif()
 
 function(kvo_zip_test_setup target)
   add_dependencies(${target} zip_fixtures)
   target_compile_definitions(${target} PRIVATE
     KVO_ZIP_FIXTURE_DIR="${KVO_ZIP_FIXTURE_DIR}" KVO_ZIP_CORPUS_DIR="${KVO_ZIP_CORPUS_DIR}")
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/unit/zip ${PROJECT_SOURCE_DIR}/tests/native)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/unit ${PROJECT_SOURCE_DIR}/tests/unit/zip
+                             ${PROJECT_SOURCE_DIR}/tests/native)
 endfunction()

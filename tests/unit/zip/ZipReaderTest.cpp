@@ -12,20 +12,13 @@ namespace {
 
 constexpr std::size_t kEndRecordSize = 22;
 constexpr std::size_t kMaxFoundComment = 0xFFFF - kEndRecordSize;  // the search reaches back 65535 bytes
+constexpr std::size_t kSmallSecond = 300;  ///< keeps the byte-by-byte loops short
 
-std::vector<ZipEntrySpec> TwoEntries()
+/// Two entries, stored and deflated; `secondSize` bytes that deflate hardly shrinks.
+std::vector<ZipEntrySpec> TwoEntries(std::size_t secondSize = 5000)
 {
-    ZipEntrySpec first{"first.txt", "the first entry\r\n"};
-    ZipEntrySpec second{"dir/second.bin", PseudoRandomBytes(5000, 1)};
-    second.deflate = true;
-    return {first, second};
+    return {{"first.txt", "the first entry\r\n"}, {"dir/second.bin", PseudoRandomBytes(secondSize, 1), true}};
 }
-
-struct ArchiveFile {
-    ScratchDir dir;
-    std::string path = dir / "test.zip";
-    explicit ArchiveFile(const std::string& bytes) { WriteBytes(path, bytes); }
-};
 
 /// Every entry's name and content, in directory order.
 std::vector<std::pair<std::string, std::string>> ReadEverything(const std::string& path)
@@ -88,26 +81,9 @@ TEST(ZipReader, EndRecordIsFoundBehindCommentsAndPrefixes)
     }
 }
 
-TEST(ZipReader, EndRecordBeyondTheSearchReachIsNotFound)
-{
-    ArchiveFile file(BuildZip(TwoEntries(), std::string(kMaxFoundComment + 1, 'c')));
-    EXPECT_EQ(ZipCause([&] { CUnzipFile archive(file.path.c_str()); }), CZipException::badZipFile);
-}
-
-TEST(ZipReader, MoveToNextOnTheLastEntryChangesNothing)
-{
-    ArchiveFile file(BuildZip(TwoEntries()));
-    CUnzipFile archive(file.path.c_str());
-    ASSERT_TRUE(archive.MoveToNextEntry());
-    EXPECT_FALSE(archive.MoveToNextEntry());
-    EXPECT_EQ(archive.GetEntryIndex(), 1u);
-    EXPECT_EQ(CurrentName(archive), "dir/second.bin");
-    archive.MoveToFirstEntry();
-    EXPECT_EQ(archive.GetEntryIndex(), 0u);
-    EXPECT_EQ(CurrentName(archive), "first.txt");
-}
-
-TEST(ZipReader, EntryFieldsComeFromTheCentralRecord)
+// Fields come from the central record. A buffer as large as a text gets it without terminator;
+// one byte more gets the terminator.
+TEST(ZipReader, EntryFieldsAndTextsComeFromTheCentralRecord)
 {
     ZipEntrySpec entry{"info.txt", "content"};
     entry.externalAttributes = 0x81A40021;
@@ -127,25 +103,16 @@ TEST(ZipReader, EntryFieldsComeFromTheCentralRecord)
     EXPECT_EQ(info.externalAttributes, 0x81A40021u);
     EXPECT_EQ(info.dosDateTime, entry.dosDateTime);
     EXPECT_NE(info.time, 0);
-}
 
-// A buffer as large as the name gets it without terminator; one byte more gets the terminator.
-TEST(ZipReader, NameAndCommentBuffersFollowTheirSizes)
-{
-    ZipEntrySpec entry{"name.txt", "x"};
-    entry.extra = "EXTRA";
-    entry.comment = "a comment";
-    ArchiveFile file(BuildZip({entry}));
-    CUnzipFile archive(file.path.c_str());
     const struct {
         std::uint32_t size;
         std::string expected;  // what the buffer holds afterwards, '#' where it was untouched
     } cases[] = {
         {0, "############"},
-        {4, "name########"},
-        {8, "name.txt####"},
-        {9, std::string("name.txt\0###", 12)},
-        {12, std::string("name.txt\0###", 12)},
+        {4, "info########"},
+        {8, "info.txt####"},
+        {9, std::string("info.txt\0###", 12)},
+        {12, std::string("info.txt\0###", 12)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
@@ -153,18 +120,18 @@ TEST(ZipReader, NameAndCommentBuffersFollowTheirSizes)
         archive.GetEntryInfo(nullptr, &name[0], c.size);
         EXPECT_EQ(name, c.expected);
     }
-    std::string name(12, '#'), extra(8, '#'), comment(12, '#');
-    archive.GetEntryInfo(nullptr, &name[0], 2, &extra[0], 3, &comment[0], 10);
-    EXPECT_EQ(name, "na##########");
-    EXPECT_EQ(extra, "EXT#####");
-    EXPECT_EQ(comment, std::string("a comment\0##", 12));
+    std::string name(12, '#'), extra(8, '#'), comment(16, '#');
+    archive.GetEntryInfo(nullptr, &name[0], 2, &extra[0], 3, &comment[0], 14);
+    EXPECT_EQ(name, "in##########");
+    EXPECT_EQ(extra, "\x34\x12\x03#####");
+    EXPECT_EQ(comment, std::string("entry comment\0##", 16));
     archive.GetEntryInfo(nullptr, nullptr, 0, &extra[0], 8);
-    EXPECT_EQ(extra, "EXTRA###");
+    EXPECT_EQ(extra, std::string("\x34\x12\x03\x00xyz#", 8));
 }
 
 TEST(ZipReader, MissingArchiveRaisesTheFileError)
 {
-    ScratchDir dir;
+    TempDir dir;
     EXPECT_THROW(CUnzipFile archive((dir / "missing.zip").c_str()), kvo::CFileException);
 }
 
@@ -177,6 +144,11 @@ TEST(ZipReader, BrokenStructuresAreRefusedAtOpening)
     const auto edited = [&](std::size_t position, std::uint32_t value, bool wide) {
         std::string bytes = valid;
         wide ? PutLe32(bytes, position, value) : PutLe16(bytes, position, value);
+        return bytes;
+    };
+    const auto entryCounts = [&](std::uint32_t count) {
+        std::string bytes = edited(end + kEndEntriesOnDisk, count, false);
+        PutLe16(bytes, end + kEndEntriesTotal, count);
         return bytes;
     };
     const std::string endOnly = valid.substr(end);
@@ -192,6 +164,7 @@ TEST(ZipReader, BrokenStructuresAreRefusedAtOpening)
         std::string bytes;
     } cases[] = {
         {"empty file", ""},
+        {"end record beyond the search reach", BuildZip(TwoEntries(), std::string(kMaxFoundComment + 1, 'c'))},
         {"shorter than a signature", "PK\x05"},
         {"no end record", PseudoRandomBytes(70000, 2)},
         {"end signature without its record", valid.substr(0, end + 10)},
@@ -200,18 +173,10 @@ TEST(ZipReader, BrokenStructuresAreRefusedAtOpening)
         {"other disk", edited(end + kEndThisDisk, 1, false)},
         {"directory on other disk", edited(end + kEndDirectoryDisk, 1, false)},
         {"entry counts disagree", edited(end + kEndEntriesTotal, 3, false)},
-        {"huge entry count", [&] {
-             std::string bytes = edited(end + kEndEntriesOnDisk, 60000, false);
-             PutLe16(bytes, end + kEndEntriesTotal, 60000);
-             return bytes;
-         }()},
+        {"huge entry count", entryCounts(60000)},
         {"directory past the end record", edited(end + kEndDirectorySize, 0x10000, true)},
         {"offset plus size wraps 32 bits", edited(end + kEndDirectoryOffset, 0xFFFFFFF0u, true)},
-        {"zip64 entry count", [&] {
-             std::string bytes = edited(end + kEndEntriesOnDisk, 0xFFFF, false);
-             PutLe16(bytes, end + kEndEntriesTotal, 0xFFFF);
-             return bytes;
-         }()},
+        {"zip64 entry count", entryCounts(0xFFFF)},
         {"zip64 directory offset", edited(end + kEndDirectoryOffset, 0xFFFFFFFFu, true)},
         {"zip64 locator", zip64Locator},
         {"wrong central signature", edited(layout.centralRecords[0], 0x02014B51, true)},
@@ -225,57 +190,68 @@ TEST(ZipReader, BrokenStructuresAreRefusedAtOpening)
     }
 }
 
-// The second record is only read when the walk gets there.
-TEST(ZipReader, BrokenSecondRecordFailsTheWalkAndKeepsTheCurrentEntry)
+// A move that cannot go on keeps the current entry: past the last one, or into a broken second
+// record, which is only read when the walk gets there.
+TEST(ZipReader, FailedMoveKeepsTheCurrentEntry)
 {
     ZipLayout layout;
-    std::string bytes = BuildZip(TwoEntries(), std::string(), &layout);
-    PutLe32(bytes, layout.centralRecords[1], 0x12345678);
-    ArchiveFile file(bytes);
-    CUnzipFile archive(file.path.c_str());
-    EXPECT_EQ(ZipCause([&] { archive.MoveToNextEntry(); }), CZipException::badZipFile);
-    EXPECT_EQ(archive.GetEntryIndex(), 0u);
-    EXPECT_EQ(CurrentName(archive), "first.txt");
-}
-
-// Cutting a valid archive after any byte leaves no end record or one that points past the file;
-// only a cut inside the archive comment, which no entry depends on, still reads.
-TEST(ZipReader, EveryTruncationFailsCleanly)
-{
-    std::vector<ZipEntrySpec> entries = TwoEntries();
-    entries[1].data = PseudoRandomBytes(300, 3);
-    ZipLayout layout;
-    const std::string valid = BuildZip(entries, "comment", &layout);
-    const std::size_t commentStart = layout.endRecord + kEndRecordSize;
-    ScratchDir dir;
-    const std::string path = dir / "cut.zip";
-    for (std::size_t length = 0; length < valid.size(); ++length) {
-        WriteBytes(path, valid.substr(0, length));
-        std::vector<std::pair<std::string, std::string>> read;
-        const int cause = ZipCause([&] { read = ReadEverything(path); });
-        if (length >= commentStart)
-            ASSERT_EQ(read, Expected(entries)) << "cut at " << length;
-        else
-            ASSERT_EQ(cause, CZipException::badZipFile) << "cut at " << length;
+    const std::string valid = BuildZip(TwoEntries(), std::string(), &layout);
+    std::string brokenSecond = valid;
+    PutLe32(brokenSecond, layout.centralRecords[1], 0x12345678);
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::uint32_t from;
+        const char* name;
+        int cause;
+    } cases[] = {{"past the last", valid, 1, "dir/second.bin", 0},
+                 {"broken second record", brokenSecond, 0, "first.txt", CZipException::badZipFile}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveFile file(c.bytes);
+        CUnzipFile archive(file.path.c_str());
+        ASSERT_TRUE(c.from == 0 || archive.MoveToNextEntry());
+        bool moved = true;
+        EXPECT_EQ(ZipCause([&] { moved = archive.MoveToNextEntry(); }), c.cause);
+        EXPECT_TRUE(c.cause != 0 || !moved);
+        EXPECT_EQ(archive.GetEntryIndex(), c.from);
+        EXPECT_EQ(CurrentName(archive), c.name);
+        archive.MoveToFirstEntry();
+        EXPECT_EQ(CurrentName(archive), "first.txt");
     }
 }
 
-// Bytes taken out of the middle shift everything the end record points to.
-TEST(ZipReader, EveryHoleFailsCleanlyOrReadsTheOriginal)
+// Cutting a valid archive after any byte leaves no end record or one that points past the file;
+// only a cut inside the archive comment, which no entry depends on, still reads. Bytes taken out
+// of the middle shift everything the end record points to: refused, or read as the original.
+TEST(ZipReader, EveryTruncationAndEveryHoleFailsCleanly)
 {
-    std::vector<ZipEntrySpec> entries = TwoEntries();
-    entries[1].data = PseudoRandomBytes(300, 3);
-    const std::string valid = BuildZip(entries);
-    ScratchDir dir;
-    const std::string path = dir / "hole.zip";
+    const std::vector<ZipEntrySpec> entries = TwoEntries(kSmallSecond);
+    ZipLayout layout;
+    const std::string withComment = BuildZip(entries, "comment", &layout);
+    const std::size_t commentStart = layout.endRecord + kEndRecordSize;
+    const std::string plain = BuildZip(entries);
     constexpr std::size_t kHole = 3;
-    for (std::size_t start = 0; start + kHole < valid.size(); ++start) {
-        WriteBytes(path, valid.substr(0, start) + valid.substr(start + kHole));
-        std::vector<std::pair<std::string, std::string>> read;
-        const int cause = ZipCause([&] { read = ReadEverything(path); });
-        if (cause == 0)
-            EXPECT_EQ(read, Expected(entries)) << "hole at " << start;
+    TempDir dir;
+    const std::string path = dir / "damaged.zip";
+    std::vector<std::pair<std::string, std::string>> read;
+    const auto cause = [&](const std::string& bytes) {
+        WriteWholeFile(path, bytes);
+        read.clear();
+        return ZipCause([&] { read = ReadEverything(path); });
+    };
+    for (std::size_t at = 0; at < withComment.size(); ++at) {
+        const int cutCause = cause(withComment.substr(0, at));
+        if (at >= commentStart)
+            ASSERT_EQ(read, Expected(entries)) << "cut at " << at;
         else
-            EXPECT_GT(cause, 0) << "hole at " << start;
+            ASSERT_EQ(cutCause, CZipException::badZipFile) << "cut at " << at;
+        if (at + kHole >= plain.size())
+            continue;
+        const int holeCause = cause(plain.substr(0, at) + plain.substr(at + kHole));
+        if (holeCause == 0)
+            EXPECT_EQ(read, Expected(entries)) << "hole at " << at;
+        else
+            EXPECT_GT(holeCause, 0) << "hole at " << at;
     }
 }
