@@ -6,6 +6,7 @@
 
 #include "TempDir.h"
 #include "ZipBuilder.h"
+#include "ZipTestSupport.h"
 #include "framework/FileStatus.h"
 #include "support/zip/UnzipFile.h"
 #include "update/PackageInstall.h"
@@ -42,16 +43,6 @@ std::vector<std::int64_t> EntryTimes(const std::string& package)
         times.push_back(info.time);
     } while (archive.MoveToNextEntry());
     return times;
-}
-
-std::int64_t UnixSeconds(const FILETIME& time)
-{
-    constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
-    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = time.dwLowDateTime;
-    ticks.HighPart = time.dwHighDateTime;
-    return static_cast<std::int64_t>(ticks.QuadPart / kTicksPerSecond) - kSecondsFrom1601To1970;
 }
 
 }  // namespace

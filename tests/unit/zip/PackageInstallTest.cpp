@@ -56,17 +56,6 @@ FileTree ExpectedTree(const std::string& package)
     return result;
 }
 
-/// A FILETIME as seconds since 1970.
-std::int64_t UnixSeconds(const FILETIME& time)
-{
-    constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
-    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = time.dwLowDateTime;
-    ticks.HighPart = time.dwHighDateTime;
-    return static_cast<std::int64_t>(ticks.QuadPart / kTicksPerSecond) - kSecondsFrom1601To1970;
-}
-
 /// The last-write time of `path` as seconds since 1970.
 std::int64_t LastWriteSeconds(const std::string& path)
 {

@@ -1,5 +1,6 @@
 // Helpers of the archive tests that run both under Wine and natively.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,3 +31,8 @@ std::string ReadOpenEntry(CUnzipFile& archive, unsigned piece);
 std::string ReadCurrentEntry(CUnzipFile& archive, unsigned piece);
 /// The current entry's name as stored.
 std::string CurrentName(CUnzipFile& archive);
+
+#ifdef _WIN32
+/// A FILETIME as seconds since 1970.
+std::int64_t UnixSeconds(const FILETIME& time);
+#endif
