@@ -90,10 +90,16 @@ std::uint32_t CZipWriter::Offset32(std::uint64_t offset) const
     return static_cast<std::uint32_t>(offset);
 }
 
-void CZipWriter::BeginEntry(Entry& entry)
+CZipWriter::Entry CZipWriter::BeginEntry(const std::string& name, std::uint32_t dosDateTime, std::uint16_t method,
+                                          std::uint16_t attributes)
 {
-    if (entry.name.empty() || entry.name.size() >= kMaxNameLength)
+    if (name.empty() || name.size() >= kMaxNameLength)
         throw kvo::CException("an entry name must have 1 to 65534 bytes");
+    Entry entry;
+    entry.name = name;
+    entry.dosDateTime = dosDateTime;
+    entry.method = method;
+    entry.attributes = attributes;
     entry.headerOffset = Offset32(m_output.GetPosition());
     RecordBuilder header;
     header.U32(kLocalHeaderSignature);
@@ -108,6 +114,7 @@ void CZipWriter::BeginEntry(Entry& entry)
     header.U16(0);  // no extra field
     header.Bytes(entry.name);
     header.WriteTo(m_output);
+    return entry;
 }
 
 void CZipWriter::PatchLocalHeader(const Entry& entry)
@@ -161,25 +168,15 @@ void CZipWriter::DeflateInto(kvo::CFile& source, Entry& entry)
 void CZipWriter::AddDirectory(const std::string& name, std::uint32_t dosDateTime)
 {
     CheckOpen();
-    Entry entry;
-    entry.name = name;
-    entry.dosDateTime = dosDateTime;
-    entry.method = static_cast<std::uint16_t>(zipformat::kMethodStored);
-    entry.attributes = kDirectoryAttribute;
-    BeginEntry(entry);
-    m_entries.push_back(entry);
+    m_entries.push_back(
+        BeginEntry(name, dosDateTime, static_cast<std::uint16_t>(zipformat::kMethodStored), kDirectoryAttribute));
 }
 
 void CZipWriter::AddFile(const std::string& name, kvo::CFile& source, std::uint32_t dosDateTime,
                          std::uint16_t attributes)
 {
     CheckOpen();
-    Entry entry;
-    entry.name = name;
-    entry.dosDateTime = dosDateTime;
-    entry.method = static_cast<std::uint16_t>(zipformat::kMethodDeflated);
-    entry.attributes = attributes;
-    BeginEntry(entry);
+    Entry entry = BeginEntry(name, dosDateTime, static_cast<std::uint16_t>(zipformat::kMethodDeflated), attributes);
     DeflateInto(source, entry);
     PatchLocalHeader(entry);
     m_entries.push_back(entry);

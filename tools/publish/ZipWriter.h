@@ -44,8 +44,9 @@ private:
         std::uint32_t headerOffset = 0;
     };
 
-    /// Writes the local header of `entry` at the current end of the archive and records it.
-    void BeginEntry(Entry& entry);
+    /// A new entry with its local header written at the current end of the archive.
+    Entry BeginEntry(const std::string& name, std::uint32_t dosDateTime, std::uint16_t method,
+                     std::uint16_t attributes);
     /// Fills in the sizes and the CRC of the local header written by BeginEntry.
     void PatchLocalHeader(const Entry& entry);
     /// Deflates the rest of `source` into the archive; sizes and CRC go to `entry`.
