@@ -1,7 +1,10 @@
-// Addresses fixed when the launcher is built. Each executable links its own definitions
+// Addresses and the update key fixed when the launcher is built. Each executable links its own definitions
 // (the shipped program from the CMake cache, the test build from loopback test ports).
 #pragma once
 
 extern const char kPrimaryUpdateHost[];
 extern const char kFallbackUpdateHost[];
 extern const char kOfficialSiteUrl[];
+/// Base64 of the P-256 public key (X‖Y) that must sign every manifest; empty when the launcher
+/// was built without one and takes manifests as they come.
+extern const char kUpdatePublicKey[];

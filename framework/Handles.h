@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <wininet.h>
+#include <bcrypt.h>
 #endif
 #include <utility>
 
@@ -45,6 +46,9 @@ private:
 };
 
 #ifdef _WIN32
+/// CNG's algorithm providers close with a flags argument.
+inline void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE provider) noexcept { ::BCryptCloseAlgorithmProvider(provider, 0); }
+
 #define KVO_HANDLE_TRAITS(Name, Type, CloseFn, InvalidValue)                  \
     struct Name {                                                              \
         static Type invalid() noexcept { return InvalidValue; }                \
@@ -61,6 +65,9 @@ KVO_HANDLE_TRAITS(GlobalMemoryTraits, HGLOBAL, ::GlobalFree, nullptr);
 KVO_HANDLE_TRAITS(IconTraits, HICON, ::DestroyIcon, nullptr);
 KVO_HANDLE_TRAITS(BstrTraits, BSTR, ::SysFreeString, nullptr);
 KVO_HANDLE_TRAITS(FindHandleTraits, HANDLE, ::FindClose, INVALID_HANDLE_VALUE);     // FindFirstFile fails with -1
+KVO_HANDLE_TRAITS(CngAlgorithmTraits, BCRYPT_ALG_HANDLE, CloseAlgorithmProvider, nullptr);
+KVO_HANDLE_TRAITS(CngKeyTraits, BCRYPT_KEY_HANDLE, ::BCryptDestroyKey, nullptr);
+KVO_HANDLE_TRAITS(CngHashTraits, BCRYPT_HASH_HANDLE, ::BCryptDestroyHash, nullptr);
 #undef KVO_HANDLE_TRAITS
 
 using unique_hfile = unique_any<HANDLE, FileHandleTraits>;
@@ -73,6 +80,9 @@ using unique_hglobal = unique_any<HGLOBAL, GlobalMemoryTraits>;
 using unique_hicon = unique_any<HICON, IconTraits>;
 using unique_bstr = unique_any<BSTR, BstrTraits>;
 using unique_hfind = unique_any<HANDLE, FindHandleTraits>;
+using unique_cng_algorithm = unique_any<BCRYPT_ALG_HANDLE, CngAlgorithmTraits>;
+using unique_cng_key = unique_any<BCRYPT_KEY_HANDLE, CngKeyTraits>;
+using unique_cng_hash = unique_any<BCRYPT_HASH_HANDLE, CngHashTraits>;
 
 /// Puts the previously selected GDI object back into a device context.
 class SelectObjectGuard {

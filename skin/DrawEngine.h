@@ -25,8 +25,8 @@ using CreateDrawEngineFn = IDrawEngine* (*)();
 inline constexpr char kDrawEngineLibrary[] = "D2DEngine.dll";
 inline constexpr char kDrawEngineFactory[] = "CreateD2DEngine";
 
-/// Loads `library` and asks its factory for the engine; null when any step fails. The library stays
-/// loaded for the rest of the process.
+/// Loads `library` from the program's own directory (by its full path) and asks its factory for the
+/// engine; null when any step fails. The library stays loaded for the rest of the process.
 IDrawEngine* LoadDrawEngine(const char* library) noexcept;
 
 /// The process's engine: looked up on the first call only, never retried; null without one.

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the tests: static files plus scripted misbehaviour.
 
-Static files: GET /<path> serves <root>/<path> (root given with --root).
+Static files: GET /<path> serves <root>/<path> (root given with --root); GET /<path>?length=N
+announces N as its Content-Length but sends the whole file (a stale header of a proxy or CDN).
 Scripted responses: GET /gen?<options> answers a generated body whose byte i is (i * 7) % 251:
   size=N         body length (default 0)
   status=N       status code (default 200)
@@ -59,9 +60,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if url.path == "/gen":
             self.generated(urllib.parse.parse_qs(url.query))
         else:
-            self.static(urllib.parse.unquote(url.path))
+            self.static(urllib.parse.unquote(url.path), urllib.parse.parse_qs(url.query).get("length", [None])[0])
 
-    def static(self, path):
+    def static(self, path, announced=None):
         root = os.path.realpath(self.server.root or "/nonexistent")
         target = os.path.realpath(os.path.join(root, path.lstrip("/")))
         if not target.startswith(root + os.sep) or not os.path.isfile(target):
@@ -74,7 +75,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         size = os.path.getsize(target)
         self.send_response(200)
-        self.send_header("Content-Length", str(size))
+        self.send_header("Content-Length", announced or str(size))
+        if announced:
+            self.close_connection = True
         self.send_header("Content-Type", "application/octet-stream")
         self.end_headers()
         with open(target, "rb") as source:

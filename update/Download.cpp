@@ -16,6 +16,7 @@
 #include "framework/Internet.h"
 #include "support/PathGuard.h"
 #include "support/ReplaceFile.h"
+#include "support/Sha256.h"
 #include "update/FileCheck.h"
 #include "update/PackageInstall.h"
 
@@ -61,10 +62,11 @@ std::unique_ptr<kvo::CHttpFile> SendRequest(kvo::CInternetSession& session,
     return request;
 }
 
-/// Reads the body into `file` block by block, keeping the counters and the label up to date.
-/// True when exactly `announced` bytes came; more than announced stops the transfer at once.
+/// Reads the body into `file` block by block, keeping the counters and the label up to date and
+/// every byte hashed. True when exactly `announced` bytes came; more than announced stops the
+/// transfer at once.
 bool ReceiveBody(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, kvo::CHttpFile& request, kvo::CFile& file,
-                 std::uint32_t announced)
+                 std::uint32_t announced, CSha256& hash)
 {
     std::vector<char> buffer(kBlockSize);
     std::uint32_t received = 0;
@@ -74,6 +76,7 @@ bool ReceiveBody(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, kvo::CHt
         if (got > announced - received)
             return false;
         file.Write(buffer.data(), got);
+        hash.Update(buffer.data(), got);
         dialog.m_nCurFileDone += got;
         received += got;
         got = request.Read(buffer.data(), kBlockSize);
@@ -82,6 +85,24 @@ bool ReceiveBody(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, kvo::CHt
             DownloadProgressText(received, announced, count - dialog.m_nFilesLeft, count).c_str());
     }
     return received == announced;
+}
+
+/// ERROR_SUCCESS when the received bytes are the file the entry describes: its SHA256 when it
+/// has one, and for a module with a FileVersion, a version resource that the local check would
+/// call current in an image that is whole. A module cut short by a wrong Content-Length fails
+/// here even without a hash.
+DWORD CheckReceivedFile(const UpdateFileEntry& entry, const std::string& path, const Sha256Digest& received)
+{
+    Sha256Digest expected;
+    if (!entry.SHA256.empty() && (!ParseSha256Hex(entry.SHA256, expected) || expected != received))
+        return kErrorHashMismatch;
+    if (entry.FileVersion.empty() || IsPackageFileName(entry.FileName))
+        return ERROR_SUCCESS;
+    std::string version;
+    if (FAILED(GetFileVersionString(path, version)) || CompareVersionTexts(entry.FileVersion, version) > 0 ||
+        !IsWholeModuleImage(path))
+        return kErrorVersionMismatch;
+    return ERROR_SUCCESS;
 }
 
 /// The whole download of `entry`; ERROR_SUCCESS, or the error code that made it fail. A package
@@ -123,12 +144,17 @@ DWORD DownloadEntry(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry)
             return FileErrorCode(fileError);
         dialog.m_nCurFileSize = announced;
         dialog.m_nCurFileDone = 0;
-        if (!ReceiveBody(dialog, entry, *request, temp.File(), announced) || temp.File().GetLength() != announced)
+        CSha256 hash;
+        if (!ReceiveBody(dialog, entry, *request, temp.File(), announced, hash) ||
+            temp.File().GetLength() != announced)
             return ERROR_HANDLE_EOF;
+        // Closed first: the version resource is read through a handle of the system's own.
+        temp.File().Close();
+        if (const DWORD mismatch = CheckReceivedFile(entry, temp.Path(), hash.Finish()))
+            return mismatch;
 
         if (IsPackageFileName(entry.FileName)) {
             // Installed straight from the temporary file, which goes away with `temp`.
-            temp.File().Close();
             if (!InstallPackage(temp.Path()))
                 dialog.m_bFailed = true;
             return ERROR_SUCCESS;

@@ -10,6 +10,14 @@
 /// download on its failure path within this time.
 constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
 
+/// Error numbers of the download's own checks, as the run logs them in "<name> 更新失败 <number>"
+/// (application-defined codes: bit 29 set, so they never meet a system error number).
+/// The body's SHA-256 is not the entry's SHA256 (or that text is not 64 hexadecimal digits).
+constexpr DWORD kErrorHashMismatch = 0x20000001;
+/// The downloaded module's own version resource is missing or older than the entry's FileVersion,
+/// or the image is cut short (its sections reach past the end of the file).
+constexpr DWORD kErrorVersionMismatch = 0x20000002;
+
 /// Replaces the receive time-out of later downloads; 0 restores kDownloadReceiveTimeoutMs.
 /// For tests, which cannot wait half a minute for every silent server.
 void SetDownloadReceiveTimeoutForTesting(DWORD timeoutMs) noexcept;

@@ -1,12 +1,15 @@
 #include "update/FileCheck.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <cstdio>
 #include <vector>
 
 #include "app/KvoLauncherApp.h"
+#include "framework/Exceptions.h"
 #include "framework/Handles.h"
+#include "support/Sha256.h"
 
 namespace {
 
@@ -68,7 +71,66 @@ int CompareTextNoCase(const std::string& left, const std::string& right)
     return left.size() < right.size() ? -1 : 1;
 }
 
+/// True when the entry lists a SHA-256 and the file at `path` has exactly those bytes.
+bool HasListedContent(const UpdateFileEntry& entry, const std::string& path)
+{
+    Sha256Digest listed;
+    Sha256Digest local;
+    if (!ParseSha256Hex(entry.SHA256, listed))
+        return false;
+    try {
+        return HashFile(path, local) && local == listed;
+    } catch (const kvo::CException&) {
+        return false;  // no hash to be had: the download decides
+    }
+}
+
+/// Reads `size` bytes at `offset`; false when the file ends before them.
+bool ReadAt(HANDLE file, std::uint32_t offset, void* buffer, DWORD size)
+{
+    OVERLAPPED at{};
+    at.Offset = offset;
+    DWORD got = 0;
+    return ::ReadFile(file, buffer, size, &got, &at) && got == size;
+}
+
 }  // namespace
+
+bool IsWholeModuleImage(const std::string& path)
+{
+    kvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    IMAGE_DOS_HEADER dos{};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || !ReadAt(file.get(), 0, &dos, sizeof dos))
+        return false;
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE)
+        return true;  // not a PE image: nothing to measure it by
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header{};
+    const auto peOffset = static_cast<std::uint32_t>(dos.e_lfanew);
+    if (!ReadAt(file.get(), peOffset, &signature, sizeof signature) || signature != IMAGE_NT_SIGNATURE ||
+        !ReadAt(file.get(), peOffset + sizeof signature, &header, sizeof header))
+        return false;
+    std::uint64_t end = 0;
+    std::uint64_t sectionAt = peOffset + sizeof signature + sizeof header + header.SizeOfOptionalHeader;
+    for (WORD i = 0; i < header.NumberOfSections; ++i, sectionAt += sizeof(IMAGE_SECTION_HEADER)) {
+        IMAGE_SECTION_HEADER section{};
+        if (sectionAt > UINT32_MAX || !ReadAt(file.get(), static_cast<std::uint32_t>(sectionAt), &section, sizeof section))
+            return false;
+        end = std::max<std::uint64_t>(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
+    }
+    if (header.PointerToSymbolTable != 0) {
+        // The symbol table, then the string table, which starts with its own size.
+        const std::uint64_t strings = std::uint64_t{header.PointerToSymbolTable} +
+                                      std::uint64_t{header.NumberOfSymbols} * IMAGE_SIZEOF_SYMBOL;
+        std::uint32_t stringsSize = 0;
+        if (strings > UINT32_MAX || !ReadAt(file.get(), static_cast<std::uint32_t>(strings), &stringsSize, sizeof stringsSize))
+            return false;
+        end = std::max(end, strings + stringsSize);
+    }
+    return static_cast<std::uint64_t>(size.QuadPart) >= end;
+}
 
 bool IsPackageFileName(const std::string& fileName)
 {
@@ -126,9 +188,12 @@ bool IsFileOutdated(const UpdateFileEntry& entry, const std::string& moduleDir)
     if (!local)
         return true;
     std::string localVersion;
-    if (FAILED(GetFileVersionString(localPath, localVersion)))
-        return true;
-    return CompareVersionTexts(entry.FileVersion, localVersion) > 0;
+    if (SUCCEEDED(GetFileVersionString(localPath, localVersion)) &&
+        CompareVersionTexts(entry.FileVersion, localVersion) <= 0)
+        return false;
+    // The version rule alone would download it; a file that already holds the listed bytes is
+    // current all the same (data files have no version to compare).
+    return !HasListedContent(entry, localPath);
 }
 
 bool IsFileOutdated(UpdateFileEntry entry)

@@ -7,8 +7,12 @@
 #include <vector>
 
 #include "app/KvoLauncherDlg.h"
+#include "app/BuildHosts.h"
+#include "support/Base64.h"
+#include "support/Sha256.h"
 #include "support/VorelXML.h"
 #include "update/ManifestFetch.h"
+#include "update/ManifestSignature.h"
 
 namespace {
 
@@ -16,6 +20,36 @@ const char kProductPattern[] = "Product";
 const char kFilePattern[] = "Product//File";
 const char kFlagOff[] = "NO";
 constexpr int kDecimalBase = 10;
+
+const char kSignatureVerified[] = "清单签名已验证  ";
+const char kSignatureMissing[] = "清单没有签名  ";
+const char kSignatureMalformed[] = "清单签名格式错误  ";
+const char kSignatureInvalid[] = "清单签名无效  ";
+const char kFileHashMissing[] = "清单文件缺少SHA256  ";
+
+/// Checks the fetched bytes against the update key and logs the outcome with the address.
+bool IsAuthentic(CKvoLauncherDlg& dialog, const std::string& body, const std::string& updateKey, const std::string& url)
+{
+    std::vector<unsigned char> key;
+    if (!DecodeBase64(updateKey, key))
+        key.clear();  // the build checks the key; one that still does not decode verifies nothing
+    const char* outcome = kSignatureInvalid;
+    switch (CheckManifestSignature(body, key)) {
+    case ManifestSignatureCheck::verified:
+        outcome = kSignatureVerified;
+        break;
+    case ManifestSignatureCheck::missing:
+        outcome = kSignatureMissing;
+        break;
+    case ManifestSignatureCheck::malformed:
+        outcome = kSignatureMalformed;
+        break;
+    case ManifestSignatureCheck::invalid:
+        break;
+    }
+    dialog.m_log.WriteLog((outcome + url).c_str());
+    return outcome == kSignatureVerified;
+}
 
 /// One File element; false when its FileName is empty, in which case nothing else is read.
 bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
@@ -33,6 +67,7 @@ bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
     entry.ZipFile = ManifestFlag(xml.GetChildText("ZipFile"));
     entry.ForceOverwrite = ManifestFlag(xml.GetChildText("ForceOverwrite"));
     entry.Execute = ManifestFlag(xml.GetChildText("Execute"));
+    entry.SHA256 = xml.GetChildText("SHA256");
     return true;
 }
 
@@ -49,7 +84,7 @@ bool ManifestFlag(const std::string& text)
     return text != kFlagOff;
 }
 
-bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text)
+bool ReadManifestEntries(const std::string& text, int& serverVersion, std::vector<UpdateFileEntry>& entries)
 {
     // Each parse adds one initialisation on the thread; the process ends soon after start-up.
     ::CoInitialize(nullptr);
@@ -64,22 +99,17 @@ bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text)
             return false;
         xml.GetAttribute("productname");
         ManifestNumber(xml.GetAttribute("filenum"));  // not checked against the File count
-        const int serverVersion = ManifestNumber(xml.GetAttribute("Ver"));
+        const int version = ManifestNumber(xml.GetAttribute("Ver"));
 
-        // Entries are gathered first, so a failure half-way leaves the list as it was.
-        std::vector<UpdateFileEntry> entries;
+        std::vector<UpdateFileEntry> read;
         xml.SelectNodes(kFilePattern);
         while (xml.NextNode()) {
             UpdateFileEntry entry;
             if (ReadFileEntry(xml, entry))
-                entries.push_back(std::move(entry));
+                read.push_back(std::move(entry));
         }
-
-        dialog.m_nServerVer = serverVersion;
-        dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
-        const int count = static_cast<int>(dialog.m_files.size());
-        dialog.m_nFileCount = count;
-        dialog.m_nFilesLeft = count;
+        serverVersion = version;
+        entries = std::move(read);
         return true;
     } catch (const CComError&) {
         // The XML component could not be had or refused a step: this host's manifest is unusable.
@@ -89,10 +119,42 @@ bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text)
     }
 }
 
+bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, bool requireFileHashes)
+{
+    // Entries are gathered first, so a failure half-way leaves the list as it was.
+    int serverVersion = 0;
+    std::vector<UpdateFileEntry> entries;
+    if (!ReadManifestEntries(text, serverVersion, entries))
+        return false;
+    // A signature that leaves a file's bytes unchecked protects nothing: all or none.
+    Sha256Digest ignored;
+    for (const UpdateFileEntry& entry : entries) {
+        if (requireFileHashes && !ParseSha256Hex(entry.SHA256, ignored)) {
+            dialog.m_log.WriteLog((kFileHashMissing + entry.FileName).c_str());
+            return false;
+        }
+    }
+    dialog.m_nServerVer = serverVersion;
+    dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
+    const int count = static_cast<int>(dialog.m_files.size());
+    dialog.m_nFileCount = count;
+    dialog.m_nFilesLeft = count;
+    return true;
+}
+
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url)
 {
-    std::string text;
-    if (!FetchManifest(dialog, std::move(url), text))
+    return ParseManifest(dialog, std::move(url), kUpdatePublicKey);
+}
+
+bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey)
+{
+    std::string body;
+    if (!FetchManifestBody(dialog, url, body))
         return false;
-    return ReadManifestText(dialog, text);
+    // The bytes are checked before the XML component ever sees them.
+    const bool signatureRequired = !updateKey.empty();
+    if (signatureRequired && !IsAuthentic(dialog, body, updateKey, url))
+        return false;
+    return ReadManifestText(dialog, JoinBodyLines(body), signatureRequired);
 }

@@ -1,18 +1,31 @@
 // The update manifest: fetch it, read it, fill the dialog's update state.
 #pragma once
 #include <string>
+#include <vector>
+
+#include "update/UpdateFileEntry.h"
 
 class CKvoLauncherDlg;
 
 /// Fetches and reads the manifest at `url` into the dialog's update state. True when a manifest
-/// with a Product was read.
+/// with a Product was read. A launcher built with an update key first checks the fetched bytes
+/// against `updateKey` (base64 of X‖Y; the build's key by default) and takes only a manifest
+/// signed by it whose every File carries a well-formed SHA256; anything else is logged and counts
+/// as not fetched.
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url);
+bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey);
 
 /// Reads a manifest already fetched (narrow text in the ANSI code page) into the dialog's update
 /// state: m_nServerVer from the first Product's Ver, the Product//File entries appended to m_files
 /// and both counters set. False, with the state untouched, when the text is not a well-formed
-/// document with a Product child of its root or the XML component fails.
-bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text);
+/// document with a Product child of its root or the XML component fails, and, when
+/// `requireFileHashes`, when a File lacks a well-formed SHA256 (logged with its name).
+bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, bool requireFileHashes = false);
+
+/// The product version and the Product//File entries of a manifest text, without any update
+/// state. False when the text is not a well-formed document with a Product child of its root or
+/// the XML component fails.
+bool ReadManifestEntries(const std::string& text, int& serverVersion, std::vector<UpdateFileEntry>& entries);
 
 /// A decimal number as atoi reads it: white space, an optional sign, digits; 0 without digits.
 /// Values beyond 32 bits are clamped.

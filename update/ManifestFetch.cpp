@@ -14,7 +14,9 @@ constexpr DWORD kConnectTimeoutMs = 0;  // the platform's own meaning: the attem
 constexpr DWORD kSendTimeoutMs = 1000;
 constexpr DWORD kReceiveTimeoutMs = 2000;
 constexpr DWORD kConnectRetries = 2;
-constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII;
+// Always from the server, and never copied into the system's internet cache, which lies outside
+// the installation directory.
+constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_NO_CACHE_WRITE;
 
 // A manifest lists a few hundred files at most; a body beyond this is not one.
 constexpr std::size_t kMaxManifestBytes = 8u << 20;
@@ -121,6 +123,16 @@ std::string JoinBodyLines(const std::string& body)
 bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& text, DWORD deadlineMs)
 {
     text.clear();
+    std::string body;
+    if (!FetchManifestBody(dialog, std::move(url), body, deadlineMs))
+        return false;
+    text = JoinBodyLines(body);
+    return true;
+}
+
+bool FetchManifestBody(CKvoLauncherDlg& dialog, std::string url, std::string& body, DWORD deadlineMs)
+{
+    body.clear();
     const auto job = std::make_shared<FetchJob>();
     job->url = std::move(url);
     if (!RunBounded(job, deadlineMs)) {
@@ -137,6 +149,6 @@ bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& text, 
     }
     if (!job->complete)
         return false;
-    text = JoinBodyLines(job->body);
+    body = std::move(job->body);
     return true;
 }

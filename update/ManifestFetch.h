@@ -15,5 +15,10 @@ inline constexpr DWORD kManifestFetchDeadlineMs = 15000;
 bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& text,
                    DWORD deadlineMs = kManifestFetchDeadlineMs);
 
+/// Fetches `url` into `body`: the response body byte for byte, whatever the HTTP status. False
+/// as FetchManifest.
+bool FetchManifestBody(CKvoLauncherDlg& dialog, std::string url, std::string& body,
+                       DWORD deadlineMs = kManifestFetchDeadlineMs);
+
 /// `body` without its line ends: each "\n", a "\r" before it, and a "\r" ending the body.
 std::string JoinBodyLines(const std::string& body);

@@ -14,4 +14,5 @@ struct UpdateFileEntry {
     bool ZipFile = true;
     bool ForceOverwrite = true;
     bool Execute = true;
+    std::string SHA256;       ///< 64 hexadecimal digits of the file's SHA-256; empty when not given
 };

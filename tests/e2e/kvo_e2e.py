@@ -4,7 +4,10 @@ The launcher under test is the build's KvoLauncherTest.exe (the real program, bu
 loopback test hosts), copied into a fresh directory as KvoLauncher.exe next to the stub lobby.
 Servers for the scenarios listen on KVO_TEST_PRIMARY_PORT / KVO_TEST_FALLBACK_PORT.
 """
+import base64
 import contextlib
+import glob
+import io
 import json
 import os
 import shutil
@@ -14,6 +17,8 @@ import sys
 import tempfile
 import time
 import unittest
+import zipfile
+from xml.sax.saxutils import escape
 
 SOURCE_DIR = os.environ.get("KVO_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
@@ -22,6 +27,10 @@ BUILD_DIR = os.environ.get("KVO_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "m
 WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
 TEST_SERVER = os.path.join(SOURCE_DIR, "tools", "test_http_server.py")
 LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherTest.exe")
+# The same program built with the update key of tests/keys: it takes only manifests signed by it.
+SIGNED_LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherSignedTest.exe")
+TEST_SIGNING_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "update-test.pem")
+FIXTURE_DIR = os.path.join(BUILD_DIR, "tests", "unit", "manifest")
 STUB_LOBBY = os.path.join(BUILD_DIR, "tools", "helpers", "KVOLobby.exe")
 ANSWER_BOX = os.path.join(BUILD_DIR, "tools", "helpers", "AnswerBox.exe")
 PRIMARY_PORT = int(os.environ.get("KVO_TEST_PRIMARY_PORT", "18481"))
@@ -37,6 +46,50 @@ def gbk(text):
     return text.encode("gbk")
 
 
+def read_bytes(path):
+    with open(path, "rb") as source:
+        return source.read()
+
+
+def manifest(entries, version):
+    """Manifest bytes: `entries` are (FileName, FileVersion, URL[, SHA256]), listed in this order."""
+    def element(entry):
+        text = "<FileName>%s</FileName><FileVersion>%s</FileVersion><URL>%s</URL>" % tuple(map(escape, entry[:3]))
+        return text + ("<SHA256>%s</SHA256>" % entry[3] if len(entry) > 3 else "")
+    files = "".join("<File>%s</File>\r\n" % element(entry) for entry in entries)
+    return ('<?xml version="1.0" encoding="gb2312"?>\r\n<Update>\r\n<Product productname="KvoLobby" filenum="%d" '
+            'Ver="%d">\r\n%s</Product>\r\n</Update>\r\n' % (len(entries), version, files)).encode("gbk")
+
+
+def package_bytes(files):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in files.items():
+            archive.writestr(name, data)
+    return buffer.getvalue()
+
+
+def sign_manifest(document):
+    """`document` with the signature comment of the test key, made by openssl (not by our code)."""
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", TEST_SIGNING_KEY], input=document,
+                         capture_output=True, check=True).stdout
+    # SEQUENCE { INTEGER r, INTEGER s }, each integer big-endian and possibly with a leading zero.
+    numbers, at = [], 2 + (der[1] & 0x7F if der[1] & 0x80 else 0)
+    for _ in range(2):
+        length = der[at + 1]
+        numbers.append(int.from_bytes(der[at + 2:at + 2 + length], "big").to_bytes(32, "big"))
+        at += 2 + length
+    return document + b"<!-- KvoSignature: " + base64.b64encode(b"".join(numbers)) + b" -->\r\n"
+
+
+def internet_cache_files():
+    """Files in the Wine prefix's internet cache (where WinINet keeps copies of bodies)."""
+    prefix = os.environ.get("KVO_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
+    return [path for path in glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "Microsoft",
+                                                    "Windows", "INetCache", "**"), recursive=True)
+            if os.path.isfile(path) and not path.endswith(".dat")]
+
+
 def windows_path(unix_path):
     """Wine maps the Unix root to drive Z:."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
@@ -50,13 +103,13 @@ def wine(args, **kwargs):
 class Installation:
     """A lobby installation in a temporary directory, removed by close()."""
 
-    def __init__(self, name="install", pver=None, with_log_dir=True):
+    def __init__(self, name="install", pver=None, with_log_dir=True, launcher=LAUNCHER):
         self.root_dir = tempfile.mkdtemp(prefix="kvo-e2e-")
         self.dir = os.path.join(self.root_dir, name)
         os.makedirs(os.path.join(self.dir, "LobbyDate"))
         if with_log_dir:
             os.makedirs(os.path.join(self.dir, "DownLoad"))
-        shutil.copy(LAUNCHER, os.path.join(self.dir, "KvoLauncher.exe"))
+        shutil.copy(launcher, os.path.join(self.dir, "KvoLauncher.exe"))
         shutil.copy(STUB_LOBBY, os.path.join(self.dir, "KVOLobby.exe"))
         if pver is not None:
             self.write_settings("[VerInfo]\r\nPVer=%s\r\n" % pver)
@@ -128,11 +181,11 @@ class Installation:
         return self.windows_dir() + "KVOLobby.exe"
 
     # --- processes -------------------------------------------------------------------------
-    def start_launcher(self):
-        return wine([self.path("KvoLauncher.exe")], cwd=self.dir)
+    def start_launcher(self, cwd=None, env=None):
+        return wine([self.path("KvoLauncher.exe")], cwd=cwd or self.dir, env=env)
 
-    def run_launcher(self, timeout=LAUNCH_TIMEOUT):
-        process = self.start_launcher()
+    def run_launcher(self, timeout=LAUNCH_TIMEOUT, **kwargs):
+        process = self.start_launcher(**kwargs)
         try:
             return process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -210,6 +263,25 @@ class LauncherTestCase(unittest.TestCase):
         installation = Installation(**kwargs)
         self.addCleanup(installation.close)
         return installation
+
+    def site(self, manifest_bytes, files=None):
+        """A directory with the manifest under /AutoUpdate and `files` ({path: bytes}) under /files."""
+        root = tempfile.mkdtemp(prefix="kvo-site-")
+        self.addCleanup(shutil.rmtree, root, True)
+        os.makedirs(os.path.join(root, "AutoUpdate"))
+        with open(os.path.join(root, "AutoUpdate", "update.xml"), "wb") as out:
+            out.write(manifest_bytes)
+        for path, data in (files or {}).items():
+            target = os.path.join(root, "files", path)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "wb") as out:
+                out.write(data)
+        return root
+
+    def nginx(self, root, port=PRIMARY_PORT):
+        server = NginxSite(root, port)
+        self.addCleanup(server.close)
+        return server
 
     def serve(self, port, root=None, **kwargs):
         server = HttpServer(port, root, **kwargs)

@@ -3,26 +3,17 @@
 current one skipped, a package unpacked), the failure boxes, a server that dies or falls silent
 in the middle of a body, and the window closed while a download runs. Whatever happens, the old
 files stay whole until a complete new one replaces them."""
-import io
 import os
 import shutil
 import tempfile
 import time
-import zipfile
-from xml.sax.saxutils import escape
 
 import kvo_e2e
-from kvo_e2e import CAPTION, PRIMARY_PORT, LauncherTestCase, answer_box
+from kvo_e2e import CAPTION, FIXTURE_DIR, PRIMARY_PORT, LauncherTestCase, answer_box, package_bytes, read_bytes
 from kvo_e2e import NginxSite
 
 INSTALLED_VERSION = 4
 SERVER_VERSION = 5
-FIXTURE_DIR = os.path.join(kvo_e2e.BUILD_DIR, "tests", "unit", "manifest")
-
-
-def read_bytes(path):
-    with open(path, "rb") as source:
-        return source.read()
 
 
 OLD_MODULE = read_bytes(os.path.join(FIXTURE_DIR, "Version1234.dll"))    # reports 1.2.3.4
@@ -40,20 +31,8 @@ SLOW_BODY_SIZE = 3000000
 SLOW_CHUNK = 10240
 
 
-def package_bytes(files):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in files.items():
-            archive.writestr(name, data)
-    return buffer.getvalue()
-
-
 def manifest(entries, version=SERVER_VERSION):
-    """Manifest bytes: `entries` are (FileName, FileVersion, URL), listed in this order."""
-    files = "".join("<File><FileName>%s</FileName><FileVersion>%s</FileVersion><URL>%s</URL></File>\r\n"
-                    % tuple(map(escape, entry)) for entry in entries)
-    return ('<?xml version="1.0" encoding="gb2312"?>\r\n<Update>\r\n<Product productname="KvoLobby" filenum="%d" '
-            'Ver="%d">\r\n%s</Product>\r\n</Update>\r\n' % (len(entries), version, files)).encode("gbk")
+    return kvo_e2e.manifest(entries, version)
 
 
 def url(path):
@@ -66,25 +45,6 @@ def temporary_files(directory):
 
 
 class UpdateRun(LauncherTestCase):
-    def site(self, manifest_bytes, files=None):
-        """A directory with the manifest under /AutoUpdate and `files` ({path: bytes}) under /files."""
-        root = tempfile.mkdtemp(prefix="kvo-site-")
-        self.addCleanup(shutil.rmtree, root, True)
-        os.makedirs(os.path.join(root, "AutoUpdate"))
-        with open(os.path.join(root, "AutoUpdate", "update.xml"), "wb") as out:
-            out.write(manifest_bytes)
-        for path, data in (files or {}).items():
-            target = os.path.join(root, "files", path)
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "wb") as out:
-                out.write(data)
-        return root
-
-    def nginx(self, root):
-        server = NginxSite(root, PRIMARY_PORT)
-        self.addCleanup(server.close)
-        return server
-
     def installation_with_modules(self):
         installation = self.make_installation(pver=INSTALLED_VERSION)
         for name in ("Module.dll", "Current.dll"):

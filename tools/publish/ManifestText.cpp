@@ -50,6 +50,8 @@ std::string FormatManifest(const ManifestProduct& product, const std::vector<Upd
         AppendFlag(text, "ZipFile", entry.ZipFile);
         AppendFlag(text, "ForceOverwrite", entry.ForceOverwrite);
         AppendFlag(text, "Execute", entry.Execute);
+        if (!entry.SHA256.empty())
+            AppendElement(text, "SHA256", entry.SHA256);
         text += "    </File>";
         text += kLineEnd;
     }

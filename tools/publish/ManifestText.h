@@ -15,5 +15,5 @@ struct ManifestProduct {
 /// declared encoding, "\r\n" line ends. Every element the launcher reads is written, each value
 /// on its own line (the launcher joins the lines of the body before it parses them) and
 /// XML-escaped. FileDateHigh/FileDateLow are written as the signed 32-bit numbers the launcher
-/// keeps, so their bits come back unchanged.
+/// keeps, so their bits come back unchanged. SHA256 is written when the entry has one.
 std::string FormatManifest(const ManifestProduct& product, const std::vector<UpdateFileEntry>& entries);

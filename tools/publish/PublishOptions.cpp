@@ -11,6 +11,8 @@ const char kUsage[] =
     "\n"
     "Usage:\n"
     "  KvoPublish --release DIR --out DIR --base-url URL --version N [options]\n"
+    "  KvoPublish --new-key NAME\n"
+    "  KvoPublish --verify OUTDIR --public-key NAME.public\n"
     "\n"
     "Required:\n"
     "  --release DIR     the folder holding the new version exactly as it must be installed\n"
@@ -37,12 +39,24 @@ const char kUsage[] =
     "  --install-dir DIR the longest installation folder to allow for (default\n"
     "                    C:\\Program Files (x86)\\KvoGame\\KvoLobby\\): a name that would not fit\n"
     "                    the launcher's 260-byte paths under it is refused\n"
+    "  --sign-key FILE   sign the manifest with the key pair FILE (NAME.private): launchers built\n"
+    "                    with the matching public key take only manifests signed by it\n"
     "  --help            this text\n"
+    "\n"
+    "Keys and checks:\n"
+    "  --new-key NAME    make a new update key: NAME.private (the key pair; keep it secret and off\n"
+    "                    the update servers) and NAME.public (give its text to the launcher's\n"
+    "                    build as KVO_UPDATE_PUBLIC_KEY); never overwrites either file\n"
+    "  --verify OUTDIR --public-key FILE\n"
+    "                    check a publish's web root: the signature of AutoUpdate\\update.xml and\n"
+    "                    the SHA-256 of every file and package at its URL's path below OUTDIR"
     "\n"
     "Every file gets its version from its version resource (empty for files without one), its\n"
     "size, time and URL. Names the launcher would refuse (absolute, '..', devices such as CON,\n"
     "characters Windows does not allow, too long) stop the tool before anything is written.\n"
-    "Exit status: 0 published, 1 bad command line, 2 release refused, 3 writing failed.\n";
+    "Every file and package also gets its SHA-256, which the launcher checks before it installs it.\n"
+    "Exit status: 0 published (or key made, or all verified), 1 bad command line, 2 release\n"
+    "refused, 3 writing failed, 4 verification failed.\n";
 
 /// The decimal number in `text` if it is one and lies in [1, INT_MAX].
 bool ParseVersion(const std::string& text, int& version)
@@ -99,10 +113,34 @@ bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& o
             options.productName = value;
         } else if (name == "--install-dir") {
             options.installDir = value;
+        } else if (name == "--sign-key") {
+            options.signKey = value;
+        } else if (name == "--new-key") {
+            options.newKeyName = value;
+        } else if (name == "--verify") {
+            options.verifyDir = value;
+        } else if (name == "--public-key") {
+            options.publicKey = value;
         } else {
             error = "unknown option: " + name + " (see --help)";
             return false;
         }
+    }
+    const bool publishing = !options.releaseDir.empty() || !options.outDir.empty() || !options.baseUrl.empty() ||
+                            versionGiven || !options.signKey.empty();
+    const int uses = int{publishing} + int{!options.newKeyName.empty()} + int{!options.verifyDir.empty()};
+    if (uses > 1) {
+        error = "--new-key, --verify and publishing are separate uses of the tool (see --help)";
+        return false;
+    }
+    if (!options.newKeyName.empty())
+        return true;
+    if (!options.verifyDir.empty() || !options.publicKey.empty()) {
+        if (options.verifyDir.empty() || options.publicKey.empty()) {
+            error = "--verify OUTDIR and --public-key FILE go together (see --help)";
+            return false;
+        }
+        return true;
     }
     if (options.releaseDir.empty() || options.outDir.empty() || options.baseUrl.empty() || !versionGiven) {
         error = "--release, --out, --base-url and --version are required (see --help)";

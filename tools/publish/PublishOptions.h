@@ -18,11 +18,17 @@ struct PublishOptions {
     std::string installDir = kDefaultInstallDir;
     std::vector<std::string> packages;  ///< folders below the release, each published as one ZIP
     std::vector<std::string> excludes;  ///< files or folders below the release left out
+    std::string signKey;     ///< --sign-key: the key pair file that signs the manifest
+    std::string newKeyName;  ///< --new-key: make NAME.private and NAME.public, nothing else
+    std::string verifyDir;   ///< --verify: check what a publish wrote to this web root
+    std::string publicKey;   ///< --public-key: the public key file --verify checks against
     bool help = false;
 };
 
 /// Reads the arguments (without the program name). False with a one-line reason in `error`
-/// when they are not complete or not valid; `--help` alone is always valid.
+/// when they are not complete or not valid; `--help` alone is always valid. Three uses: a
+/// publish (--release, --out, --base-url, --version), `--new-key NAME` alone, and
+/// `--verify OUTDIR --public-key FILE`.
 bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& options, std::string& error);
 
 /// The text of --help.

@@ -85,6 +85,30 @@ bool AnsiToUtf8(const std::string& ansi, std::string& utf8)
     return Convert(CP_ACP, CP_UTF8, ansi, utf8);
 }
 
+bool Utf8ToAnsi(const std::string& utf8, std::string& ansi)
+{
+    return Convert(CP_UTF8, CP_ACP, utf8, ansi);
+}
+
+bool PercentDecode(const std::string& encoded, std::string& bytes)
+{
+    constexpr std::size_t kEscapeLength = 3;
+    constexpr int kHexBase = 16;
+    bytes.clear();
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] != '%') {
+            bytes.push_back(encoded[i]);
+            continue;
+        }
+        if (i + kEscapeLength > encoded.size() || !std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(encoded[i + 2])))
+            return false;
+        bytes.push_back(static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, kHexBase)));
+        i += kEscapeLength - 1;
+    }
+    return true;
+}
+
 bool UrlPathOf(const std::vector<std::string>& components, std::string& path)
 {
     std::vector<std::string> encoded;

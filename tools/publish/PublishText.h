@@ -19,6 +19,13 @@ std::string XmlEscape(const std::string& text);
 /// The text in the system's ANSI code page as UTF-8; false when it is not valid in that code page.
 bool AnsiToUtf8(const std::string& ansi, std::string& utf8);
 
+/// UTF-8 text in the system's ANSI code page; false when it cannot be written there exactly.
+bool Utf8ToAnsi(const std::string& utf8, std::string& ansi);
+
+/// The bytes of a percent-encoded URL path ("%XX" decoded, everything else as it stands); false
+/// for a "%" that is not followed by two hexadecimal digits.
+bool PercentDecode(const std::string& encoded, std::string& bytes);
+
 /// The URL path (no leading "/") of a file whose path below the release is `components`
 /// (names in the ANSI code page): each name as UTF-8, percent-encoded, joined with "/". UTF-8
 /// is what web servers and CDNs map URL paths to file names with. False when a name is not

@@ -9,11 +9,14 @@
 
 #include "framework/File.h"
 #include "framework/Internet.h"
+#include "support/EcdsaP256.h"
 #include "support/ReplaceFile.h"
+#include "support/Sha256.h"
 #include "tools/publish/ManifestText.h"
 #include "tools/publish/PublishPlan.h"
 #include "tools/publish/PublishText.h"
 #include "tools/publish/ReleaseTree.h"
+#include "tools/publish/SigningKey.h"
 #include "tools/publish/ZipWriter.h"
 #include "update/FileCheck.h"
 #include "update/PackageInstall.h"
@@ -97,8 +100,8 @@ void CommitBeside(CTempFileBeside& temp)
         throw error;
 }
 
-/// Copies `source` to `target` through a temporary file; returns the bytes copied.
-std::uint64_t CopyInPlace(const std::string& source, const std::string& target)
+/// Copies `source` to `target` through a temporary file; returns the bytes copied and their hash.
+std::uint64_t CopyInPlace(const std::string& source, const std::string& target, Sha256Digest& digest)
 {
     kvo::CFile input;
     kvo::CFileException error(kvo::CFileException::none, 0, source);
@@ -108,11 +111,14 @@ std::uint64_t CopyInPlace(const std::string& source, const std::string& target)
     OpenBeside(output);
     const auto buffer = std::make_unique<char[]>(kCopyBufferSize);
     std::uint64_t copied = 0;
+    CSha256 hash;
     while (const unsigned got = input.Read(buffer.get(), kCopyBufferSize)) {
         output.File().Write(buffer.get(), got);
+        hash.Update(buffer.get(), got);
         copied += got;
     }
     CommitBeside(output);
+    digest = hash.Finish();
     return copied;
 }
 
@@ -126,8 +132,8 @@ void StatFile(const std::string& path, std::uint64_t& size, FILETIME& lastWrite)
     lastWrite = data.ftLastWriteTime;
 }
 
-/// Writes the package of `plan` to `target`; returns its size.
-std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target)
+/// Writes the package of `plan` to `target`; returns its size and sets the entry's SHA256.
+std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target, UpdateFileEntry& entry)
 {
     CTempFileBeside output(target);
     OpenBeside(output);
@@ -149,6 +155,10 @@ std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target)
     zip.Finish();
     CommitBeside(output);
     std::uint64_t size = 0;
+    Sha256Digest digest;
+    if (!HashFile(target, digest))
+        throw kvo::CFileException(kvo::CFileException::generic, static_cast<long>(::GetLastError()), target);
+    entry.SHA256 = Sha256Hex(digest);
     FILETIME ignored{};
     StatFile(target, size, ignored);
     return size;
@@ -226,6 +236,12 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
         return kPublishBadCommandLine;
     }
     const std::string manifestPath = outDir + "\\" + kManifestFolder + "\\" + kManifestName;
+    std::vector<unsigned char> signingKey;
+    std::string keyError;
+    if (!options.signKey.empty() && !ReadKeyFile(options.signKey, kP256PrivateKeySize, signingKey, keyError)) {
+        err << "KvoPublish: " << keyError << "\n";
+        return kPublishBadCommandLine;
+    }
 
     try {
         const PublishPlan plan = PlanRelease(ScanReleaseTree(releaseDir), options);
@@ -243,7 +259,9 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
         std::vector<UpdateFileEntry> entries;
         for (const ReleaseItem& file : plan.files) {
             UpdateFileEntry entry = MakeEntry(file.components, location);
-            entry.Length = static_cast<int>(CopyInPlace(file.fullPath, location.outFolder + entry.FileName));
+            Sha256Digest digest;
+            entry.Length = static_cast<int>(CopyInPlace(file.fullPath, location.outFolder + entry.FileName, digest));
+            entry.SHA256 = Sha256Hex(digest);
             std::string version;
             if (GetFileVersionString(file.fullPath, version) >= 0)
                 entry.FileVersion = version;
@@ -253,7 +271,7 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
         for (const PackagePlan& package : plan.packages) {
             UpdateFileEntry entry = MakeEntry(PackageComponents(package), location);
             const std::string target = location.outFolder + entry.FileName;
-            const std::uint64_t size = WritePackage(package, target);
+            const std::uint64_t size = WritePackage(package, target, entry);
             if (size > static_cast<std::uint64_t>(INT_MAX)) {
                 err << "KvoPublish: " << entry.FileName << " came out 2 GiB or larger, which the launcher cannot "
                     << "download; split the folder into several packages\n";
@@ -270,7 +288,16 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
         std::sort(entries.begin(), entries.end(),
                   [](const UpdateFileEntry& a, const UpdateFileEntry& b) { return a.FileName < b.FileName; });
 
-        const std::string manifest = FormatManifest({options.productName, options.version}, entries);
+        std::string manifest = FormatManifest({options.productName, options.version}, entries);
+        if (!signingKey.empty()) {
+            // The last step: the signature covers every byte of the finished document.
+            std::string signature;
+            if (!SignManifest(manifest, signingKey, signature)) {
+                err << "KvoPublish: the system could not sign with " << options.signKey << "\n";
+                return kPublishWriteFailed;
+            }
+            manifest += signature;
+        }
         CTempFileBeside manifestFile(manifestPath);
         OpenBeside(manifestFile);
         manifestFile.File().Write(manifest.data(), static_cast<unsigned>(manifest.size()));
@@ -281,7 +308,7 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
                 << entry.Length << " bytes" << (entry.ZipFile ? "  (package)" : "") << "\n";
         out << "published version " << options.version << ": " << plan.files.size() << " file(s), "
             << plan.packages.size() << " package(s)\n"
-            << "manifest: " << manifestPath << "\n"
+            << "manifest: " << manifestPath << (signingKey.empty() ? " (not signed)" : " (signed)") << "\n"
             << "serve " << outDir << " as the web root of the update hosts\n";
         return kPublishOk;
     } catch (const kvo::CFileException& error) {

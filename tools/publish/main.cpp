@@ -5,6 +5,7 @@
 
 #include "tools/publish/PublishOptions.h"
 #include "tools/publish/Publisher.h"
+#include "tools/publish/SigningKey.h"
 
 int main(int argc, char** argv)
 {
@@ -19,5 +20,16 @@ int main(int argc, char** argv)
         std::cout << PublishUsage();
         return kPublishOk;
     }
+    if (!options.newKeyName.empty()) {
+        if (!WriteNewKey(options.newKeyName, error)) {
+            std::cerr << "KvoPublish: " << error << "\n";
+            return kPublishWriteFailed;
+        }
+        std::cout << "wrote " << options.newKeyName << ".private (keep it secret, off the update servers) and "
+                  << options.newKeyName << ".public (build the launcher with its text as KVO_UPDATE_PUBLIC_KEY)\n";
+        return kPublishOk;
+    }
+    if (!options.verifyDir.empty())
+        return VerifyPublished(options, std::cout, std::cerr);
     return Publish(options, std::cout, std::cerr);
 }

@@ -37,6 +37,23 @@ FakeEngine g_engine;
 
 }  // namespace
 
+/// Leaves a trace of every load in the file that KVO_ENGINE_TRACE names: the scenario that plants
+/// this library where the launcher must not look for it checks that no trace appears.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    char tracePath[MAX_PATH] = {};
+    if (reason == DLL_PROCESS_ATTACH && ::GetEnvironmentVariableA("KVO_ENGINE_TRACE", tracePath, MAX_PATH) > 0) {
+        const HANDLE trace = ::CreateFileA(tracePath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        char module[MAX_PATH] = {};
+        DWORD written = 0;
+        const DWORD length = ::GetModuleFileNameA(nullptr, module, MAX_PATH);
+        ::WriteFile(trace, module, length, &written, nullptr);
+        ::CloseHandle(trace);
+    }
+    return TRUE;
+}
+
 extern "C" __declspec(dllexport) IDrawEngine* CreateD2DEngine()
 {
     ++g_factoryCalls;

@@ -1,0 +1,54 @@
+#include "framework/LibrarySearch.h"
+
+#include <new>
+
+namespace {
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+#endif
+constexpr DWORD kModuleNameBufferSize = MAX_PATH * 4;
+const char kKernelLibrary[] = "kernel32.dll";
+const char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+
+}  // namespace
+
+namespace kvo {
+
+void RestrictLibrarySearch() noexcept
+{
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA(kKernelLibrary), kSetDefaultDllDirectories)));
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
+    ::SetDllDirectoryA("");
+}
+
+std::string ProgramDirectoryFile(const char* name)
+{
+    char moduleName[kModuleNameBufferSize] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, moduleName, kModuleNameBufferSize);
+    if (length == 0 || length >= kModuleNameBufferSize)
+        return std::string();
+    std::string path(moduleName, length);
+    path.erase(path.rfind('\\') + 1);  // a full module path always has a backslash
+    return path + name;
+}
+
+HMODULE LoadProgramDirectoryLibrary(const char* name) noexcept
+{
+    try {
+        const std::string path = ProgramDirectoryFile(name);
+        if (path.empty() || ::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return nullptr;
+        // A full path: the library itself is never searched for; its own imports follow the
+        // process's default search, which start-up restricted to the system directory.
+        return ::LoadLibraryExA(path.c_str(), nullptr, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+}  // namespace kvo

@@ -1,0 +1,35 @@
+// SHA-256 through the system's cryptography (CNG), and the hexadecimal form manifests carry.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "framework/Handles.h"
+
+using Sha256Digest = std::array<unsigned char, 32>;
+
+/// An incremental SHA-256. Raises kvo::CException when the system cannot provide one.
+class CSha256 {
+public:
+    CSha256();
+    void Update(const void* data, std::size_t size);
+    /// The digest of everything given so far; the object then starts over.
+    Sha256Digest Finish();
+
+    static Sha256Digest Of(const void* data, std::size_t size);
+
+private:
+    kvo::unique_cng_hash m_hash;
+};
+
+/// The digest written as 64 hexadecimal digits (either case). False for any other text.
+bool ParseSha256Hex(const std::string& text, Sha256Digest& digest);
+/// The digest as 64 lower-case hexadecimal digits.
+std::string Sha256Hex(const Sha256Digest& digest);
+
+/// The SHA-256 of the whole file at `path`, read with others allowed to read and write it.
+/// False when it cannot be opened or read.
+bool HashFile(const std::string& path, Sha256Digest& digest);
+
+/// Raises kvo::CException naming `operation` when a CNG call did not succeed.
+void CheckCngStatus(NTSTATUS status, const char* operation);

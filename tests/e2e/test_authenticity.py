@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""Authentic updates with the real launcher: a launcher built with the test key takes only
+manifests signed by it (signed here by openssl, not by our code), falls back when a host's
+manifest is not, checks every file's SHA-256 and module version before it replaces anything,
+skips data files whose bytes are already listed, leaves nothing in the internet cache and loads
+no library planted in the current directory or on PATH."""
+import hashlib
+import os
+import tempfile
+
+import kvo_e2e
+from kvo_e2e import (CAPTION, FALLBACK_PORT, FIXTURE_DIR, PRIMARY_PORT, LauncherTestCase, answer_box, manifest,
+                     read_bytes, sign_manifest, windows_path)
+
+INSTALLED_VERSION = 4
+SERVER_VERSION = 5
+OLD_MODULE = read_bytes(os.path.join(FIXTURE_DIR, "Version1234.dll"))    # reports 1.2.3.4
+NEW_MODULE = read_bytes(os.path.join(FIXTURE_DIR, "VersionHigh.dll"))    # reports 10.20.65535.40000
+NEW_VERSION = "10.20.65535.40000"
+NOTES = b"the same notes in both versions\r\n"
+OLD_DATA, NEW_DATA = b"data of version 4\r\n", b"data of version 5\r\n"
+PLANTED_ENGINE = os.path.join(kvo_e2e.BUILD_DIR, "tests", "unit", "skin", "engine", "D2DEngine.dll")
+HASH_MISMATCH, VERSION_MISMATCH = 0x20000001, 0x20000002
+BOX_TIMEOUT_MS = 90000
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def manifest_url(port):
+    return "http://127.0.0.1:%d/AutoUpdate/update.xml" % port
+
+
+def file_url(port, name):
+    return "http://127.0.0.1:%d/files/%s" % (port, name)
+
+
+def release_entries(port, module_hash=sha256(NEW_MODULE)):
+    return [("Module.dll", NEW_VERSION, file_url(port, "Module.dll"), module_hash),
+            ("notes.txt", "", file_url(port, "notes.txt"), sha256(NOTES).upper()),
+            ("data.txt", "", file_url(port, "data.txt"), sha256(NEW_DATA))]
+
+
+RELEASE_FILES = {"Module.dll": NEW_MODULE, "notes.txt": NOTES, "data.txt": NEW_DATA}
+
+
+class Authenticity(LauncherTestCase):
+    def installation(self, launcher=kvo_e2e.SIGNED_LAUNCHER):
+        installation = self.make_installation(pver=INSTALLED_VERSION, launcher=launcher)
+        for name, data in (("Module.dll", OLD_MODULE), ("notes.txt", NOTES), ("data.txt", OLD_DATA)):
+            with open(installation.path(name), "wb") as out:
+                out.write(data)
+        return installation
+
+    def host(self, port, manifest_bytes, files=None):
+        return self.serve(port, self.site(manifest_bytes, files))
+
+    def file_requests(self, server):
+        return [request["path"] for request in server.requests() if request["path"].startswith("/files/")]
+
+    def assert_updated(self, installation):
+        self.assertEqual(read_bytes(installation.path("Module.dll")), NEW_MODULE)
+        self.assertEqual(read_bytes(installation.path("data.txt")), NEW_DATA)
+        self.assertEqual(installation.pver(), str(SERVER_VERSION))
+        self.assertEqual(len(installation.lobby_starts(expect=1)), 1)
+
+    def assert_not_updated(self, installation):
+        self.assertEqual(read_bytes(installation.path("Module.dll")), OLD_MODULE)
+        self.assertEqual(installation.pver(), str(INSTALLED_VERSION))
+
+    def planted_engine_environment(self, installation):
+        """The drawing engine planted in the current directory and on PATH; its loads are traced."""
+        planted = tempfile.mkdtemp(prefix="kvo-planted-", dir=installation.root_dir)
+        for folder in ("cwd", "path"):
+            os.makedirs(os.path.join(planted, folder))
+            with open(os.path.join(planted, folder, "D2DEngine.dll"), "wb") as out:
+                out.write(read_bytes(PLANTED_ENGINE))
+        trace = os.path.join(planted, "engine-loaded.txt")
+        env = dict(os.environ, WINEPATH=windows_path(os.path.join(planted, "path")),
+                   KVO_ENGINE_TRACE=windows_path(trace))
+        return os.path.join(planted, "cwd"), env, trace
+
+    def test_signed_release_is_verified_and_installed_without_unchanged_files_or_planted_libraries(self):
+        installation = self.installation()
+        server = self.host(PRIMARY_PORT, sign_manifest(manifest(release_entries(PRIMARY_PORT), SERVER_VERSION)),
+                           RELEASE_FILES)
+        cwd, env, trace = self.planted_engine_environment(installation)
+        self.assertEqual(installation.run_launcher(cwd=cwd, env=env), 0)
+
+        self.assert_updated(installation)
+        self.assertIn("清单签名已验证  " + manifest_url(PRIMARY_PORT), installation.log_lines())
+        self.assertIn("notes.txt 当前已是最新", installation.log_lines())
+        self.assertEqual(sorted(self.file_requests(server)), ["/files/Module.dll", "/files/data.txt"])
+        self.assertFalse(os.path.exists(trace), "a D2DEngine.dll outside the program directory was loaded")
+        cached = [path for path in kvo_e2e.internet_cache_files() if b"KvoSignature" in read_bytes(path)]
+        self.assertEqual(cached, [], "the manifest was copied into the system's internet cache")
+
+    def test_changed_primary_manifest_is_refused_and_the_signed_fallback_used(self):
+        installation = self.installation()
+        signed = sign_manifest(manifest(release_entries(PRIMARY_PORT), SERVER_VERSION))
+        changed = signed.replace(b"/files/data.txt", b"/files/data.txT", 1)  # one byte of a URL
+        primary = self.host(PRIMARY_PORT, changed, RELEASE_FILES)
+        fallback = self.host(FALLBACK_PORT, sign_manifest(manifest(release_entries(FALLBACK_PORT), SERVER_VERSION)),
+                             RELEASE_FILES)
+        self.assertEqual(installation.run_launcher(), 0)
+
+        self.assert_updated(installation)
+        lines = installation.log_lines()
+        self.assertIn("清单签名无效  " + manifest_url(PRIMARY_PORT), lines)
+        self.assertIn("清单签名已验证  " + manifest_url(FALLBACK_PORT), lines)
+        self.assertEqual(self.file_requests(primary), [])
+        self.assertEqual(sorted(self.file_requests(fallback)), ["/files/Module.dll", "/files/data.txt"])
+
+    def test_without_a_verified_manifest_the_lobby_starts_without_update(self):
+        installation = self.installation()
+        unsigned = manifest(release_entries(PRIMARY_PORT), SERVER_VERSION)
+        without_hash = [entry[:3] if entry[0] == "Module.dll" else entry for entry in release_entries(FALLBACK_PORT)]
+        primary = self.host(PRIMARY_PORT, unsigned, RELEASE_FILES)
+        fallback = self.host(FALLBACK_PORT, sign_manifest(manifest(without_hash, SERVER_VERSION)), RELEASE_FILES)
+        self.assertEqual(installation.run_launcher(), 0)
+
+        self.assert_not_updated(installation)
+        self.assertEqual(len(installation.lobby_starts(expect=1)), 1)
+        lines = installation.log_lines()
+        self.assertIn("清单没有签名  " + manifest_url(PRIMARY_PORT), lines)
+        self.assertIn("清单文件缺少SHA256  Module.dll", lines)
+        self.assertEqual(self.file_requests(primary) + self.file_requests(fallback), [])
+
+    def run_failing_update(self, installation, **kwargs):
+        launcher = installation.start_launcher(**kwargs)
+        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+        self.assertIsNotNone(answer_box(CAPTION, "cancel", BOX_TIMEOUT_MS), "the per-file failure box")
+        self.assertEqual(launcher.wait(timeout=60), 0)
+        self.assert_not_updated(installation)
+        self.assertEqual([name for name in os.listdir(installation.dir) if name.endswith(".kvotmp")], [])
+        self.assertEqual(installation.lobby_starts(), [])
+
+    def test_body_that_does_not_match_its_sha256_fails_and_keeps_the_old_file(self):
+        installation = self.installation()
+        files = dict(RELEASE_FILES, **{"Module.dll": NEW_MODULE[:-1] + bytes([NEW_MODULE[-1] ^ 1])})  # size, version kept
+        self.host(PRIMARY_PORT, sign_manifest(manifest(release_entries(PRIMARY_PORT), SERVER_VERSION)), files)
+        # The program directory's own drawing engine is the one that loads (the window was shown).
+        with open(installation.path("D2DEngine.dll"), "wb") as out:
+            out.write(read_bytes(PLANTED_ENGINE))
+        trace = installation.path("engine-loaded.txt")
+        self.run_failing_update(installation, env=dict(os.environ, KVO_ENGINE_TRACE=windows_path(trace)))
+        self.assertEqual(installation.log_lines()[-1], "Module.dll 更新失败 %d" % HASH_MISMATCH)
+        self.assertTrue(os.path.exists(trace), "the drawing engine in the program directory was not loaded")
+
+    def test_content_length_shorter_than_the_module_fails_even_without_a_key_or_hash(self):
+        installation = self.installation(launcher=kvo_e2e.LAUNCHER)
+        cut = "/files/Module.dll?length=%d" % (len(NEW_MODULE) // 2)
+        self.host(PRIMARY_PORT, manifest([("Module.dll", NEW_VERSION, "http://127.0.0.1:%d%s" % (PRIMARY_PORT, cut))],
+                                         SERVER_VERSION), RELEASE_FILES)
+        self.run_failing_update(installation)
+        self.assertEqual(installation.log_lines()[-1], "Module.dll 更新失败 %d" % VERSION_MISMATCH)
+
+
+if __name__ == "__main__":
+    kvo_e2e.main()

@@ -1,0 +1,63 @@
+#include "update/ManifestSignature.h"
+
+#include <cstring>
+
+#include "support/Base64.h"
+#include "support/EcdsaP256.h"
+
+namespace {
+
+const char kCommentStart[] = "<!--";
+const char kSignaturePrefix[] = "<!-- KvoSignature: ";
+const char kSignatureSuffix[] = " -->";
+const char kLineEnd[] = "\r\n";
+const char kTrailingSpace[] = "\r\n \t";
+
+bool EndsWith(const std::string& text, std::size_t end, const char* suffix)
+{
+    const std::size_t length = std::strlen(suffix);
+    return end >= length && text.compare(end - length, length, suffix) == 0;
+}
+
+}  // namespace
+
+bool SplitSignedManifest(const std::string& document, std::string& signedPart, std::vector<unsigned char>& signature,
+                         bool& missing)
+{
+    missing = false;
+    const std::size_t lastByte = document.find_last_not_of(kTrailingSpace);
+    const std::size_t end = lastByte == std::string::npos ? 0 : lastByte + 1;
+    const std::size_t start = end == 0 ? std::string::npos : document.rfind(kCommentStart, end - 1);
+    const bool signatureLast = start != std::string::npos && EndsWith(document, end, kSignatureSuffix) &&
+                               document.compare(start, std::strlen(kSignaturePrefix), kSignaturePrefix) == 0;
+    if (!signatureLast) {
+        // A signature comment somewhere else was put there by someone: say so rather than "none".
+        missing = document.find(kSignaturePrefix) == std::string::npos;
+        return false;
+    }
+    const std::size_t textStart = start + std::strlen(kSignaturePrefix);
+    const std::size_t textEnd = end - std::strlen(kSignatureSuffix);
+    if (textEnd < textStart || !DecodeBase64(document.substr(textStart, textEnd - textStart), signature) ||
+        signature.size() != kP256SignatureSize)
+        return false;
+    signedPart.assign(document, 0, start);
+    // One signature per document: a second one inside the signed bytes makes their meaning unclear.
+    return signedPart.find(kSignaturePrefix) == std::string::npos;
+}
+
+ManifestSignatureCheck CheckManifestSignature(const std::string& document, const std::vector<unsigned char>& publicKey)
+{
+    std::string signedPart;
+    std::vector<unsigned char> signature;
+    bool missing = false;
+    if (!SplitSignedManifest(document, signedPart, signature, missing))
+        return missing ? ManifestSignatureCheck::missing : ManifestSignatureCheck::malformed;
+    const Sha256Digest digest = CSha256::Of(signedPart.data(), signedPart.size());
+    return VerifyP256Signature(publicKey, digest, signature) ? ManifestSignatureCheck::verified
+                                                             : ManifestSignatureCheck::invalid;
+}
+
+std::string FormatSignatureComment(const std::vector<unsigned char>& signature)
+{
+    return kSignaturePrefix + EncodeBase64(signature) + kSignatureSuffix + kLineEnd;
+}
