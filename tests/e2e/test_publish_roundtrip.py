@@ -3,8 +3,12 @@
 
 The installation must afterwards equal the release byte for byte (plain files, the module with
 its version resource, the unpacked package), carry the published PVer, and a second start must
-find nothing to do: the server sees the manifest asked for again and no file.
+find nothing to do: the server sees the manifest asked for again and no file. A signed publish
+made with a key of KvoPublish's own verifies (with KvoPublish --verify and with openssl) until a
+served byte changes.
 """
+import base64
+import hashlib
 import os
 import random
 import shutil
@@ -55,10 +59,38 @@ def tree_of(root, skip=()):
     return files, folders
 
 
-def publish(release, web, base_url, *extra):
-    command = [os.path.join(SOURCE_DIR, "tools", "wine-run.sh"), PUBLISH, "--release", windows_path(release),
-               "--out", windows_path(web), "--base-url", base_url, "--version", str(NEW_VERSION)] + list(extra)
+def run_publish(*args):
+    command = [os.path.join(SOURCE_DIR, "tools", "wine-run.sh"), PUBLISH] + list(args)
     return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=PUBLISH_TIMEOUT)
+
+
+def publish(release, web, base_url, *extra):
+    return run_publish("--release", windows_path(release), "--out", windows_path(web), "--base-url", base_url,
+                       "--version", str(NEW_VERSION), *extra)
+
+
+# DER of a P-256 SubjectPublicKeyInfo up to the uncompressed point's X||Y.
+P256_PUBLIC_KEY_PREFIX = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d03010703420004")
+
+
+def der_integer(number):
+    data = number.lstrip(b"\0") or b"\0"
+    data = b"\0" + data if data[0] & 0x80 else data
+    return bytes([2, len(data)]) + data
+
+
+def openssl_verifies(document, public_key_text, work):
+    """Whether openssl takes the signature comment at the end of `document` as made by the key."""
+    signed, _, comment = document.rpartition(b"<!-- KvoSignature: ")
+    raw = base64.b64decode(comment.split(b" -->")[0])
+    body = der_integer(raw[:32]) + der_integer(raw[32:])
+    paths = {name: os.path.join(work, name) for name in ("key.der", "signed.bin", "signature.der")}
+    for name, data in (("key.der", P256_PUBLIC_KEY_PREFIX + base64.b64decode(public_key_text)), ("signed.bin", signed),
+                       ("signature.der", bytes([0x30, len(body)]) + body)):
+        write(paths[name], data)
+    return subprocess.run(["openssl", "dgst", "-sha256", "-keyform", "DER", "-verify", paths["key.der"],
+                           "-signature", paths["signature.der"], paths["signed.bin"]],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
 
 
 class PublishRoundTrip(LauncherTestCase):
@@ -127,6 +159,34 @@ class PublishRoundTrip(LauncherTestCase):
         self.assertEqual(len(installation.lobby_starts(expect=2)), 2)
         self.assertEqual([uri for uri, _, _ in site.requests()[len(first_run):]], [MANIFEST_URI])
         self.assertEqual(installation.pver(), str(NEW_VERSION))
+
+    def test_signed_publish_verifies_until_a_served_byte_changes(self):
+        key = os.path.join(self.work, "release-key")
+        self.assertEqual(run_publish("--new-key", windows_path(key)).returncode, 0)
+        public_key = read(key + ".public").decode()
+        self.assertEqual(len(base64.b64decode(read(key + ".private"))), 96)
+        again = run_publish("--new-key", windows_path(key))
+        self.assertNotEqual(again.returncode, 0, "an existing key is never overwritten")
+        self.assertEqual(read(key + ".public").decode(), public_key)
+
+        base_url = "http://127.0.0.1:%d/files/v%d/" % (kvo_e2e.PRIMARY_PORT, NEW_VERSION)
+        result = publish(self.release, self.web, base_url, "--package", "Data", "--sign-key", windows_path(key + ".private"))
+        self.assertEqual(result.returncode, 0, result.stderr.decode("gbk", "replace"))
+        manifest_path = os.path.join(self.web, "AutoUpdate", "update.xml")
+        document = read(manifest_path)
+        hashes = {f.findtext("FileName"): f.findtext("SHA256") for f in
+                  ElementTree.fromstring(document.decode("gbk")).find("Product").iter("File")}
+        self.assertEqual(hashes["LobbyCore.dll"], hashlib.sha256(read(NEW_MODULE)).hexdigest())
+        self.assertTrue(all(len(value) == 64 for value in hashes.values()), hashes)
+        self.assertTrue(openssl_verifies(document, public_key, self.work), "openssl rejects the signature")
+
+        verify = lambda: run_publish("--verify", windows_path(self.web), "--public-key", windows_path(key + ".public"))
+        self.assertEqual(verify().returncode, 0)
+        served = os.path.join(self.web, "files", "v%d" % NEW_VERSION, "Skins", "default.ini")
+        write(served, read(served) + b" ")
+        altered = verify()
+        self.assertEqual(altered.returncode, 4)
+        self.assertIn(b"Skins\\default.ini", altered.stderr)
 
     def test_refused_release_publishes_nothing(self):
         write(os.path.join(self.release, "Extras.zip"), b"a zip the lobby reads itself")
