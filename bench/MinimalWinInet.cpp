@@ -1,6 +1,7 @@
 // The least a WinINet download can do, as the yardstick of the launcher's: one request, reads of
-// 10240 bytes written straight to the file, no checks, no progress.
-//   MinimalWinInet.exe HOST PORT OBJECT FILE
+// 10240 bytes written straight to the file, no checks, no progress. With "sha256" every block is
+// also hashed as the launcher hashes it: the cost of the hash alone.
+//   MinimalWinInet.exe HOST PORT OBJECT FILE [sha256]
 #include "BenchSupport.h"
 
 #include <wininet.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "support/Sha256.h"
 
 namespace {
 constexpr DWORD kBlockSize = 10240;  // the launcher's transfer buffer
@@ -16,10 +18,12 @@ constexpr DWORD kBlockSize = 10240;  // the launcher's transfer buffer
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: MinimalWinInet HOST PORT OBJECT FILE\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: MinimalWinInet HOST PORT OBJECT FILE [sha256]\n");
         return 2;
     }
+    const bool hashing = argc == 6;
+    CSha256 hash;
     const BenchClock clock;
     const kvo::unique_hinternet session(::InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     const kvo::unique_hinternet connection(::InternetConnectA(session.get(), argv[1],
@@ -39,8 +43,12 @@ int main(int argc, char** argv)
     while (::InternetReadFile(request.get(), buffer.data(), kBlockSize, &got) && got > 0) {
         DWORD written = 0;
         ::WriteFile(file.get(), buffer.data(), got, &written, nullptr);
+        if (hashing)
+            hash.Update(buffer.data(), got);
         total += written;
     }
+    if (hashing)
+        hash.Finish();
     PrintBenchResult(true, clock.Seconds(), total);
     return 0;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job on the embedded demo: publish a sample release with KvoPublish, serve it on
-# loopback, and let the real launcher update an installation one version behind, on your display
+# The main job on the embedded demo: make a throw-away update key, build the demo launcher with its
+# public half, publish a signed sample release with KvoPublish, serve it on loopback, and let the
+# real launcher verify it and update an installation one version behind, on your display
 # (or a private Xvfb), with a screenshot of the progress window and a short report at the end.
 # Everything it starts is ended on exit; what it made stays in <build>/mingw/demo/ to look at.
 set -euo pipefail
@@ -11,10 +12,10 @@ cd "$root"
 bash tools/setup.sh
 
 build=${KVO_BUILD_DIR:-$root/build}/mingw
-echo "== Building the launcher, the publishing tool and the demo modules ($build)"
-cmake --preset mingw -B "$build" >/dev/null
-cmake --build "$build" --target KvoPublish KvoLauncherDemo DemoModuleOld DemoModuleNew StubLobby -- -j2 \
-  | grep -vE '^\[[0-9]+/[0-9]+\]' || true
+export KVO_WINEPREFIX=${KVO_WINEPREFIX:-$build/wineprefix}
+echo "== Building the publishing tool ($build)"
+cmake --preset mingw -B "$build" >/dev/null 2>&1
+cmake --build "$build" --target KvoPublish -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")
 
 readonly old_version=41 new_version=42
@@ -26,7 +27,14 @@ readonly window_size=380x100  # the progress window, centred on the screen
 demo=$build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
-release=$demo/release web=$demo/web install=$demo/install
+release=$demo/release web=$demo/web install=$demo/install key=$demo/demo-key
+winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
+
+echo "== Making a throw-away update key and building the demo launcher that trusts it"
+"$kvo_tools_dir/wine-run.sh" "$build/tools/publish/KvoPublish.exe" --new-key "$(winpath "$key")"
+cmake -B "$build" -DKVO_DEMO_UPDATE_PUBLIC_KEY="$(cat "$key.public")" >/dev/null 2>&1
+cmake --build "$build" --target KvoLauncherDemo DemoModuleOld DemoModuleNew StubLobby -- -j2 \
+  | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 
 # --- the sample release: a newer module, a notes file with a Chinese name, a data package ---
 mkdir -p "$release/Data/maps"
@@ -55,12 +63,13 @@ cleanup() {
 }
 trap cleanup EXIT
 kvo_env_setup "$build"
-winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 
-echo "== Publishing version $new_version"
+echo "== Publishing version $new_version, signed"
 "$kvo_tools_dir/wine-run.sh" "$build/tools/publish/KvoPublish.exe" --release "$(winpath "$release")" \
   --out "$(winpath "$web")" --base-url "http://127.0.0.1:$port/files/v$new_version/" \
-  --version "$new_version" --package Data 2>&1 | iconv -f gbk -t utf-8
+  --version "$new_version" --package Data --sign-key "$(winpath "$key.private")" 2>&1 | iconv -f gbk -t utf-8
+"$kvo_tools_dir/wine-run.sh" "$build/tools/publish/KvoPublish.exe" --verify "$(winpath "$web")" \
+  --public-key "$(winpath "$key.public")"
 
 echo "== Serving $web on http://127.0.0.1:$port/"
 if [ -x /usr/sbin/nginx ]; then
@@ -120,6 +129,11 @@ echo
 echo "================ KvoLauncher demo report ================"
 echo "installation:      $install"
 echo "installed version: PVer $old_version -> ${pver:-?}"
+if log_text | grep -q "清单签名已验证"; then
+  echo "manifest:          signature verified against the launcher's built-in key ($(cat "$key.public" | cut -c1-16)...)"
+else
+  echo "manifest:          NOT verified"
+fi
 echo "LobbyCore.dll:     1.0.0.4 -> $(file_version "$install/LobbyCore.dll")"
 echo "Data\\readme.txt:   $(tr -d '\r' <"$install/Data/readme.txt")"
 if cmp -s "$release/Data/maps/world.map" "$install/Data/maps/world.map"; then
@@ -138,4 +152,4 @@ else
 fi
 echo "screenshot:        ${shot:-none (the progress window was not seen)}"
 echo "========================================================="
-[ "$pver" = "$new_version" ] && [ -f "$install/lobby-started.txt" ]
+[ "$pver" = "$new_version" ] && [ -f "$install/lobby-started.txt" ] && log_text | grep -q "清单签名已验证"
