@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include "framework/Exceptions.h"
@@ -16,6 +17,12 @@ constexpr int kDecimalDigits = 10;
 constexpr std::size_t kFileBlockSize = 64 * 1024;
 constexpr std::size_t kStatusTextSize = 96;
 const char kHexDigits[] = "0123456789abcdef";
+constexpr std::uint32_t kInitialState[kSha256StateWords] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                                            0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+constexpr unsigned char kPaddingStart = 0x80;
+constexpr std::size_t kLengthFieldSize = 8;
+constexpr unsigned kBitsPerByte = 8;
+constexpr unsigned kWordBytes = 4;
 
 int HexValue(char c)
 {
@@ -51,31 +58,81 @@ void CheckCngStatus(NTSTATUS status, const char* operation)
     throw kvo::CException(text);
 }
 
-CSha256::CSha256()
+CSha256::CSha256(Engine engine) : m_bInstructions(engine == Engine::fastest && HasSha256Instructions())
 {
+    Restart();
+}
+
+void CSha256::Restart()
+{
+    m_nBuffered = 0;
+    m_nLength = 0;
+    std::copy(std::begin(kInitialState), std::end(kInitialState), m_state);
+    if (m_bInstructions)
+        return;
+    // BCRYPT_HASH_REUSABLE_FLAG is not in every Windows this runs on: a new hash object instead.
     BCRYPT_HASH_HANDLE handle = nullptr;
-    // BCRYPT_HASH_REUSABLE_FLAG is not in every Windows this runs on: Finish starts a new hash instead.
     CheckCngStatus(::BCryptCreateHash(Sha256Provider(), &handle, nullptr, 0, nullptr, 0, 0), "BCryptCreateHash");
     m_hash.reset(handle);
 }
 
 void CSha256::Update(const void* data, std::size_t size)
 {
-    auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
-    while (size > 0) {
-        const ULONG part = static_cast<ULONG>(std::min<std::size_t>(size, kFileBlockSize));
-        CheckCngStatus(::BCryptHashData(m_hash.get(), bytes, part, 0), "BCryptHashData");
+    auto* bytes = static_cast<const unsigned char*>(data);
+    if (!m_bInstructions) {
+        while (size > 0) {
+            const ULONG part = static_cast<ULONG>(std::min<std::size_t>(size, kFileBlockSize));
+            CheckCngStatus(::BCryptHashData(m_hash.get(), const_cast<PUCHAR>(bytes), part, 0), "BCryptHashData");
+            bytes += part;
+            size -= part;
+        }
+        return;
+    }
+    m_nLength += size;
+    if (m_nBuffered > 0) {
+        const std::size_t part = std::min(size, kSha256BlockSize - m_nBuffered);
+        std::copy(bytes, bytes + part, m_block + m_nBuffered);
+        m_nBuffered += part;
         bytes += part;
         size -= part;
+        if (m_nBuffered < kSha256BlockSize)
+            return;
+        Sha256Blocks(m_state, m_block, 1);
+        m_nBuffered = 0;
     }
+    const std::size_t blocks = size / kSha256BlockSize;
+    Sha256Blocks(m_state, bytes, blocks);
+    bytes += blocks * kSha256BlockSize;
+    size -= blocks * kSha256BlockSize;
+    std::copy(bytes, bytes + size, m_block);
+    m_nBuffered = size;
 }
 
 Sha256Digest CSha256::Finish()
 {
     Sha256Digest digest{};
-    CheckCngStatus(::BCryptFinishHash(m_hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0),
-                   "BCryptFinishHash");
-    *this = CSha256();
+    if (!m_bInstructions) {
+        CheckCngStatus(::BCryptFinishHash(m_hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0),
+                       "BCryptFinishHash");
+        Restart();
+        return digest;
+    }
+    // The padding: 0x80, zeros up to the last eight bytes of a block, the length in bits.
+    const std::uint64_t bits = m_nLength * kBitsPerByte;
+    unsigned char tail[2 * kSha256BlockSize] = {};
+    const std::size_t padded = (m_nBuffered + 1 + kLengthFieldSize <= kSha256BlockSize) ? kSha256BlockSize
+                                                                                         : 2 * kSha256BlockSize;
+    std::copy(m_block, m_block + m_nBuffered, tail);
+    tail[m_nBuffered] = kPaddingStart;
+    std::fill(tail + m_nBuffered + 1, tail + padded, 0);
+    for (std::size_t i = 0; i < kLengthFieldSize; ++i)
+        tail[padded - 1 - i] = static_cast<unsigned char>(bits >> (kBitsPerByte * i));
+    Sha256Blocks(m_state, tail, padded / kSha256BlockSize);
+    for (std::size_t word = 0; word < kSha256StateWords; ++word) {
+        for (std::size_t i = 0; i < kWordBytes; ++i)
+            digest[word * kWordBytes + i] = static_cast<unsigned char>(m_state[word] >> (kBitsPerByte * (kWordBytes - 1 - i)));
+    }
+    Restart();
     return digest;
 }
 

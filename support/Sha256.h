@@ -2,16 +2,21 @@
 #pragma once
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "framework/Handles.h"
+#include "support/Sha256Blocks.h"
 
 using Sha256Digest = std::array<unsigned char, 32>;
 
-/// An incremental SHA-256. Raises kvo::CException when the system cannot provide one.
+/// An incremental SHA-256: on the processor's SHA extensions where it has them, else through the
+/// system's cryptography. Raises kvo::CException when the system cannot provide one.
 class CSha256 {
 public:
-    CSha256();
+    enum class Engine { fastest, system };
+
+    explicit CSha256(Engine engine = Engine::fastest);
     void Update(const void* data, std::size_t size);
     /// The digest of everything given so far; the object then starts over.
     Sha256Digest Finish();
@@ -19,7 +24,14 @@ public:
     static Sha256Digest Of(const void* data, std::size_t size);
 
 private:
-    kvo::unique_cng_hash m_hash;
+    void Restart();
+
+    bool m_bInstructions;             ///< hashed here on the SHA extensions, not by the system
+    kvo::unique_cng_hash m_hash;      ///< the system's hash object otherwise
+    std::uint32_t m_state[kSha256StateWords] = {};
+    unsigned char m_block[kSha256BlockSize] = {};
+    std::size_t m_nBuffered = 0;
+    std::uint64_t m_nLength = 0;
 };
 
 /// The digest written as 64 hexadecimal digits (either case). False for any other text.

@@ -4,7 +4,6 @@ The launcher under test is the build's KvoLauncherTest.exe (the real program, bu
 loopback test hosts), copied into a fresh directory as KvoLauncher.exe next to the stub lobby.
 Servers for the scenarios listen on KVO_TEST_PRIMARY_PORT / KVO_TEST_FALLBACK_PORT.
 """
-import base64
 import contextlib
 import glob
 import io
@@ -23,13 +22,13 @@ from xml.sax.saxutils import escape
 SOURCE_DIR = os.environ.get("KVO_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 from nginx_site import NginxSite  # noqa: E402  (re-exported for the scenarios)
+from test_signing import sign_manifest  # noqa: E402  (re-exported for the scenarios)
 BUILD_DIR = os.environ.get("KVO_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "mingw"))
 WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
 TEST_SERVER = os.path.join(SOURCE_DIR, "tools", "test_http_server.py")
 LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherTest.exe")
 # The same program built with the update key of tests/keys: it takes only manifests signed by it.
 SIGNED_LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherSignedTest.exe")
-TEST_SIGNING_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "update-test.pem")
 FIXTURE_DIR = os.path.join(BUILD_DIR, "tests", "unit", "manifest")
 STUB_LOBBY = os.path.join(BUILD_DIR, "tools", "helpers", "KVOLobby.exe")
 ANSWER_BOX = os.path.join(BUILD_DIR, "tools", "helpers", "AnswerBox.exe")
@@ -67,19 +66,6 @@ def package_bytes(files):
         for name, data in files.items():
             archive.writestr(name, data)
     return buffer.getvalue()
-
-
-def sign_manifest(document):
-    """`document` with the signature comment of the test key, made by openssl (not by our code)."""
-    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", TEST_SIGNING_KEY], input=document,
-                         capture_output=True, check=True).stdout
-    # SEQUENCE { INTEGER r, INTEGER s }, each integer big-endian and possibly with a leading zero.
-    numbers, at = [], 2 + (der[1] & 0x7F if der[1] & 0x80 else 0)
-    for _ in range(2):
-        length = der[at + 1]
-        numbers.append(int.from_bytes(der[at + 2:at + 2 + length], "big").to_bytes(32, "big"))
-        at += 2 + length
-    return document + b"<!-- KvoSignature: " + base64.b64encode(b"".join(numbers)) + b" -->\r\n"
 
 
 def internet_cache_files():

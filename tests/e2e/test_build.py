@@ -19,7 +19,7 @@ RT_MANIFEST = 24
 # DLLs that every Windows has; the launcher may import nothing else.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msimg32.dll", "comctl32.dll",
                "wininet.dll", "version.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "advapi32.dll",
-               "msvcrt.dll", "shlwapi.dll"}
+               "msvcrt.dll", "shlwapi.dll", "bcrypt.dll"}
 PROGRAM_TEXTS = ["检测到大厅正在运行，请先关闭大厅!", "Kvo更新程序", "KvoDownload", "KVOGAME", "KVOLobby.exe",
                  "LobbyDate\\Update.INI"]
 

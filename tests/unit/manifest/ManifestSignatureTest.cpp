@@ -2,6 +2,7 @@
 // the code under test, and the text forms around it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,22 @@ TEST(Sha256, KnownDigestsAndTheirTextInEitherCase)
     EXPECT_EQ(Sha256Hex(hash.Finish()), abc);
     EXPECT_EQ(Sha256Hex(hash.Finish()), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855")
         << "Finish starts over";
+
+    // The processor's SHA extensions (where present) and the system's hash agree on every length
+    // around the block and padding boundaries, whatever the pieces the bytes come in.
+    std::string bytes(1000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 131 + 7);
+    for (const std::size_t length : {0, 1, 55, 56, 63, 64, 65, 119, 120, 127, 128, 129, 1000}) {
+        CSha256 fastest;
+        CSha256 system(CSha256::Engine::system);
+        for (std::size_t at = 0; at < length; at += 1 + at % 70) {
+            const std::size_t piece = std::min<std::size_t>(1 + at % 70, length - at);
+            fastest.Update(bytes.data() + at, piece);
+        }
+        system.Update(bytes.data(), length);
+        EXPECT_EQ(Sha256Hex(fastest.Finish()), Sha256Hex(system.Finish())) << length << " bytes";
+    }
 
     Sha256Digest parsed;
     ASSERT_TRUE(ParseSha256Hex("9F86D081884C7D659A2FEAA0C55AD015A3BF4F1B2B0B822CD15D6C15B0F00A08", parsed));
