@@ -10,6 +10,7 @@
 #include "app/KvoLauncherDlg.h"
 #include "app/Settings.h"
 #include "update/Manifest.h"
+#include "update/SelfUpdate.h"
 
 CKvoLauncherApp theApp;
 
@@ -82,6 +83,7 @@ BOOL CKvoLauncherApp::InitInstance()
         return FALSE;
 
     FixModuleDir();
+    RemoveOldProgramCopy();  // the copy a self-update set aside has ended long since
     m_nInstalledVersion = ReadInstalledVersion(m_strModuleDir);
 
     // The dialog belongs to start-up until its window exists; then the window deletes it.

@@ -31,6 +31,7 @@ public:
     std::atomic<std::uint32_t> m_nCurFileSize{0};
     std::atomic<std::uint32_t> m_nCurFileDone{0};
     std::atomic<bool> m_bFailed{false};
+    std::atomic<bool> m_bRetrying{false};   ///< a download waits to be tried again: the status says so
 
     // --- the run ---
     /// Takes the next entry from the end of m_files, or completes the run when none is left.

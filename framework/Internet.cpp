@@ -89,6 +89,11 @@ bool CHttpFile::SendRequest() noexcept
     return ::HttpSendRequestA(GetHandle(), nullptr, 0, nullptr, 0) != FALSE;
 }
 
+bool CHttpFile::SendRequest(const std::string& headers) noexcept
+{
+    return ::HttpSendRequestA(GetHandle(), headers.c_str(), static_cast<DWORD>(headers.size()), nullptr, 0) != FALSE;
+}
+
 bool CHttpFile::QueryInfoStatusCode(DWORD& status) const noexcept
 {
     DWORD size = sizeof status;

@@ -49,6 +49,8 @@ public:
 
     /// Sends the request with no extra headers and no body; false (GetLastError set) on failure.
     bool SendRequest() noexcept;
+    /// Sends the request with `headers` ("Name: value\r\n" lines) and no body.
+    bool SendRequest(const std::string& headers) noexcept;
     /// The HTTP status code of the response; false when it cannot be read.
     bool QueryInfoStatusCode(DWORD& status) const noexcept;
     /// A response header as text (`infoLevel` an HTTP_QUERY_* value); false when absent.

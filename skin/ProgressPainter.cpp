@@ -22,6 +22,7 @@ constexpr COLORREF kTextColour = RGB(0, 0, 0);
 constexpr UINT kTextFormat = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS;
 
 const char kDownloadingText[] = "正在下载 ";
+const char kRetryingText[] = "正在重试 ";  // as wide as the text it stands in for: the marks stay put
 const char kCompleteText[] = "下载完成";
 const char kEllipsisMark[] = "…";
 
@@ -89,7 +90,7 @@ BOOL CKvoLauncherDlg::OnEraseBkgnd(HDC dc)
     if (frame.text == StatusText::Complete) {
         DrawStatus(memory, kCompleteText, textRect);
     } else {
-        DrawStatus(memory, kDownloadingText, textRect);
+        DrawStatus(memory, m_bRetrying ? kRetryingText : kDownloadingText, textRect);
         RECT dotsRect{left + kDotsOffsetX, textRect.top + kDotsOffsetY, kDotsRight, textRect.bottom};
         std::string dots;
         for (int i = 0; i < m_nDotCount; ++i)

@@ -31,6 +31,27 @@ bool CTempFileBeside::Open(kvo::CFileException* error)
     return m_bCreated;
 }
 
+bool CTempFileBeside::OpenToResume(std::uint64_t& kept, kvo::CFileException* error)
+{
+    Discard();
+    kept = 0;
+    if (m_strTempPath.size() >= kPathBufferSize) {
+        if (error)
+            *error = kvo::CFileException(kvo::CFileException::badPath, kNameTooLong, m_strTempPath);
+        return false;
+    }
+    m_bCreated = m_file.Open(m_strTempPath.c_str(), kCreateFlags | kvo::CFile::modeNoTruncate, error);
+    if (m_bCreated)
+        kept = m_file.SeekToEnd();
+    return m_bCreated;
+}
+
+void CTempFileBeside::Keep() noexcept
+{
+    m_file.Abort();
+    m_bCreated = false;
+}
+
 bool CTempFileBeside::Commit(kvo::CFileException* error)
 {
     if (!m_bCreated) {

@@ -1,6 +1,7 @@
 // Writing a file beside its target and putting it in place only when it is complete, so that a
 // failed write never leaves a damaged file where a good one was.
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "framework/File.h"
@@ -21,6 +22,14 @@ public:
     /// `error` filled when given, when it cannot be created or its path would not fit the
     /// system's path buffers.
     bool Open(kvo::CFileException* error = nullptr);
+
+    /// Opens the temporary file to go on writing at its end, keeping what an earlier attempt (or
+    /// an interrupted run) left in it; creates it empty when there is none. `kept` receives its
+    /// length. False, with `error` filled when given, as Open.
+    bool OpenToResume(std::uint64_t& kept, kvo::CFileException* error = nullptr);
+
+    /// Closes the temporary file and leaves it on disk for a later attempt to resume.
+    void Keep() noexcept;
 
     /// The open temporary file to write into.
     kvo::CFile& File() noexcept { return m_file; }

@@ -14,6 +14,12 @@ Scripted responses: GET /gen?<options> answers a generated body whose byte i is 
   stall_for=S    with stall_after: stay silent for S seconds instead of --stall
   reset_after=N  after N body bytes, reset the connection (RST)
   text=HEX       the body is these bytes instead of the pattern (hex-encoded)
+  id=NAME&fail=K the options status, length, stall_after and reset_after apply only to the first K
+                 requests with this id (default: all); later ones are served plainly, so a test can
+                 make a server fail and then recover
+  A request with "Range: bytes=N-" is answered 206 with the body from N and its Content-Range,
+  unless range=ignore (answers 200 and the whole body), range=shift (a Content-Range that starts
+  one byte later than asked) or range=corrupt (the rest of a body whose first byte after N differs)
 Every request line and its headers are appended to --log as one JSON object per line.
 With --tls-port-file, a second listener speaks TLS with a self-signed certificate (made with
 openssl at start): each connection is logged as {"tls_client_hello": <first byte was a TLS
@@ -87,13 +93,50 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     break
                 self.wfile.write(block)
 
+    def plain_after_failures(self, query):
+        """Drops the failure options once the request's id has failed `fail` times."""
+        request_id, failures = query.get("id", [None])[0], query.get("fail", [None])[0]
+        if request_id is None or failures is None:
+            return query
+        with self.server.log_lock:
+            seen = self.server.requests_by_id.get(request_id, 0)
+            self.server.requests_by_id[request_id] = seen + 1
+        if seen < int(failures):
+            return query
+        return {name: value for name, value in query.items()
+                if name not in ("status", "length", "stall_after", "reset_after")}
+
+    def range_start(self):
+        header = self.headers.get("Range", "")
+        if header.startswith("bytes=") and header.endswith("-") and header[6:-1].isdigit():
+            return int(header[6:-1])
+        return None
+
     def generated(self, query):
+        query = self.plain_after_failures(query)
+        self.content_range = None  # the handler serves every request of a kept-alive connection
         option = lambda name, default=None: query.get(name, [default])[0]
         body = bytes.fromhex(option("text")) if option("text") is not None else pattern_bytes(int(option("size", "0")))
+        start, total = self.range_start(), len(body)
+        if start is not None and option("range") != "ignore" and "status" not in query:
+            if start >= total:
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % total)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            shown = start + 1 if option("range") == "shift" else start
+            body = body[start:]
+            if option("range") == "corrupt":
+                body = bytes([body[0] ^ 0xFF]) + body[1:]
+            query = dict(query, status=["206"])
+            self.content_range = "bytes %d-%d/%d" % (shown, total - 1, total)
         delay = float(option("delay", "0"))
         if delay:
             time.sleep(delay)
-        self.send_response(int(option("status", "200")))
+        self.send_response(int(query.get("status", ["200"])[0]))
+        if getattr(self, "content_range", None):
+            self.send_header("Content-Range", self.content_range)
         length = option("length")
         if length is None:
             self.send_header("Content-Length", str(len(body)))
@@ -201,6 +244,7 @@ def main():
     server.request_log = args.log
     server.log_lock = threading.Lock()
     server.stall_seconds = args.stall
+    server.requests_by_id = {}
     port = server.server_address[1]
     if args.tls_port_file:
         start_tls_listener(server, args.tls_port_file)

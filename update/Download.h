@@ -18,9 +18,20 @@ constexpr DWORD kErrorHashMismatch = 0x20000001;
 /// or the image is cut short (its sections reach past the end of the file).
 constexpr DWORD kErrorVersionMismatch = 0x20000002;
 
+/// How many more times a download that failed for a reason that may pass is tried, and the
+/// waits before each of those tries.
+constexpr unsigned kDownloadRetries = 3;
+constexpr unsigned kRetryDelaysSeconds[kDownloadRetries] = {1, 2, 4};
+
 /// Replaces the receive time-out of later downloads; 0 restores kDownloadReceiveTimeoutMs.
 /// For tests, which cannot wait half a minute for every silent server.
 void SetDownloadReceiveTimeoutForTesting(DWORD timeoutMs) noexcept;
+/// The receive time-out in force.
+DWORD DownloadReceiveTimeoutMs() noexcept;
+
+/// Limits later downloads to `retries` retries (at most kDownloadRetries) and makes each second
+/// of their waits `secondMs` long (0: a real second). For tests.
+void SetDownloadRetriesForTesting(unsigned retries, DWORD secondMs) noexcept;
 
 /// The progress label's text: "<percent> %(<position>/<count>)", e.g. "37 %(2/5)". The percentage
 /// is the whole part of received * 100 / announced, computed without overflow; 100 when nothing

@@ -79,6 +79,11 @@ void PerformFetch(FetchJob& job)
         // The response object and the session were closed as the stack unwound.
         job.error = error.m_dwError;
         error.GetErrorMessage(job.message, sizeof job.message);
+    } catch (const std::exception&) {
+        // Nothing may escape a worker: this host's manifest is simply not had.
+        const kvo::CInternetException failed(ERROR_NOT_ENOUGH_MEMORY);
+        job.error = failed.m_dwError;
+        failed.GetErrorMessage(job.message, sizeof job.message);
     }
 }
 

@@ -2,14 +2,26 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <new>
+#include <set>
 #include <vector>
 
+#include "framework/Handles.h"
 #include "support/PathGuard.h"
 #include "support/ReplaceFile.h"
 #include "support/zip/UnzipFile.h"
 
 namespace {
+
+const char kRefusedName[] = "文件名被拒绝 ";
+const char kRefusedNameSuffix[] = " 文件名被拒绝";
+const char kNoRoom[] = "磁盘空间不足 ";
+const char kBadCrc[] = "CRC校验错误";
+const char kBadArchive[] = "压缩包损坏";
+const char kCannotWrite[] = "无法写入 ";
+const char kCannotReplace[] = "文件被占用或只读 ";
+const char kOutOfMemory[] = "内存不足";
 
 /// Bytes inflated per read into the output file; one buffer serves every entry of a package,
 /// and most entries fit in one read and one write.
@@ -29,18 +41,58 @@ std::string CurrentEntryName(CUnzipFile& archive, EntryInfo& info)
     return std::string(name.data(), info.nameLength);
 }
 
-/// Every name of the archive may be written under `base`; the archive is left at its first entry.
-bool AllNamesAreSafe(CUnzipFile& archive, const std::string& base)
+/// Every name of the archive may be written under `base`; the archive is left at its first
+/// entry. `declared` receives the sum of the entries' declared sizes, `refused` the first name
+/// that may not be written.
+bool AllNamesAreSafe(CUnzipFile& archive, const std::string& base, std::uint64_t& declared, std::string& refused)
 {
+    declared = 0;
     archive.MoveToFirstEntry();
     do {
         EntryInfo info;
         std::string joined;
-        if (!JoinUnderBase(base, CurrentEntryName(archive, info), joined))
+        const std::string name = CurrentEntryName(archive, info);
+        if (!JoinUnderBase(base, name, joined)) {
+            refused = name;
             return false;
+        }
+        declared += info.uncompressedSize;
     } while (archive.MoveToNextEntry());
     archive.MoveToFirstEntry();
     return true;
+}
+
+/// Free bytes for the caller on the volume of `directory`; the largest number when unknown.
+std::uint64_t FreeBytesFor(const std::string& directory)
+{
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr))
+        return UINT64_MAX;
+    return available.QuadPart;
+}
+
+/// Removes what interrupted runs left beside the files of `directories`: files ending in the
+/// temporary suffix, and nothing else; `keep` (the package being installed) stays.
+void RemoveLeftoverTemporaryFiles(const std::set<std::string>& directories, const std::string& keep)
+{
+    for (const std::string& directory : directories) {
+        WIN32_FIND_DATAA found{};
+        kvo::unique_hfind search(::FindFirstFileA((directory + "\\*" + CTempFileBeside::kSuffix).c_str(), &found));
+        if (!search)
+            continue;
+        do {
+            const std::string path = directory + "\\" + found.cFileName;
+            const std::string name = found.cFileName;
+            const std::size_t suffixLength = std::strlen(CTempFileBeside::kSuffix);
+            // The pattern also matches longer suffixes ("a.kvotmpx" under 8.3 names): check it exactly.
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= suffixLength ||
+                name.compare(name.size() - suffixLength, suffixLength, CTempFileBeside::kSuffix) != 0 ||
+                path == keep)
+                continue;
+            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileA(path.c_str());
+        } while (::FindNextFileA(search.get(), &found));
+    }
 }
 
 /// Makes the directories that the entries need. Entries of one directory follow each other in
@@ -65,13 +117,16 @@ private:
 };
 
 /// Writes the current entry to `target` through a temporary file, inflating through `buffer`;
-/// false when it could not be put in place. Archive errors raise.
+/// false, with the reason in `problem`, when it could not be put in place. Archive errors raise.
 bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string& target,
-                  std::vector<unsigned char>& buffer)
+                  std::vector<unsigned char>& buffer, std::string& problem)
 {
     CTempFileBeside temp(target);
-    if (!temp.Open())
+    kvo::CFileException fileError(kvo::CFileException::none, 0, target);
+    if (!temp.Open(&fileError)) {
+        problem = kCannotWrite + std::to_string(fileError.m_lOsError);
         return false;
+    }
     archive.OpenEntry();
     std::uint64_t written = 0;
     for (;;) {
@@ -82,13 +137,17 @@ bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string&
         written += static_cast<unsigned>(count);
     }
     // A deflate stream that ends early delivers less than declared: not a complete file.
-    if (written != info.uncompressedSize)
+    if (written != info.uncompressedSize) {
+        problem = kBadArchive;
         return false;
+    }
     archive.CloseEntry();  // raises badCrc before the file is put in place
     // Through the handle still open, so the file is not opened again; the move keeps the times.
     CUnzipFile::SetEntryFileTimes(temp.File(), info);
-    if (!temp.Commit())
+    if (!temp.Commit(&fileError)) {
+        problem = kCannotReplace + std::to_string(fileError.m_lOsError);
         return false;
+    }
     // Only after the move: a read-only temporary file could not be deleted if the move failed.
     CUnzipFile::SetEntryAttributes(target, info);
     return true;
@@ -105,36 +164,74 @@ std::string PackageDirectory(const std::string& packagePath)
 
 bool InstallPackage(std::string packagePath)
 {
+    std::string ignored;
+    return InstallPackage(std::move(packagePath), ignored);
+}
+
+bool InstallPackage(std::string packagePath, std::string& problem)
+{
     const std::string base = PackageDirectory(packagePath);
-    if (base.empty() || base.size() >= kPathBufferSize)
+    if (base.empty() || base.size() >= kPathBufferSize) {
+        problem = kRefusedName + packagePath;
         return false;
+    }
+    std::string name;
+    std::set<std::string> written;  // the directories the package writes to
+    bool installed = false;
     try {
         CUnzipFile archive(packagePath.c_str());
-        if (!AllNamesAreSafe(archive, base))
+        std::uint64_t declared = 0;
+        if (!AllNamesAreSafe(archive, base, declared, name)) {
+            problem = name + kRefusedNameSuffix;
             return false;
+        }
+        // Each entry inflates to its declared size at most: a package that cannot fit writes nothing.
+        const std::uint64_t available = FreeBytesFor(base);
+        if (declared > available) {
+            problem = kNoRoom + std::to_string(declared) + " > " + std::to_string(available);
+            return false;
+        }
         CDirectoryMaker directories;
         std::vector<unsigned char> buffer(kCopyBufferSize);
+        std::string entryProblem;
         do {
             EntryInfo info;
-            const std::string name = CurrentEntryName(archive, info);
+            name = CurrentEntryName(archive, info);
             if (IsDirectoryEntryName(name))
                 continue;
             std::string target;
-            if (!JoinUnderBase(base, name, target))
+            if (!JoinUnderBase(base, name, target)) {
+                problem = name + kRefusedNameSuffix;
                 return false;
+            }
             const std::size_t cut = target.find_last_of('\\');
-            if (cut == std::string::npos || !directories.Make(target.substr(0, cut)))
+            if (cut == std::string::npos || !directories.Make(target.substr(0, cut))) {
+                problem = name + " " + kCannotWrite + std::to_string(::GetLastError());
                 return false;
-            if (!InstallEntry(archive, info, target, buffer))
-                return false;
+            }
+            written.insert(target.substr(0, cut));
+            if (!InstallEntry(archive, info, target, buffer, entryProblem)) {
+                problem = name + " " + entryProblem;
+                break;
+            }
         } while (archive.MoveToNextEntry());
-        archive.CloseArchive();
-        return true;
+        if (problem.empty()) {
+            name.clear();
+            archive.CloseArchive();
+            installed = true;
+        }
+    } catch (const CZipException& error) {
+        problem = (name.empty() ? std::string() : name + " ") +
+                  (error.m_nCause == CZipException::badCrc ? kBadCrc : kBadArchive);
+    } catch (const kvo::CFileException& error) {
+        problem = (name.empty() ? std::string() : name + " ") + kCannotWrite + std::to_string(error.m_lOsError);
     } catch (const kvo::CException&) {
-        return false;
+        problem = kBadArchive;
     } catch (const std::bad_alloc&) {
-        return false;
+        problem = kOutOfMemory;
     }
+    RemoveLeftoverTemporaryFiles(written, packagePath);
+    return installed;
 }
 
 int MakeDirectoryPath(const char* path)

@@ -9,8 +9,13 @@
 /// over it only when it has its declared size and its CRC matched, then stamped with the
 /// entry's time and attributes; a failing entry leaves the previous file as it was and ends the
 /// installation with false (entries installed before it stay installed). True when every entry
-/// was installed and the archive closed without error.
+/// was installed and the archive closed without error. A package whose entries' declared sizes
+/// add up to more than the volume's free space fails before anything is written. Afterwards,
+/// files ending in the temporary suffix that interrupted runs left in the directories the
+/// package writes to are removed (the package file itself excepted).
 bool InstallPackage(std::string packagePath);
+/// The same; on failure `problem` names the entry and the reason (for the log).
+bool InstallPackage(std::string packagePath, std::string& problem);
 
 /// Creates the directory `path` ("\"-separated) with every missing parent. 1 when the directory
 /// exists afterwards, 0 otherwise (also when some component is a file, or the path does not fit

@@ -1,9 +1,13 @@
-// The update run: entries taken from the end of the list, each out-of-date one downloaded by a
-// worker of its own (one at a time, each starting the next), and the end that records the version
-// and starts the lobby or reports the failure. Every way the run ends posts the close request.
+// The update run: entries taken from the end of the list on workers only (the first tick hands the
+// run to one, so the window answers however many entries are current), each out-of-date one
+// downloaded by a worker of its own (one at a time, each starting the next), and the end that
+// records the version and starts the lobby or reports the failure. Every way the run ends posts
+// the close request, including an exception that escapes a worker's work.
 #include "update/UpdateRun.h"
 
 #include <atomic>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "app/BuildHosts.h"
@@ -61,6 +65,33 @@ void ReportFileFailure(CKvoLauncherDlg& dialog, DWORD error)
     PostClose(dialog);
 }
 
+/// Runs one worker's part of the run; whatever escapes it ends the run on the per-file failure
+/// path (a box and the close) rather than the process with std::terminate.
+void RunGuarded(CKvoLauncherDlg& dialog, void (*work)(CKvoLauncherDlg&)) noexcept
+{
+    DWORD error = ERROR_GEN_FAILURE;
+    try {
+        work(dialog);
+        return;
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::exception&) {
+        error = ERROR_GEN_FAILURE;
+    }
+    try {
+        ReportFileFailure(dialog, error);
+    } catch (const std::exception&) {
+        PostClose(dialog);  // not even the box could be had: at least the program ends
+    }
+}
+
+/// The first worker of the run: every entry is taken on workers, never on the window's thread.
+unsigned RunThreadProc(void* param)
+{
+    RunGuarded(*static_cast<CKvoLauncherDlg*>(param), [](CKvoLauncherDlg& dialog) { dialog.ProcessNextFile(); });
+    return 0;
+}
+
 /// A temporary file that an interrupted earlier run left beside an entry that needs no download.
 void RemoveLeftoverTemporaryFile(const UpdateFileEntry& entry)
 {
@@ -89,7 +120,11 @@ void CKvoLauncherDlg::OnTimer(UINT_PTR timerId)
         ::KillTimer(m_hWnd, IDT_START_UPDATE);
         if (!m_files.empty()) {
             g_dialogInRun = this;
-            ProcessNextFile();
+            if (!g_startWorker.load()(RunThreadProc, this)) {
+                const DWORD error = ::GetLastError();
+                m_curFile = m_files.back();  // the run stops at the entry it would have taken first
+                ReportFileFailure(*this, error);
+            }
         } else {
             theApp.StartLobby();
             PostMessage(WM_CLOSE);
@@ -124,13 +159,14 @@ void CKvoLauncherDlg::ProcessNextFile()
 
 unsigned CKvoLauncherDlg::UpdateFileThreadProc(void* param)
 {
-    auto& dialog = *static_cast<CKvoLauncherDlg*>(param);
-    if (dialog.DownloadFile(dialog.m_curFile)) {
-        dialog.m_log.WriteLog((dialog.m_curFile.FileName + kDownloadedSuffix).c_str());
-        dialog.ProcessNextFile();
-    } else {
-        ReportFileFailure(dialog, ::GetLastError());
-    }
+    RunGuarded(*static_cast<CKvoLauncherDlg*>(param), [](CKvoLauncherDlg& dialog) {
+        if (dialog.DownloadFile(dialog.m_curFile)) {
+            dialog.m_log.WriteLog((dialog.m_curFile.FileName + kDownloadedSuffix).c_str());
+            dialog.ProcessNextFile();
+        } else {
+            ReportFileFailure(dialog, ::GetLastError());
+        }
+    });
     return 0;
 }
 

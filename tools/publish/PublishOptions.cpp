@@ -32,9 +32,11 @@ const char kUsage[] =
     "                    repeatable. The folder's path must hold no '.', because the launcher\n"
     "                    takes everything after the first '.' as the extension\n"
     "  --exclude NAME    leave the file or folder NAME (below the release) out; repeatable.\n"
-    "                    Always left out: KvoLauncher.exe (it cannot replace itself while it\n"
-    "                    runs), LobbyDate\\Update.INI (the user's settings), DownLoad (logs) and\n"
+    "                    Always left out: KvoLauncher.exe (unless --include-launcher),\n"
+    "                    LobbyDate\\Update.INI (the user's settings), DownLoad (logs) and\n"
     "                    leftover *.kvotmp files\n"
+    "  --include-launcher publish KvoLauncher.exe of the release too: the launcher then replaces\n"
+    "                    itself (it steps aside as KvoLauncher.exe.old, removed at its next start)\n"
     "  --product NAME    the product name written into the manifest (default KvoLobby)\n"
     "  --install-dir DIR the longest installation folder to allow for (default\n"
     "                    C:\\Program Files (x86)\\KvoGame\\KvoLobby\\): a name that would not fit\n"
@@ -88,6 +90,10 @@ bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& o
             options.help = true;
             return true;
         }
+        if (name == "--include-launcher") {
+            options.includeLauncher = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument: " + name;
             return false;
@@ -127,7 +133,7 @@ bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& o
         }
     }
     const bool publishing = !options.releaseDir.empty() || !options.outDir.empty() || !options.baseUrl.empty() ||
-                            versionGiven || !options.signKey.empty();
+                            versionGiven || !options.signKey.empty() || options.includeLauncher;
     const int uses = int{publishing} + int{!options.newKeyName.empty()} + int{!options.verifyDir.empty()};
     if (uses > 1) {
         error = "--new-key, --verify and publishing are separate uses of the tool (see --help)";

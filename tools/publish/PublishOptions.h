@@ -22,6 +22,7 @@ struct PublishOptions {
     std::string newKeyName;  ///< --new-key: make NAME.private and NAME.public, nothing else
     std::string verifyDir;   ///< --verify: check what a publish wrote to this web root
     std::string publicKey;   ///< --public-key: the public key file --verify checks against
+    bool includeLauncher = false;  ///< --include-launcher: publish KvoLauncher.exe for it to update itself
     bool help = false;
 };
 

@@ -1,6 +1,7 @@
 #include "tools/publish/PublishPlan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <climits>
 
 #include "support/PathGuard.h"
@@ -22,8 +23,9 @@ struct AlwaysExcluded {
     const char* name;
     const char* reason;
 };
+const char kLauncherName[] = "KvoLauncher.exe";
 const AlwaysExcluded kAlwaysExcluded[] = {
-    {"KvoLauncher.exe", "the launcher cannot replace itself while it runs"},
+    {kLauncherName, "the launcher (publish it with --include-launcher)"},
     {"LobbyDate\\Update.INI", "the user's settings; the launcher writes PVer itself"},
     {"DownLoad", "the launcher's logs"},
 };
@@ -60,9 +62,11 @@ bool EndsWithNoCase(const std::string& text, const char* suffix)
 }
 
 /// The reason `item` is left out of every release, or null.
-const char* ExclusionReason(const ReleaseItem& item)
+const char* ExclusionReason(const ReleaseItem& item, const PublishOptions& options)
 {
     for (const AlwaysExcluded& excluded : kAlwaysExcluded) {
+        if (options.includeLauncher && std::strcmp(excluded.name, kLauncherName) == 0)
+            continue;
         if (IsAtOrBelow(item, SplitPath(excluded.name)))
             return excluded.reason;
     }
@@ -156,10 +160,10 @@ PublishPlan PlanRelease(const std::vector<ReleaseItem>& tree, const PublishOptio
     plan.packages = FindPackages(tree, options, plan);
     std::vector<std::string> looseFolders;
     for (const ReleaseItem& item : tree) {
-        if (const char* reason = ExclusionReason(item)) {
+        if (const char* reason = ExclusionReason(item, options)) {
             ReleaseItem top;
             top.components.assign(1, item.components.front());
-            if (item.components.size() == 1 || !ExclusionReason(top))  // one note for a whole folder
+            if (item.components.size() == 1 || !ExclusionReason(top, options))  // one note for a whole folder
                 plan.notes.push_back("left out: " + item.RelativeName() + " (" + reason + ")");
             continue;
         }

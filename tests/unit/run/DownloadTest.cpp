@@ -32,8 +32,17 @@ struct Download : ::testing::Test {
     CKvoLauncherDlg& dialog = window.dialog();
     bool result = false;
 
-    Download() { SetDownloadReceiveTimeoutForTesting(kTestReceiveTimeoutMs); }
-    ~Download() override { SetDownloadReceiveTimeoutForTesting(0); }
+    // One attempt per download unless a test asks for retries (then with short waits).
+    Download()
+    {
+        SetDownloadReceiveTimeoutForTesting(kTestReceiveTimeoutMs);
+        SetDownloadRetriesForTesting(0, 0);
+    }
+    ~Download() override
+    {
+        SetDownloadReceiveTimeoutForTesting(0);
+        SetDownloadRetriesForTesting(kDownloadRetries, 0);
+    }
 
     bool Run(const UpdateFileEntry& entry)
     {
