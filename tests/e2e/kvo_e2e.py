@@ -31,6 +31,7 @@ LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherTest.exe")
 SIGNED_LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherSignedTest.exe")
 FIXTURE_DIR = os.path.join(BUILD_DIR, "tests", "unit", "manifest")
 STUB_LOBBY = os.path.join(BUILD_DIR, "tools", "helpers", "KVOLobby.exe")
+PROBE_WINDOW = os.path.join(BUILD_DIR, "tools", "helpers", "ProbeWindow.exe")
 ANSWER_BOX = os.path.join(BUILD_DIR, "tools", "helpers", "AnswerBox.exe")
 PRIMARY_PORT = int(os.environ.get("KVO_TEST_PRIMARY_PORT", "18481"))
 FALLBACK_PORT = int(os.environ.get("KVO_TEST_FALLBACK_PORT", "18482"))
@@ -89,8 +90,8 @@ def wine(args, **kwargs):
 class Installation:
     """A lobby installation in a temporary directory, removed by close()."""
 
-    def __init__(self, name="install", pver=None, with_log_dir=True, launcher=LAUNCHER):
-        self.root_dir = tempfile.mkdtemp(prefix="kvo-e2e-")
+    def __init__(self, name="install", pver=None, with_log_dir=True, launcher=LAUNCHER, parent=None):
+        self.root_dir = tempfile.mkdtemp(prefix="kvo-e2e-", dir=parent)
         self.dir = os.path.join(self.root_dir, name)
         os.makedirs(os.path.join(self.dir, "LobbyDate"))
         if with_log_dir:

@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""The real launcher on real networks and machines: a download killed with the process is resumed
+at the next start with a range for the rest only; the launcher replaces itself and removes its old
+copy at the next start; a package larger than the free space fails with nothing written; and the
+window answers throughout a release of 2000 current files."""
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+import kvo_e2e
+from kvo_e2e import (CAPTION, FIXTURE_DIR, PRIMARY_PORT, LauncherTestCase, answer_box, manifest, package_bytes,
+                     read_bytes)
+from test_http_server import pattern_bytes
+
+INSTALLED_VERSION = 4
+SERVER_VERSION = 5
+FINAL_CAPTION = "Kvo更新程序!"
+BOX_TIMEOUT_MS = 90000
+SLOW_SIZE = 3000000          # sent in 10240-byte pieces, 20 ms apart: about six seconds
+FIXED_VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
+CURRENT_ENTRIES = 2000
+ANSWER_BOUND_MS = 2000       # generous for a loaded machine; bench/ reports the real figure
+SMALL_VOLUME = "6m"
+
+
+def url(path):
+    return "http://127.0.0.1:%d%s" % (PRIMARY_PORT, path)
+
+
+def with_file_version(program, major, minor, build, revision):
+    """`program` with another file version in its fixed version record."""
+    at = program.find(FIXED_VERSION_SIGNATURE)
+    assert at >= 0, "no version resource"
+    version = struct.pack("<II", major << 16 | minor, build << 16 | revision)
+    return program[:at + 8] + version + program[at + 16:]
+
+
+class Resilience(LauncherTestCase):
+    def test_a_download_killed_with_the_process_is_resumed_at_the_next_start(self):
+        installation = self.make_installation(pver=INSTALLED_VERSION)
+        body = pattern_bytes(SLOW_SIZE)
+        entry = ("data.bin", "", url("/gen?size=%d&chunk=10240" % SLOW_SIZE), hashlib.sha256(body).hexdigest())
+        server = self.serve(PRIMARY_PORT, self.site(manifest([entry], SERVER_VERSION)))
+        launcher = installation.start_launcher()
+        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+        kvo_e2e.wait_for(lambda: os.path.exists(installation.path("data.bin.kvotmp")) and
+                         os.path.getsize(installation.path("data.bin.kvotmp")) > SLOW_SIZE // 10, 60, "a part of the body")
+        kvo_e2e.stop_wine_process(launcher)  # killed: no destructor, no clean-up
+        kept = os.path.getsize(installation.path("data.bin.kvotmp"))
+        self.assertLess(kept, SLOW_SIZE)
+
+        self.assertEqual(installation.run_launcher(), 0)
+        self.assertEqual(read_bytes(installation.path("data.bin")), body)
+        self.assertFalse(os.path.exists(installation.path("data.bin.kvotmp")))
+        self.assertEqual(installation.pver(), str(SERVER_VERSION))
+        ranges = [r["headers"].get("Range") for r in server.requests() if r["path"].startswith("/gen")]
+        self.assertEqual(ranges, [None, "bytes=%d-" % kept], "the second start asks only for the rest")
+
+    def test_the_launcher_replaces_itself_and_the_next_start_removes_the_old_copy(self):
+        installation = self.make_installation(pver=INSTALLED_VERSION)
+        old = read_bytes(installation.path("KvoLauncher.exe"))
+        new = with_file_version(old, 1, 0, 0, 1)
+        entry = ("KvoLauncher.exe", "1.0.0.1", url("/files/KvoLauncher.exe"), hashlib.sha256(new).hexdigest())
+        server = self.serve(PRIMARY_PORT, self.site(manifest([entry], SERVER_VERSION), {"KvoLauncher.exe": new}))
+        self.assertEqual(installation.run_launcher(), 0)
+
+        self.assertEqual(read_bytes(installation.path("KvoLauncher.exe")), new)
+        self.assertEqual(read_bytes(installation.path("KvoLauncher.exe.old")), old, "renamed while it ran")
+        self.assertEqual(installation.pver(), str(SERVER_VERSION))
+        self.assertEqual(len(installation.lobby_starts(expect=1)), 1)
+
+        self.assertEqual(installation.run_launcher(), 0)  # the new copy, with nothing to do
+        self.assertFalse(os.path.exists(installation.path("KvoLauncher.exe.old")))
+        self.assertEqual(len(installation.lobby_starts(expect=2)), 2)
+        self.assertEqual([r["path"] for r in server.requests() if r["path"].startswith("/files/")],
+                         ["/files/KvoLauncher.exe"])
+
+    def test_a_package_larger_than_the_free_space_fails_with_nothing_written(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to mount a small tmpfs volume")
+        volume = tempfile.mkdtemp(prefix="kvo-small-volume-")
+        self.addCleanup(shutil.rmtree, volume, True)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + SMALL_VOLUME, "tmpfs", volume]).returncode != 0:
+            self.skipTest("could not mount a tmpfs volume here")
+        self.addCleanup(subprocess.run, ["umount", "-l", volume])
+        installation = self.make_installation(pver=INSTALLED_VERSION, parent=volume)
+        # 20 MB of zeros deflate to a package of some 20 KB: fine to download, too large to unpack.
+        package = package_bytes({"maps/zeros.bin": bytes(20 << 20), "readme.txt": b"read me"})
+        self.serve(PRIMARY_PORT, self.site(manifest([("pack.zip", "", url("/files/pack.zip"))], SERVER_VERSION),
+                                           {"pack.zip": package}))
+        launcher = installation.start_launcher()
+        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+        self.assertIsNotNone(answer_box(FINAL_CAPTION, "cancel", BOX_TIMEOUT_MS), "the final failure box")
+        self.assertEqual(launcher.wait(timeout=60), 0)
+
+        self.assertFalse(os.path.exists(installation.path("maps")))
+        self.assertFalse(os.path.exists(installation.path("readme.txt")))
+        self.assertEqual([name for name in os.listdir(installation.dir) if "pack" in name], [])
+        self.assertTrue(any(line.startswith("pack.zip 解压失败 磁盘空间不足") for line in installation.log_lines()),
+                        installation.log_lines())
+        self.assertEqual(installation.pver(), str(INSTALLED_VERSION))
+
+    def test_the_window_answers_throughout_2000_current_entries(self):
+        installation = self.make_installation(pver=INSTALLED_VERSION)
+        os.makedirs(installation.path("m"))
+        module = os.path.join(FIXTURE_DIR, "Version1234.dll")
+        entries = []
+        for i in range(CURRENT_ENTRIES):
+            os.link(module, installation.path("m", "M%04d.dll" % i))
+            entries.append(("m\\M%04d.dll" % i, "1.2.3.4", url("/never/%d" % i)))
+        server = self.serve(PRIMARY_PORT, self.site(manifest(entries, SERVER_VERSION)))
+        launcher = installation.start_launcher()
+        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+        probe = kvo_e2e.wine([kvo_e2e.PROBE_WINDOW, "60000"], stdout=subprocess.PIPE)
+        output, _ = probe.communicate(timeout=300)
+        self.assertEqual(launcher.wait(timeout=120), 0)
+
+        fields = dict(part.split("=") for part in output.decode().split())
+        self.assertGreater(int(fields["probes"]), 3)
+        self.assertLess(int(fields["longest_ms"]), ANSWER_BOUND_MS)
+        self.assertEqual(installation.log_lines()[-1], "版本%d  更新完成" % SERVER_VERSION)
+        self.assertEqual(installation.pver(), str(SERVER_VERSION))
+        self.assertEqual([r["path"] for r in server.requests() if r["path"].startswith("/never")], [])
+
+
+if __name__ == "__main__":
+    kvo_e2e.main()
