@@ -1,5 +1,6 @@
 // The launcher's own download of one file, timed: CKvoLauncherDlg::DownloadFile into a folder.
-//   BenchDownload.exe URL FOLDER     downloads URL to FOLDER\bench.bin
+//   BenchDownload.exe URL FOLDER [SHA256]    downloads URL to FOLDER\bench.bin (checked against
+//   SHA256 when given, which also lets a cut transfer resume)
 #include <string>
 
 #include "BenchSupport.h"
@@ -8,8 +9,8 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: BenchDownload URL FOLDER\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: BenchDownload URL FOLDER [SHA256]\n");
         return 2;
     }
     theApp.m_strModuleDir = std::string(argv[2]) + "\\";
@@ -17,6 +18,8 @@ int main(int argc, char** argv)
     UpdateFileEntry entry;
     entry.FileName = "bench.bin";
     entry.URL = argv[1];
+    if (argc == 4)
+        entry.SHA256 = argv[3];
     const BenchClock clock;
     const bool ok = dialog.DownloadFile(entry);
     PrintBenchResult(ok, clock.Seconds(), dialog.m_nCurFileDone);

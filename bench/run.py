@@ -9,6 +9,7 @@ import contextlib
 import datetime
 import glob
 import hashlib
+import json
 import os
 import platform
 import random
@@ -23,6 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import nginx_site  # noqa: E402
+import test_http_server  # noqa: E402
 from test_signing import sign_manifest  # noqa: E402
 
 WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
@@ -39,6 +41,11 @@ ENTRY_COUNTS = (10, 1000, 10000)
 INSTALLED_VERSION = 5
 RUN_TIMEOUT = 300
 POLL_SECONDS = 0.002
+RESUME_PORT = 18493       # the test server of the resume benchmark
+RESUME_RUNS = 3
+RETRY_WAIT_SECONDS = 1.0  # the launcher's first retry wait, part of every resumed download
+WINDOW_ENTRIES = 2000
+GOAL_WINDOW_GAP_MS = 250
 
 GOAL_DOWNLOAD = 0.90      # of the minimal WinINet loop's throughput
 GOAL_INSTALL = 0.50       # of unzip's throughput
@@ -272,6 +279,65 @@ class Bench:
                              % ", ".join(map(str, ENTRY_COUNTS)))
 
 
+    # --- 5. a cut download resumed ----------------------------------------------------------------
+    def bench_resume(self):
+        body_hash = hashlib.sha256(test_http_server.pattern_bytes(LARGE_FILE)).hexdigest()
+        target = os.path.join(self.work, "resume")
+        os.makedirs(target)
+        log = os.path.join(self.work, "resume-requests.log")
+        server = subprocess.Popen([sys.executable, os.path.join(SOURCE_DIR, "tools", "test_http_server.py"),
+                                   "--port", str(RESUME_PORT), "--log", log, "--lifetime", "600"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        server.stdout.readline()  # listening
+        try:
+            base = "http://127.0.0.1:%d/gen?size=%d" % (RESUME_PORT, LARGE_FILE)
+            whole, resumed = [], []
+            for run in range(RESUME_RUNS):
+                result = run_bench_program([self.tool("bench", "BenchDownload.exe"), base, windows_path(target),
+                                            body_hash])
+                assert result["ok"] and result["bytes"] == LARGE_FILE, result
+                whole.append(result["seconds"])
+                cut = "%s&close_after=%d&id=cut%d&fail=1" % (base, LARGE_FILE // 2, run)
+                result = run_bench_program([self.tool("bench", "BenchDownload.exe"), cut, windows_path(target),
+                                            body_hash])
+                assert result["ok"] and result["bytes"] == LARGE_FILE, result
+                resumed.append(result["seconds"])
+        finally:
+            server.kill()
+            server.wait()
+        ranges = [json.loads(line)["headers"].get("Range") for line in open(log, encoding="utf-8")]
+        starts = [int(r[len("bytes="):-1]) for r in ranges if r]
+        assert len(starts) == RESUME_RUNS, ranges
+        shutil.rmtree(target)
+        self.results["resume"] = {"whole": min(whole), "resumed": min(resumed), "starts": starts,
+                                  "remainder": LARGE_FILE - LARGE_FILE // 2}
+        self.commands.append("resume: %d runs each of BenchDownload.exe (with the body's SHA256) for a %d MB body "
+                             "of the test server, whole, and cut by the server closing the connection after half of it; the "
+                             "bytes of the resumed request from its Range header" % (RESUME_RUNS, LARGE_FILE // MB))
+
+    # --- 6. the window during a long run of current entries ----------------------------------
+    def bench_window(self):
+        module = self.tool("tools", "publish", "demo", "new", "LobbyCore.dll")
+        folder = self.installation("window")
+        os.makedirs(os.path.join(folder, "m"))
+        entries = []
+        for i in range(WINDOW_ENTRIES):
+            os.link(module, os.path.join(folder, "m", "M%05d.dll" % i))
+            entries.append(("m\\M%05d.dll" % i, "1.0.0.5", "http://127.0.0.1:%d/never/%d" % (self.port, i)))
+        self.publish_manifest(INSTALLED_VERSION + 1, entries)
+        self.set_installed_version(folder, INSTALLED_VERSION)
+        launcher = wine([os.path.join(folder, "KvoLauncher.exe")], cwd=folder)
+        probe = subprocess.run([os.path.join(SOURCE_DIR, "tools", "wine-run.sh"),
+                                self.tool("tools", "helpers", "ProbeWindow.exe"), "60000"],
+                               stdout=subprocess.PIPE, timeout=RUN_TIMEOUT)
+        launcher.wait(timeout=RUN_TIMEOUT)
+        fields = dict(part.split("=") for part in probe.stdout.decode().split())
+        self.results["window"] = {"longest": int(fields["longest_ms"]), "probes": int(fields["probes"])}
+        shutil.rmtree(folder)
+        self.commands.append("window: %d current entries; ProbeWindow.exe sends the progress window WM_NULL with "
+                             "SendMessageTimeout every 200 ms for as long as it lives" % WINDOW_ENTRIES)
+
+
 def machine_text():
     cpu = "unknown"
     with open("/proc/cpuinfo") as source:
@@ -369,13 +435,37 @@ def entries_section(e):
     return lines
 
 
+def resume_section(r):
+    transferred = [LARGE_FILE - start for start in r["starts"]]
+    worst = max(abs(t / r["remainder"] - 1) for t in transferred)
+    wait = RETRY_WAIT_SECONDS
+    return ["## A 200 MB download cut at half and resumed", "",
+            "| download | fastest of %d |" % RESUME_RUNS, "|---|---|",
+            "| whole, uninterrupted | %.3f s |" % r["whole"],
+            "| cut after 100 MB (the server closes), resumed after the first retry wait (%.0f s) | %.3f s |" % (
+                wait, r["resumed"]), "",
+            "The resumed request asked for %s bytes, %.2f %% at most off the %d bytes after the cut (goal within "
+            "1 %%: %s). Without the retry wait the cut download took %.2f× the uninterrupted one." % (
+                " / ".join(str(t) for t in transferred), 100 * worst, r["remainder"], verdict(worst <= 0.01),
+                (r["resumed"] - wait) / r["whole"]), ""]
+
+
+def window_section(w):
+    return ["## The window through %d current entries" % WINDOW_ENTRIES, "",
+            "The longest time between two answers of the progress window to SendMessageTimeout probes sent "
+            "every 200 ms: %d ms over %d probes (goal at most 250 ms: %s)." % (
+                w["longest"], w["probes"], verdict(w["longest"] <= GOAL_WINDOW_GAP_MS)), ""]
+
+
 # Each part, in run order: the step that measures it (into results[name]) and the section that reports it.
 GOAL_HASH_COST = 0.10
 
 PARTS = {"start": (Bench.bench_no_update, start_section),
          "download": (Bench.bench_download, download_section),
          "install": (Bench.bench_install, install_section),
-         "entries": (Bench.bench_entries, entries_section)}
+         "entries": (Bench.bench_entries, entries_section),
+         "resume": (Bench.bench_resume, resume_section),
+         "window": (Bench.bench_window, window_section)}
 
 
 def report(bench, elapsed, command, parts):

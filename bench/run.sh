@@ -9,7 +9,7 @@ bash tools/setup.sh
 build=${KVO_BUILD_DIR:-$root/build}/mingw
 cmake --preset mingw -B "$build" >/dev/null
 cmake --build "$build" --target KvoPublish BenchLauncher BenchLauncherSigned DemoModuleNew StubLobby BenchDownload MinimalWinInet \
-  BenchInstall BenchStartLobby -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
+  BenchInstall BenchStartLobby ProbeWindow -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")
 source "$kvo_tools_dir/xvfb-env.sh"
 trap kvo_env_cleanup EXIT

@@ -13,6 +13,7 @@ Scripted responses: GET /gen?<options> answers a generated body whose byte i is 
   stall_after=N  after N body bytes, keep the connection open and send nothing (for --stall seconds)
   stall_for=S    with stall_after: stay silent for S seconds instead of --stall
   reset_after=N  after N body bytes, reset the connection (RST)
+  close_after=N  after N body bytes, close the connection in order (what was sent arrives)
   text=HEX       the body is these bytes instead of the pattern (hex-encoded)
   id=NAME&fail=K the options status, length, stall_after and reset_after apply only to the first K
                  requests with this id (default: all); later ones are served plainly, so a test can
@@ -42,8 +43,12 @@ import time
 import urllib.parse
 
 
+PATTERN_PERIOD = bytes((i * 7) % 251 for i in range(251))
+
+
 def pattern_bytes(size):
-    return bytes((i * 7) % 251 for i in range(size))
+    """Byte i is (i * 7) % 251: a period of 251 bytes, repeated."""
+    return (PATTERN_PERIOD * (size // len(PATTERN_PERIOD) + 1))[:size]
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -104,7 +109,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if seen < int(failures):
             return query
         return {name: value for name, value in query.items()
-                if name not in ("status", "length", "stall_after", "reset_after")}
+                if name not in ("status", "length", "stall_after", "reset_after", "close_after")}
 
     def range_start(self):
         header = self.headers.get("Range", "")
@@ -151,7 +156,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         stall_after = option("stall_after")
         reset_after = option("reset_after")
-        cut = min(int(x) for x in (stall_after, reset_after, str(len(body))) if x is not None)
+        close_after = option("close_after")
+        cut = min(int(x) for x in (stall_after, reset_after, close_after, str(len(body))) if x is not None)
         chunk = int(option("chunk", "0")) or max(cut, 1)
         sent = 0
         while sent < cut:
@@ -166,6 +172,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         elif reset_after is not None:
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+        elif close_after is not None:
             self.close_connection = True
 
 
