@@ -133,6 +133,38 @@ TEST(InstallPackage, TreeTimesAndAttributesFollowTheArchive)
     EXPECT_EQ(ReadWholeFile(installed[2].install + "tool.sh"), "#!/bin/sh\necho hello\n");
 }
 
+TEST_F(InstallFixture, LeftoverTemporaryFilesGoOnlyFromTheDirectoriesThePackageWrites)
+{
+    for (const char* dir : {"data", "other"})
+        ::CreateDirectoryA((install + dir).c_str(), nullptr);
+    const char* const leftovers[] = {"data\\gone.txt.kvotmp", "data\\a.txt.kvotmp", "other\\kept.txt.kvotmp",
+                                     "data\\notes.kvotmp.txt"};
+    for (const char* name : leftovers)
+        WriteWholeFile(install + name, "left by a killed run");
+    WriteWholeFile(package, BuildZip({{"data/a.txt", "new a"}}));
+    std::string problem;
+    ASSERT_TRUE(InstallPackage(package, problem)) << problem;
+    EXPECT_FALSE(FileExists(install + "data\\gone.txt.kvotmp")) << "its entry is no longer in the package";
+    EXPECT_FALSE(FileExists(install + "data\\a.txt.kvotmp"));
+    EXPECT_TRUE(FileExists(install + "other\\kept.txt.kvotmp")) << "a directory the package does not write";
+    EXPECT_TRUE(FileExists(install + "data\\notes.kvotmp.txt")) << "not a temporary file";
+    EXPECT_TRUE(FileExists(package)) << "the package being installed";
+}
+
+TEST_F(InstallFixture, AFailureNamesTheEntryAndTheReason)
+{
+    std::string package_ = BuildZip({{"ok.txt", "fine"}, {"sub/bad.txt", "will not match"}});
+    WriteWholeFile(package, package_);
+    ::CreateDirectoryA((install + "sub").c_str(), nullptr);
+    ::CreateDirectoryA((install + "sub\\bad.txt").c_str(), nullptr);  // a directory where the file goes
+    std::string problem;
+    EXPECT_FALSE(InstallPackage(package, problem));
+    EXPECT_EQ(problem.rfind("sub/bad.txt ", 0), 0u) << problem;
+    WriteWholeFile(package, BuildZip({{"../escape.txt", "x"}}));
+    EXPECT_FALSE(InstallPackage(package, problem));
+    EXPECT_EQ(problem, "../escape.txt 文件名被拒绝");
+}
+
 TEST_F(InstallFixture, PackageInASubdirectoryUnpacksThere)
 {
     ::CreateDirectoryA((install + "maps").c_str(), nullptr);
