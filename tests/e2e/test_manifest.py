@@ -23,7 +23,7 @@ def manifest(version, files=(), declaration='<?xml version="1.0" encoding="gb231
     """Manifest bytes (GBK): `files` are (FileName, URL) pairs; version None leaves Ver out."""
     ver = "" if version is None else ' Ver="%s"' % version
     entries = "".join(
-        "<File><FileName>%s</FileName><FileVersion>1.0.0.1</FileVersion><URL>%s</URL></File>\r\n" % entry
+        "<File><FileName>%s</FileName><FileVersion></FileVersion><URL>%s</URL></File>\r\n" % entry
         for entry in files)
     text = '%s\r\n<Update>\r\n<Product productname="KvoLobby" filenum="%d"%s>\r\n%s</Product>\r\n</Update>\r\n' % (
         declaration, len(files), ver, entries)

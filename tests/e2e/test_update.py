@@ -24,8 +24,10 @@ FINAL_CAPTION = "Kvo更新程序!"
 FINAL_TEXT = "更新失败，请从官网下载更新"
 PACKAGE_FILES = {"data/readme.txt": b"read me\r\n", "lang/zh/strings.txt": "大厅".encode("gbk")}
 # Far beyond the launcher's 30 s receive time-out, so only that time-out can end the wait.
-SILENCE_SECONDS = 120
+SILENCE_SECONDS = 200
 BOX_TIMEOUT_MS = 90000
+# A server silent on every attempt: four time-outs and the waits of 1, 2 and 4 s between them.
+RETRIED_SILENCE_BOX_TIMEOUT_MS = 4 * 30000 + 7000 + 40000
 # The body of a slow download: long enough to be cut in the middle.
 SLOW_BODY_SIZE = 3000000
 SLOW_CHUNK = 10240
@@ -158,12 +160,16 @@ class UpdateRun(LauncherTestCase):
         launcher = installation.start_launcher()
         self.addCleanup(kvo_e2e.stop_wine_process, launcher)
         self.wait_for_body_request(server)
-        # Only the receive time-out can bring this box before the server speaks again.
-        owned, text = answer_box(CAPTION, "cancel", BOX_TIMEOUT_MS)
+        # Only the receive time-out (four times: the download is retried) can bring this box before
+        # the server speaks again.
+        owned, text = answer_box(CAPTION, "cancel", RETRIED_SILENCE_BOX_TIMEOUT_MS)
         self.assertEqual(text, PER_FILE_TEXT)
         self.assertEqual(launcher.wait(timeout=60), 0)
         self.assert_old_module_whole(installation)
         self.assertEqual(temporary_files(installation.dir), [])
+        retries = [line for line in installation.log_lines() if "下载失败" in line]
+        self.assertEqual(len(retries), 3, installation.log_lines())
+        self.assertEqual(len([r for r in server.requests() if r["path"].startswith("/gen")]), 4)
 
     def test_closing_the_window_mid_download_ends_the_program_and_keeps_the_old_file(self):
         installation = self.installation_with_modules()
