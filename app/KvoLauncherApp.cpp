@@ -24,6 +24,12 @@ std::string ManifestUrl(const char* host) { return std::string("http://") + host
 
 }  // namespace
 
+bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles)
+{
+    // Unsigned, as the versions were always compared: a Ver of -1 is above every installed one.
+    return static_cast<unsigned>(serverVersion) > installedVersion && hasFiles;
+}
+
 void CKvoLauncherApp::StartLobby() const
 {
     // The command line is the bare path, as the lobby has always received it.
@@ -94,9 +100,7 @@ BOOL CKvoLauncherApp::InitInstance()
         return FALSE;
     }
 
-    const bool updateDue =
-        static_cast<unsigned>(dialog->m_nServerVer) > m_nInstalledVersion && !dialog->m_files.empty();
-    if (!updateDue) {
+    if (!IsUpdateDue(dialog->m_nServerVer, m_nInstalledVersion, !dialog->m_files.empty())) {
         StartLobby();
         return FALSE;
     }

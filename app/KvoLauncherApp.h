@@ -5,6 +5,10 @@
 #include "framework/App.h"
 #include "framework/Handles.h"
 
+/// Whether a manifest of `serverVersion` with `hasFiles` updates an installation at
+/// `installedVersion`: the versions compare as unsigned 32-bit numbers.
+bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles);
+
 class CKvoLauncherApp : public kvo::CWinApp {
 public:
     CKvoLauncherApp() = default;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "app/KvoLauncherApp.h"
 #include "app/Settings.h"
 
 namespace {
@@ -44,4 +45,14 @@ TEST(SettingsPathLimit, PathsBeyondTheBufferAreNotUsed)
     EXPECT_FALSE(WriteInstalledVersion(longDir, 5));
     const std::string fits = "C:\\" + std::string(255 - 3 - 20 - 1, 'd') + "\\";
     EXPECT_EQ(SettingsPath(fits).size(), 255u);
+}
+
+TEST(UpdateDecision, AHigherVersionWithFilesUpdatesComparedUnsigned)
+{
+    EXPECT_TRUE(IsUpdateDue(42, 41, true));
+    EXPECT_FALSE(IsUpdateDue(41, 41, true));
+    EXPECT_FALSE(IsUpdateDue(40, 41, true));
+    EXPECT_FALSE(IsUpdateDue(42, 41, false)) << "nothing listed: nothing to do";
+    EXPECT_TRUE(IsUpdateDue(-1, 5, true)) << "Ver -1 is above every installed version";
+    EXPECT_TRUE(IsUpdateDue(-1, 4000000000u, true));
 }
