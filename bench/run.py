@@ -328,7 +328,8 @@ class Bench:
         self.set_installed_version(folder, INSTALLED_VERSION)
         launcher = wine([os.path.join(folder, "KvoLauncher.exe")], cwd=folder)
         probe = subprocess.run([os.path.join(SOURCE_DIR, "tools", "wine-run.sh"),
-                                self.tool("tools", "helpers", "ProbeWindow.exe"), "60000"],
+                                self.tool("tools", "helpers", "ProbeWindow.exe"), "60000",
+                                windows_path(os.path.join(folder, "KvoLauncher.exe"))],
                                stdout=subprocess.PIPE, timeout=RUN_TIMEOUT)
         launcher.wait(timeout=RUN_TIMEOUT)
         fields = dict(part.split("=") for part in probe.stdout.decode().split())

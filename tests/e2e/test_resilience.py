@@ -116,7 +116,8 @@ class Resilience(LauncherTestCase):
         server = self.serve(PRIMARY_PORT, self.site(manifest(entries, SERVER_VERSION)))
         launcher = installation.start_launcher()
         self.addCleanup(kvo_e2e.stop_wine_process, launcher)
-        probe = kvo_e2e.wine([kvo_e2e.PROBE_WINDOW, "60000"], stdout=subprocess.PIPE)
+        probe = kvo_e2e.wine([kvo_e2e.PROBE_WINDOW, "60000", installation.windows_dir() + "KvoLauncher.exe"],
+                             stdout=subprocess.PIPE)
         output, _ = probe.communicate(timeout=300)
         self.assertEqual(launcher.wait(timeout=120), 0)
 
