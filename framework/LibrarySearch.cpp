@@ -26,13 +26,18 @@ void RestrictLibrarySearch() noexcept
     ::SetDllDirectoryA("");
 }
 
-std::string ProgramDirectoryFile(const char* name)
+std::string RunningProgramPath()
 {
     char moduleName[kModuleNameBufferSize] = {};
     const DWORD length = ::GetModuleFileNameA(nullptr, moduleName, kModuleNameBufferSize);
-    if (length == 0 || length >= kModuleNameBufferSize)
-        return std::string();
-    std::string path(moduleName, length);
+    return length == 0 || length >= kModuleNameBufferSize ? std::string() : std::string(moduleName, length);
+}
+
+std::string ProgramDirectoryFile(const char* name)
+{
+    std::string path = RunningProgramPath();
+    if (path.empty())
+        return path;
     path.erase(path.rfind('\\') + 1);  // a full module path always has a backslash
     return path + name;
 }

@@ -12,6 +12,10 @@ namespace kvo {
 /// directory from the search (SetDllDirectoryA("")). Call first thing at start-up.
 void RestrictLibrarySearch() noexcept;
 
+/// The full path of the running program's own file, as GetModuleFileNameA gives it; "" when it
+/// does not fit.
+std::string RunningProgramPath();
+
 /// The full path of `name` in the directory of the running program.
 std::string ProgramDirectoryFile(const char* name);
 

@@ -2,10 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-/// The process's ECDSA P-256 provider, or null when the system has none.
-BCRYPT_ALG_HANDLE EcdsaProvider() noexcept
+BCRYPT_ALG_HANDLE EcdsaP256Provider() noexcept
 {
     static const kvo::unique_cng_algorithm provider = [] {
         BCRYPT_ALG_HANDLE handle = nullptr;
@@ -16,12 +13,10 @@ BCRYPT_ALG_HANDLE EcdsaProvider() noexcept
     return provider.get();
 }
 
-}  // namespace
-
 kvo::unique_cng_key ImportP256Key(const std::vector<unsigned char>& material)
 {
     const bool isPair = material.size() == kP256PrivateKeySize;
-    if ((!isPair && material.size() != kP256PublicKeySize) || !EcdsaProvider())
+    if ((!isPair && material.size() != kP256PublicKeySize) || !EcdsaP256Provider())
         return {};
     // The blob is a header followed by the numbers, in the order X, Y[, d].
     std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + material.size());
@@ -31,7 +26,7 @@ kvo::unique_cng_key ImportP256Key(const std::vector<unsigned char>& material)
     std::memcpy(blob.data(), &header, sizeof header);
     std::memcpy(blob.data() + sizeof header, material.data(), material.size());
     BCRYPT_KEY_HANDLE key = nullptr;
-    const NTSTATUS status = ::BCryptImportKeyPair(EcdsaProvider(), nullptr,
+    const NTSTATUS status = ::BCryptImportKeyPair(EcdsaP256Provider(), nullptr,
                                                   isPair ? BCRYPT_ECCPRIVATE_BLOB : BCRYPT_ECCPUBLIC_BLOB, &key,
                                                   blob.data(), static_cast<ULONG>(blob.size()), 0);
     return kvo::unique_cng_key(BCRYPT_SUCCESS(status) ? key : nullptr);

@@ -12,6 +12,9 @@ inline constexpr std::size_t kP256PublicKeySize = 2 * kP256FieldSize;  ///< X‖
 inline constexpr std::size_t kP256PrivateKeySize = 3 * kP256FieldSize; ///< X‖Y‖d
 inline constexpr std::size_t kP256SignatureSize = 2 * kP256FieldSize;  ///< r‖s
 
+/// The process's ECDSA P-256 provider (opened once), or null when the system has none.
+BCRYPT_ALG_HANDLE EcdsaP256Provider() noexcept;
+
 /// The CNG key of `material` (X‖Y for a public key, X‖Y‖d for a key pair). Null when the
 /// material has the wrong size or the system refuses it (a point that is not on the curve).
 kvo::unique_cng_key ImportP256Key(const std::vector<unsigned char>& material);

@@ -5,6 +5,7 @@
 namespace {
 
 constexpr unsigned kCreateFlags = kvo::CFile::modeCreate | kvo::CFile::modeWrite;  // exclusive, truncating
+constexpr unsigned kResumeFlags = kvo::CFile::modeCreate | kvo::CFile::modeReadWrite | kvo::CFile::modeNoTruncate;
 constexpr long kNameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
 
 }  // namespace
@@ -40,7 +41,7 @@ bool CTempFileBeside::OpenToResume(std::uint64_t& kept, kvo::CFileException* err
             *error = kvo::CFileException(kvo::CFileException::badPath, kNameTooLong, m_strTempPath);
         return false;
     }
-    m_bCreated = m_file.Open(m_strTempPath.c_str(), kCreateFlags | kvo::CFile::modeNoTruncate, error);
+    m_bCreated = m_file.Open(m_strTempPath.c_str(), kResumeFlags, error);
     if (m_bCreated)
         kept = m_file.SeekToEnd();
     return m_bCreated;

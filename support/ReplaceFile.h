@@ -24,8 +24,9 @@ public:
     bool Open(kvo::CFileException* error = nullptr);
 
     /// Opens the temporary file to go on writing at its end, keeping what an earlier attempt (or
-    /// an interrupted run) left in it; creates it empty when there is none. `kept` receives its
-    /// length. False, with `error` filled when given, as Open.
+    /// an interrupted run) left in it; creates it empty when there is none. It is open for reading
+    /// too, so the kept bytes can be checked. `kept` receives its length. False, with `error`
+    /// filled when given, as Open.
     bool OpenToResume(std::uint64_t& kept, kvo::CFileException* error = nullptr);
 
     /// Closes the temporary file and leaves it on disk for a later attempt to resume.

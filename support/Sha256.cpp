@@ -167,22 +167,28 @@ std::string Sha256Hex(const Sha256Digest& digest)
     return text;
 }
 
+std::uint64_t HashFileRest(kvo::CFile& file, CSha256& hash)
+{
+    std::vector<unsigned char> block(kFileBlockSize);
+    std::uint64_t total = 0;
+    while (const unsigned got = file.Read(block.data(), static_cast<unsigned>(block.size()))) {
+        hash.Update(block.data(), got);
+        total += got;
+    }
+    return total;
+}
+
 bool HashFile(const std::string& path, Sha256Digest& digest)
 {
-    kvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file)
+    kvo::CFile file;
+    if (!file.Open(path.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyNone))
         return false;
-    CSha256 hash;
-    std::vector<unsigned char> block(kFileBlockSize);
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr))
-            return false;
-        if (got == 0)
-            break;
-        hash.Update(block.data(), got);
+    try {
+        CSha256 hash;
+        HashFileRest(file, hash);
+        digest = hash.Finish();
+        return true;
+    } catch (const kvo::CFileException&) {
+        return false;
     }
-    digest = hash.Finish();
-    return true;
 }

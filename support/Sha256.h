@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/File.h"
 #include "framework/Handles.h"
 #include "support/Sha256Blocks.h"
 
@@ -38,6 +39,10 @@ private:
 bool ParseSha256Hex(const std::string& text, Sha256Digest& digest);
 /// The digest as 64 lower-case hexadecimal digits.
 std::string Sha256Hex(const Sha256Digest& digest);
+
+/// Adds the bytes of `file` from its position to its end to `hash`; returns their count.
+/// Raises kvo::CFileException when a read fails.
+std::uint64_t HashFileRest(kvo::CFile& file, CSha256& hash);
 
 /// The SHA-256 of the whole file at `path`, read with others allowed to read and write it.
 /// False when it cannot be opened or read.

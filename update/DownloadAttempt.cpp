@@ -29,7 +29,6 @@ constexpr unsigned kBlockSize = 10240;
 constexpr DWORD kFirstServerError = 500;
 constexpr DWORD kLastServerError = 599;
 constexpr DWORD kTooManyRequests = 429;
-constexpr std::size_t kHashReadBlock = 64 * 1024;
 // Socket errors that some WinINet implementations (Wine's among them) pass on as they are.
 constexpr DWORD kSocketNetworkUnreachable = 10051;  // WSAENETUNREACH
 constexpr DWORD kSocketNetworkReset = 10052;        // WSAENETRESET
@@ -98,27 +97,6 @@ bool ReceiveBody(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, kvo::CHt
             DownloadProgressText(received, announced, count - dialog.m_nFilesLeft, count).c_str());
     }
     return received == announced;
-}
-
-/// Hashes the bytes an earlier attempt left in the temporary file at `path`; their count, or
-/// 0 (and a fresh hash) when there are none or they cannot be read.
-std::uint64_t HashKeptBytes(const std::string& path, CSha256& hash)
-{
-    kvo::CFile kept;
-    if (!kept.Open(path.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyWrite))
-        return 0;
-    std::vector<char> block(kHashReadBlock);
-    std::uint64_t total = 0;
-    try {
-        while (const unsigned got = kept.Read(block.data(), static_cast<unsigned>(block.size()))) {
-            hash.Update(block.data(), got);
-            total += got;
-        }
-    } catch (const kvo::CFileException&) {
-        hash.Finish();  // starts over
-        return 0;
-    }
-    return total;
 }
 
 /// ERROR_SUCCESS when the received bytes are the file the entry describes: its SHA256 when it
@@ -237,17 +215,23 @@ AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const UpdateFileEntry& en
     CSha256 hash;
     std::uint64_t kept = 0;
     kvo::CFileException fileError(kvo::CFileException::none, 0, temp.Path());
+    // The temporary file (and its hash) from the first byte.
+    const auto startOver = [&] {
+        kept = 0;
+        hash = CSha256();
+        return temp.Open(&fileError);
+    };
     if (resumable && state.resume) {
-        kept = HashKeptBytes(temp.Path(), hash);
-        std::uint64_t opened = 0;
-        if (!temp.OpenToResume(opened, &fileError))
+        if (!temp.OpenToResume(kept, &fileError))
             return Failed(FileErrorCode(fileError));
-        if (opened != kept && !temp.Open(&fileError))  // changed under us: start over
-            return Failed(FileErrorCode(fileError));
-        kept = opened == kept ? kept : 0;
-        if (kept == 0)
-            hash = CSha256();
-    } else if (!temp.Open(&fileError)) {
+        try {
+            temp.File().Seek(0, kvo::CFile::begin);
+            HashFileRest(temp.File(), hash);  // leaves the file at its end, where the rest goes
+        } catch (const kvo::CFileException&) {
+            if (!startOver())  // kept bytes that cannot be read back are not kept
+                return Failed(FileErrorCode(fileError));
+        }
+    } else if (!startOver()) {
         return Failed(FileErrorCode(fileError));
     }
 
@@ -278,10 +262,8 @@ AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const UpdateFileEntry& en
                 return RefusedStatus(status, true);
         } else if (kept > 0 && status == HTTP_STATUS_OK) {
             // A server without ranges sends it all: start the file over.
-            if (!temp.Open(&fileError))
+            if (!startOver())
                 return Failed(FileErrorCode(fileError));
-            kept = 0;
-            hash = CSha256();
         } else if (status != HTTP_STATUS_OK) {
             return RefusedStatus(status, kept > 0);
         }

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -128,11 +129,12 @@ bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, bool req
         return false;
     // A signature that leaves a file's bytes unchecked protects nothing: all or none.
     Sha256Digest ignored;
-    for (const UpdateFileEntry& entry : entries) {
-        if (requireFileHashes && !ParseSha256Hex(entry.SHA256, ignored)) {
-            dialog.m_log.WriteLog((kFileHashMissing + entry.FileName).c_str());
-            return false;
-        }
+    const auto unchecked = std::find_if(entries.begin(), entries.end(), [&](const UpdateFileEntry& entry) {
+        return requireFileHashes && !ParseSha256Hex(entry.SHA256, ignored);
+    });
+    if (unchecked != entries.end()) {
+        dialog.m_log.WriteLog((kFileHashMissing + unchecked->FileName).c_str());
+        return false;
     }
     dialog.m_nServerVer = serverVersion;
     dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
@@ -150,7 +152,7 @@ bool ParseManifest(CKvoLauncherDlg& dialog, std::string url)
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey)
 {
     std::string body;
-    if (!FetchManifestBody(dialog, url, body))
+    if (!FetchManifest(dialog, url, body))
         return false;
     // The bytes are checked before the XML component ever sees them.
     const bool signatureRequired = !updateKey.empty();

@@ -125,17 +125,7 @@ std::string JoinBodyLines(const std::string& body)
     return text;
 }
 
-bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& text, DWORD deadlineMs)
-{
-    text.clear();
-    std::string body;
-    if (!FetchManifestBody(dialog, std::move(url), body, deadlineMs))
-        return false;
-    text = JoinBodyLines(body);
-    return true;
-}
-
-bool FetchManifestBody(CKvoLauncherDlg& dialog, std::string url, std::string& body, DWORD deadlineMs)
+bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& body, DWORD deadlineMs)
 {
     body.clear();
     const auto job = std::make_shared<FetchJob>();

@@ -9,16 +9,12 @@ class CKvoLauncherDlg;
 /// How long start-up waits for one host's manifest before it moves on.
 inline constexpr DWORD kManifestFetchDeadlineMs = 15000;
 
-/// Fetches `url` into `text`: the body's lines in order, their line ends removed, nothing between
-/// them, whatever the HTTP status. False on an internet error, a body larger than any manifest or
-/// a transfer still unfinished after `deadlineMs`, each logged as "<number>  <message>".
-bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& text,
+/// Fetches `url` into `body`: the response body byte for byte (its signature covers those
+/// bytes; JoinBodyLines makes the text the XML component reads), whatever the HTTP status. False
+/// on an internet error, a body larger than any manifest or a transfer still unfinished after
+/// `deadlineMs`, each logged as "<number>  <message>".
+bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& body,
                    DWORD deadlineMs = kManifestFetchDeadlineMs);
-
-/// Fetches `url` into `body`: the response body byte for byte, whatever the HTTP status. False
-/// as FetchManifest.
-bool FetchManifestBody(CKvoLauncherDlg& dialog, std::string url, std::string& body,
-                       DWORD deadlineMs = kManifestFetchDeadlineMs);
 
 /// `body` without its line ends: each "\n", a "\r" before it, and a "\r" ending the body.
 std::string JoinBodyLines(const std::string& body);

@@ -14,7 +14,6 @@
 
 namespace {
 
-const char kRefusedName[] = "文件名被拒绝 ";
 const char kRefusedNameSuffix[] = " 文件名被拒绝";
 const char kNoRoom[] = "磁盘空间不足 ";
 const char kBadCrc[] = "CRC校验错误";
@@ -75,6 +74,7 @@ std::uint64_t FreeBytesFor(const std::string& directory)
 /// temporary suffix, and nothing else; `keep` (the package being installed) stays.
 void RemoveLeftoverTemporaryFiles(const std::set<std::string>& directories, const std::string& keep)
 {
+    const std::size_t suffixLength = std::strlen(CTempFileBeside::kSuffix);
     for (const std::string& directory : directories) {
         WIN32_FIND_DATAA found{};
         kvo::unique_hfind search(::FindFirstFileA((directory + "\\*" + CTempFileBeside::kSuffix).c_str(), &found));
@@ -83,7 +83,6 @@ void RemoveLeftoverTemporaryFiles(const std::set<std::string>& directories, cons
         do {
             const std::string path = directory + "\\" + found.cFileName;
             const std::string name = found.cFileName;
-            const std::size_t suffixLength = std::strlen(CTempFileBeside::kSuffix);
             // The pattern also matches longer suffixes ("a.kvotmpx" under 8.3 names): check it exactly.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= suffixLength ||
                 name.compare(name.size() - suffixLength, suffixLength, CTempFileBeside::kSuffix) != 0 ||
@@ -172,7 +171,7 @@ bool InstallPackage(std::string packagePath, std::string& problem)
 {
     const std::string base = PackageDirectory(packagePath);
     if (base.empty() || base.size() >= kPathBufferSize) {
-        problem = kRefusedName + packagePath;
+        problem = packagePath + kRefusedNameSuffix;
         return false;
     }
     std::string name;

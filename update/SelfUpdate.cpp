@@ -2,22 +2,15 @@
 
 #include <windows.h>
 
-namespace {
+#include "framework/LibrarySearch.h"
 
-constexpr DWORD kModuleNameBufferSize = MAX_PATH * 4;
+namespace {
 
 bool EqualNoCase(const std::string& left, const std::string& right)
 {
     return left.size() == right.size() && ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, left.c_str(),
                                                            static_cast<int>(left.size()), right.c_str(),
                                                            static_cast<int>(right.size())) == CSTR_EQUAL;
-}
-
-std::string RunningProgramPath()
-{
-    char moduleName[kModuleNameBufferSize] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, moduleName, kModuleNameBufferSize);
-    return length == 0 || length >= kModuleNameBufferSize ? std::string() : std::string(moduleName, length);
 }
 
 kvo::CFileException LastFileError(const std::string& path)
@@ -29,7 +22,7 @@ kvo::CFileException LastFileError(const std::string& path)
 
 bool IsRunningProgram(const std::string& path)
 {
-    const std::string program = RunningProgramPath();
+    const std::string program = kvo::RunningProgramPath();
     return !program.empty() && EqualNoCase(path, program);
 }
 
@@ -53,7 +46,7 @@ bool ReplaceRunningProgram(const std::string& newFile, const std::string& progra
 void RemoveOldProgramCopy() noexcept
 {
     try {
-        const std::string program = RunningProgramPath();
+        const std::string program = kvo::RunningProgramPath();
         if (!program.empty())
             ::DeleteFileA((program + kOldProgramSuffix).c_str());
     } catch (const std::exception&) {

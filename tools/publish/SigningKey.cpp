@@ -35,12 +35,8 @@ bool FileExists(const std::string& path)
 /// A new key pair as X‖Y‖d; false when the system cannot make one.
 bool GenerateKeyPair(std::vector<unsigned char>& keyPair)
 {
-    BCRYPT_ALG_HANDLE provider = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&provider, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
-        return false;
-    const kvo::unique_cng_algorithm algorithm(provider);
     BCRYPT_KEY_HANDLE handle = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptGenerateKeyPair(algorithm.get(), &handle, kCurveBits, 0)))
+    if (!EcdsaP256Provider() || !BCRYPT_SUCCESS(::BCryptGenerateKeyPair(EcdsaP256Provider(), &handle, kCurveBits, 0)))
         return false;
     const kvo::unique_cng_key key(handle);
     ULONG size = 0;

@@ -20,14 +20,17 @@ constexpr DWORD kTimedOut = 12002;          // ERROR_INTERNET_TIMEOUT
 constexpr DWORD kTooLarge = 223;            // ERROR_FILE_TOO_LARGE
 constexpr std::size_t kMessageLimit = 199;  // the 200-byte message buffer less its terminator
 
-/// FetchManifest on a worker, so that a hang fails the test instead of blocking the suite.
+/// FetchManifest on a worker, so that a hang fails the test instead of blocking the suite; `text`
+/// receives the body's lines joined, as the parse reads them.
 bool FetchBounded(CKvoLauncherDlg& dialog, const std::string& url, std::string& text,
                   DWORD deadlineMs = kManifestFetchDeadlineMs)
 {
     bool result = false;
     text = "stale text from an earlier call";
-    RunBoundedOnWorker([&] { result = FetchManifest(dialog, url, text, deadlineMs); }, kFetchBoundMs,
+    std::string body;
+    RunBoundedOnWorker([&] { result = FetchManifest(dialog, url, body, deadlineMs); }, kFetchBoundMs,
                        "the fetch of " + url);
+    text = JoinBodyLines(body);
     return result;
 }
 

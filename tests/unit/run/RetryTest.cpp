@@ -116,7 +116,7 @@ TEST_F(Retry, AServerErrorThatPassesIsRetriedAndOneThatWillNotIsNot)
 
     EXPECT_FALSE(Run("gone", "size=50000&status=404"));
     EXPECT_EQ(RequestsWith("gone").size(), 1u);
-    EXPECT_TRUE(RetryLines().size() == 1u) << "only the 503 was retried";
+    EXPECT_EQ(RetryLines().size(), 1u) << "only the 503 was retried";
 }
 
 TEST_F(Retry, FourFailuresInARowFailTheDownloadAndKeepTheOldFile)
