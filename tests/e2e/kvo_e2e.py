@@ -9,6 +9,7 @@ import glob
 import io
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -31,24 +32,25 @@ LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherTest.exe")
 SIGNED_LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherSignedTest.exe")
 FIXTURE_DIR = os.path.join(BUILD_DIR, "tests", "unit", "manifest")
 STUB_LOBBY = os.path.join(BUILD_DIR, "tools", "helpers", "KVOLobby.exe")
-PROBE_WINDOW = os.path.join(BUILD_DIR, "tools", "helpers", "ProbeWindow.exe")
 ANSWER_BOX = os.path.join(BUILD_DIR, "tools", "helpers", "AnswerBox.exe")
 PRIMARY_PORT = int(os.environ.get("KVO_TEST_PRIMARY_PORT", "18481"))
 FALLBACK_PORT = int(os.environ.get("KVO_TEST_FALLBACK_PORT", "18482"))
-SITE_URL = os.environ.get("KVO_TEST_SITE_URL", "http://127.0.0.1:18489/site/")
 
 CAPTION = "Kvo更新程序"
 LOBBY_RUNNING_TEXT = "检测到大厅正在运行，请先关闭大厅!"
 LAUNCH_TIMEOUT = 90
 
 
-def gbk(text):
-    return text.encode("gbk")
-
-
 def read_bytes(path):
     with open(path, "rb") as source:
         return source.read()
+
+
+def write_bytes(path, data):
+    """Writes a file, making the directories it needs."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(data)
 
 
 def manifest(entries, version):
@@ -72,9 +74,8 @@ def package_bytes(files):
 def internet_cache_files():
     """Files in the Wine prefix's internet cache (where WinINet keeps copies of bodies)."""
     prefix = os.environ.get("KVO_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
-    return [path for path in glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "Microsoft",
-                                                    "Windows", "INetCache", "**"), recursive=True)
-            if os.path.isfile(path) and not path.endswith(".dat")]
+    cache = os.path.join(prefix, "drive_c/users/*/AppData/Local/Microsoft/Windows/INetCache/**")
+    return [path for path in glob.glob(cache, recursive=True) if os.path.isfile(path) and not path.endswith(".dat")]
 
 
 def windows_path(unix_path):
@@ -90,16 +91,15 @@ def wine(args, **kwargs):
 class Installation:
     """A lobby installation in a temporary directory, removed by close()."""
 
-    def __init__(self, name="install", pver=None, with_log_dir=True, launcher=LAUNCHER, parent=None):
+    def __init__(self, name="install", pver=None, launcher=LAUNCHER, parent=None):
         self.root_dir = tempfile.mkdtemp(prefix="kvo-e2e-", dir=parent)
         self.dir = os.path.join(self.root_dir, name)
         os.makedirs(os.path.join(self.dir, "LobbyDate"))
-        if with_log_dir:
-            os.makedirs(os.path.join(self.dir, "DownLoad"))
+        os.makedirs(os.path.join(self.dir, "DownLoad"))
         shutil.copy(launcher, os.path.join(self.dir, "KvoLauncher.exe"))
         shutil.copy(STUB_LOBBY, os.path.join(self.dir, "KVOLobby.exe"))
         if pver is not None:
-            self.write_settings("[VerInfo]\r\nPVer=%s\r\n" % pver)
+            write_bytes(self.path("LobbyDate", "Update.INI"), b"[VerInfo]\r\nPVer=%d\r\n" % pver)
 
     def close(self):
         shutil.rmtree(self.root_dir, ignore_errors=True)
@@ -107,65 +107,35 @@ class Installation:
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
-    def windows_dir(self):
-        return windows_path(self.dir) + "\\"
-
-    def write_settings(self, text):
-        with open(self.path("LobbyDate", "Update.INI"), "wb") as out:
-            out.write(text.encode("gbk"))
-
     def settings_bytes(self):
-        with contextlib.suppress(FileNotFoundError), open(self.path("LobbyDate", "Update.INI"), "rb") as source:
-            return source.read()
-        return None
+        path = self.path("LobbyDate", "Update.INI")
+        return read_bytes(path) if os.path.exists(path) else None
 
     def pver(self):
-        data = self.settings_bytes()
-        if data is None:
-            return None
-        for line in data.decode("gbk", "replace").splitlines():
-            key, _, value = line.partition("=")
-            if key.strip() == "PVer":
-                return value.strip()
-        return None
+        found = re.search(rb"^PVer=(.*?)\r?$", self.settings_bytes() or b"", re.M)
+        return found.group(1).decode() if found else None
 
     def log_lines(self):
         """Text of every log line (time stamp removed), in order, decoded from GBK."""
-        lines = []
-        log_dir = self.path("DownLoad")
-        if not os.path.isdir(log_dir):
-            return lines
-        for name in sorted(os.listdir(log_dir)):
-            with open(os.path.join(log_dir, name), "rb") as source:
-                for raw in source.read().split(b"\r\n")[:-1]:
-                    stamp, _, text = raw.partition(b"\t")
-                    lines.append(text.decode("gbk", "replace"))
-        return lines
+        logs = sorted(glob.glob(self.path("DownLoad", "*")))
+        return [raw.partition(b"\t")[2].decode("gbk", "replace")
+                for log in logs for raw in read_bytes(log).split(b"\r\n")[:-1]]
 
     def lobby_starts(self, expect=0, timeout=30, grace=2.0):
-        """[(command line, working directory)] of every start of the stub lobby.
-
-        Nothing waits for the lobby, so its record may come after the launcher ended: wait up to
-        `timeout` for `expect` starts, or `grace` seconds when none are expected."""
+        """The command line of every start of the stub lobby. Nothing waits for the lobby, so its
+        record may come after the launcher ended: wait up to `timeout` for `expect` starts, or
+        `grace` seconds when none are expected."""
         deadline = time.time() + (timeout if expect else grace)
+        record = self.path("lobby-started.txt")
         while True:
-            starts = self._recorded_lobby_starts()
+            lines = read_bytes(record).decode("gbk", "replace").splitlines() if os.path.exists(record) else []
+            starts = [line[len("cmdline="):] for line in lines if line.startswith("cmdline=")]
             if (expect and len(starts) >= expect) or time.time() >= deadline:
                 return starts
             time.sleep(0.1)
 
-    def _recorded_lobby_starts(self):
-        record = self.path("lobby-started.txt")
-        if not os.path.exists(record):
-            return []
-        starts = []
-        lines = open(record, "rb").read().decode("gbk", "replace").splitlines()
-        for cmdline, cwd in zip(lines[0::2], lines[1::2]):
-            starts.append((cmdline[len("cmdline="):], cwd[len("cwd="):]))
-        return starts
-
     def expected_lobby_command_line(self):
-        return self.windows_dir() + "KVOLobby.exe"
+        return windows_path(self.path("KVOLobby.exe"))
 
     # --- processes -------------------------------------------------------------------------
     def start_launcher(self, cwd=None, env=None):
@@ -202,7 +172,7 @@ def answer_box(caption, button, timeout_ms=60000):
     """Presses `button` ("ok"/"cancel") of the message box with `caption`.
 
     Returns (owned, text) of the box, or None when none appeared in time."""
-    helper = wine([ANSWER_BOX, gbk(caption).hex(), button, str(timeout_ms)], stdout=subprocess.PIPE)
+    helper = wine([ANSWER_BOX, caption.encode("gbk").hex(), button, str(timeout_ms)], stdout=subprocess.PIPE)
     output, _ = helper.communicate(timeout=timeout_ms / 1000 + 30)
     if helper.returncode != 0:
         return None
@@ -214,7 +184,6 @@ class HttpServer:
     """tools/test_http_server.py on a fixed loopback port (a static root and /gen)."""
 
     def __init__(self, port, root=None, stall=30):
-        self.port = port
         self.log = tempfile.mktemp(prefix="kvo-http-log-")
         args = [sys.executable, TEST_SERVER, "--port", str(port), "--log", self.log, "--stall", str(stall),
                 "--lifetime", "900"]
@@ -255,14 +224,9 @@ class LauncherTestCase(unittest.TestCase):
         """A directory with the manifest under /AutoUpdate and `files` ({path: bytes}) under /files."""
         root = tempfile.mkdtemp(prefix="kvo-site-")
         self.addCleanup(shutil.rmtree, root, True)
-        os.makedirs(os.path.join(root, "AutoUpdate"))
-        with open(os.path.join(root, "AutoUpdate", "update.xml"), "wb") as out:
-            out.write(manifest_bytes)
+        write_bytes(os.path.join(root, "AutoUpdate", "update.xml"), manifest_bytes)
         for path, data in (files or {}).items():
-            target = os.path.join(root, "files", path)
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "wb") as out:
-                out.write(data)
+            write_bytes(os.path.join(root, "files", path), data)
         return root
 
     def nginx(self, root, port=PRIMARY_PORT):

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A release published with KvoPublish, served by nginx, installed by the real launcher.
+"""A release published and signed with KvoPublish, served by nginx, installed by the real launcher.
 
 The installation must afterwards equal the release byte for byte (plain files, the module with
 its version resource, the unpacked package), carry the published PVer, and a second start must
@@ -18,7 +18,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 import kvo_e2e
-from kvo_e2e import BUILD_DIR, SOURCE_DIR, LauncherTestCase, NginxSite, windows_path
+from kvo_e2e import BUILD_DIR, SOURCE_DIR, LauncherTestCase, NginxSite, read_bytes, windows_path, write_bytes
 
 
 PUBLISH = os.path.join(BUILD_DIR, "tools", "publish", "KvoPublish.exe")
@@ -33,17 +33,6 @@ NOTES_NAME = "说明 & notes #1.txt"
 MAP_NAME = "城市 100%.map"
 
 
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as out:
-        out.write(data)
-
-
-def read(path):
-    with open(path, "rb") as source:
-        return source.read()
-
-
 def tree_of(root, skip=()):
     """{relative path: bytes} of every file below root, and the set of folders."""
     files, folders = {}, set()
@@ -53,7 +42,7 @@ def tree_of(root, skip=()):
         for name in filenames:
             path = os.path.normpath(os.path.join(relative, name))
             if path not in skip:
-                files[path] = read(os.path.join(folder, name))
+                files[path] = read_bytes(os.path.join(folder, name))
         if relative != ".":
             folders.add(os.path.normpath(relative))
     return files, folders
@@ -87,7 +76,7 @@ def openssl_verifies(document, public_key_text, work):
     paths = {name: os.path.join(work, name) for name in ("key.der", "signed.bin", "signature.der")}
     for name, data in (("key.der", P256_PUBLIC_KEY_PREFIX + base64.b64decode(public_key_text)), ("signed.bin", signed),
                        ("signature.der", bytes([0x30, len(body)]) + body)):
-        write(paths[name], data)
+        write_bytes(paths[name], data)
     return subprocess.run(["openssl", "dgst", "-sha256", "-keyform", "DER", "-verify", paths["key.der"],
                            "-signature", paths["signature.der"], paths["signed.bin"]],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
@@ -102,39 +91,49 @@ class PublishRoundTrip(LauncherTestCase):
         noise = random.Random(7)
         os.makedirs(self.release)
         shutil.copy(NEW_MODULE, os.path.join(self.release, "LobbyCore.dll"))
-        write(os.path.join(self.release, NOTES_NAME), "新的说明\r\n".encode("gbk"))
-        write(os.path.join(self.release, "Skins", "default.ini"), b"[skin]\r\ncolour=blue\r\n")
-        write(os.path.join(self.release, "Data", "maps", MAP_NAME), bytes(noise.getrandbits(8) for _ in range(300000)))
-        write(os.path.join(self.release, "Data", "readme.txt"), b"data v7\r\n" * 5000)
-        write(os.path.join(self.release, "Data", "empty.txt"), b"")
+        write_bytes(os.path.join(self.release, NOTES_NAME), "新的说明\r\n".encode("gbk"))
+        write_bytes(os.path.join(self.release, "Skins", "default.ini"), b"[skin]\r\ncolour=blue\r\n")
+        write_bytes(os.path.join(self.release, "Data", "maps", MAP_NAME), bytes(noise.getrandbits(8) for _ in range(300000)))
+        write_bytes(os.path.join(self.release, "Data", "readme.txt"), b"data v7\r\n" * 5000)
+        write_bytes(os.path.join(self.release, "Data", "empty.txt"), b"")
 
     def old_installation(self):
         """One version behind: the older module, older data, and a file of the user's own."""
         installation = self.make_installation(pver=OLD_VERSION)
         shutil.copy(OLD_MODULE, installation.path("LobbyCore.dll"))
-        write(installation.path("Skins", "default.ini"), b"[skin]\r\ncolour=red\r\n")
-        write(installation.path("Data", "readme.txt"), b"data v6\r\n")
-        write(installation.path("mine.txt"), b"the user's own file")
+        write_bytes(installation.path("Skins", "default.ini"), b"[skin]\r\ncolour=red\r\n")
+        write_bytes(installation.path("Data", "readme.txt"), b"data v6\r\n")
+        write_bytes(installation.path("mine.txt"), b"the user's own file")
         return installation
 
-    def test_published_release_installs_byte_for_byte_and_a_second_start_downloads_nothing(self):
+    def test_signed_release_installs_byte_for_byte_and_verifies_until_a_served_byte_changes(self):
+        key = os.path.join(self.work, "release-key")
+        self.assertEqual(run_publish("--new-key", windows_path(key)).returncode, 0)
+        public_key = read_bytes(key + ".public").decode()
+        self.assertNotEqual(run_publish("--new-key", windows_path(key)).returncode, 0, "a key is never overwritten")
+        self.assertEqual(read_bytes(key + ".public").decode(), public_key)
         base_url = "http://127.0.0.1:%d/files/v%d/" % (kvo_e2e.PRIMARY_PORT, NEW_VERSION)
-        result = publish(self.release, self.web, base_url, "--package", "Data")
+        result = publish(self.release, self.web, base_url, "--package", "Data",
+                         "--sign-key", windows_path(key + ".private"))
         self.assertEqual(result.returncode, 0, result.stderr.decode("gbk", "replace"))
 
-        manifest = ElementTree.fromstring(read(os.path.join(self.web, "AutoUpdate", "update.xml")).decode("gbk"))
-        product = manifest.find("Product")
+        document = read_bytes(os.path.join(self.web, "AutoUpdate", "update.xml"))
+        product = ElementTree.fromstring(document.decode("gbk")).find("Product")
         self.assertEqual(product.get("Ver"), str(NEW_VERSION))
-        versions = {f.findtext("FileName"): f.findtext("FileVersion") for f in product.iter("File")}
-        self.assertEqual(versions, {"Data.zip": "", "LobbyCore.dll": "1.0.0.5", NOTES_NAME: "",
-                                    "Skins\\default.ini": ""})
+        files = {f.findtext("FileName"): (f.findtext("FileVersion"), f.findtext("SHA256"))
+                 for f in product.iter("File")}
+        self.assertEqual({name: version for name, (version, _) in files.items()},
+                         {"Data.zip": "", "LobbyCore.dll": "1.0.0.5", NOTES_NAME: "", "Skins\\default.ini": ""})
+        self.assertEqual(files["LobbyCore.dll"][1], hashlib.sha256(read_bytes(NEW_MODULE)).hexdigest())
+        self.assertTrue(all(len(digest) == 64 for _, digest in files.values()), files)
+        self.assertTrue(openssl_verifies(document, public_key, self.work), "openssl rejects the signature")
 
+        # The launcher (without a key of its own) installs the signed release.
         installation = self.old_installation()
         site = NginxSite(self.web, kvo_e2e.PRIMARY_PORT)
         self.addCleanup(site.close)
         self.assertEqual(installation.run_launcher(), 0)
         self.assertEqual(len(installation.lobby_starts(expect=1)), 1, installation.log_lines())
-
         # The installation now holds the release, and the user's own files as they were.
         release_files, release_folders = tree_of(self.release)
         skip = {"KvoLauncher.exe", "KVOLobby.exe", "lobby-started.txt", "mine.txt", "DownLoad", "LobbyDate"}
@@ -143,65 +142,25 @@ class PublishRoundTrip(LauncherTestCase):
         for name, data in release_files.items():
             self.assertEqual(installed_files[name], data, name)
         self.assertEqual(installed_folders, release_folders)
-        self.assertEqual(read(installation.path("mine.txt")), b"the user's own file")
+        self.assertEqual(read_bytes(installation.path("mine.txt")), b"the user's own file")
         self.assertEqual(installation.pver(), str(NEW_VERSION))
-        self.assertEqual(installation.log_lines()[-1], "版本%d  更新完成" % NEW_VERSION)
-
         first_run = site.requests()
         self.assertEqual(first_run[0][:2], (MANIFEST_URI, 200))
-        downloaded = sorted(uri for uri, status, _ in first_run[1:] if status == 200)
-        self.assertEqual(downloaded, sorted([
+        self.assertEqual(sorted(uri for uri, status, _ in first_run[1:] if status == 200), sorted([
             "/files/v7/Data.zip", "/files/v7/LobbyCore.dll", "/files/v7/Skins/default.ini",
             "/files/v7/%E8%AF%B4%E6%98%8E%20%26%20notes%20%231.txt"]))
-
         # Second start: the same version is installed, so only the manifest is asked for.
         self.assertEqual(installation.run_launcher(), 0)
         self.assertEqual(len(installation.lobby_starts(expect=2)), 2)
         self.assertEqual([uri for uri, _, _ in site.requests()[len(first_run):]], [MANIFEST_URI])
-        self.assertEqual(installation.pver(), str(NEW_VERSION))
-
-    def test_signed_publish_verifies_until_a_served_byte_changes(self):
-        key = os.path.join(self.work, "release-key")
-        self.assertEqual(run_publish("--new-key", windows_path(key)).returncode, 0)
-        public_key = read(key + ".public").decode()
-        self.assertEqual(len(base64.b64decode(read(key + ".private"))), 96)
-        again = run_publish("--new-key", windows_path(key))
-        self.assertNotEqual(again.returncode, 0, "an existing key is never overwritten")
-        self.assertEqual(read(key + ".public").decode(), public_key)
-
-        base_url = "http://127.0.0.1:%d/files/v%d/" % (kvo_e2e.PRIMARY_PORT, NEW_VERSION)
-        result = publish(self.release, self.web, base_url, "--package", "Data", "--sign-key", windows_path(key + ".private"))
-        self.assertEqual(result.returncode, 0, result.stderr.decode("gbk", "replace"))
-        manifest_path = os.path.join(self.web, "AutoUpdate", "update.xml")
-        document = read(manifest_path)
-        hashes = {f.findtext("FileName"): f.findtext("SHA256") for f in
-                  ElementTree.fromstring(document.decode("gbk")).find("Product").iter("File")}
-        self.assertEqual(hashes["LobbyCore.dll"], hashlib.sha256(read(NEW_MODULE)).hexdigest())
-        self.assertTrue(all(len(value) == 64 for value in hashes.values()), hashes)
-        self.assertTrue(openssl_verifies(document, public_key, self.work), "openssl rejects the signature")
 
         verify = lambda: run_publish("--verify", windows_path(self.web), "--public-key", windows_path(key + ".public"))
         self.assertEqual(verify().returncode, 0)
         served = os.path.join(self.web, "files", "v%d" % NEW_VERSION, "Skins", "default.ini")
-        write(served, read(served) + b" ")
+        write_bytes(served, read_bytes(served) + b" ")
         altered = verify()
         self.assertEqual(altered.returncode, 4)
         self.assertIn(b"Skins\\default.ini", altered.stderr)
-
-    def test_refused_release_publishes_nothing(self):
-        write(os.path.join(self.release, "Extras.zip"), b"a zip the lobby reads itself")
-        result = publish(self.release, self.web, "http://127.0.0.1/files/")
-        self.assertEqual(result.returncode, 2)
-        self.assertIn(b"Extras.zip", result.stderr)
-        self.assertFalse(os.path.exists(self.web))
-
-    def test_package_folder_with_a_dot_is_refused(self):
-        write(os.path.join(self.release, "Skin.v2", "a.png"), b"png")
-        result = publish(self.release, self.web, "http://127.0.0.1/files/", "--package", "Skin.v2")
-        self.assertEqual(result.returncode, 2)
-        self.assertIn(b"Skin.v2", result.stderr)
-        self.assertFalse(os.path.exists(self.web))
-
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -1,16 +1,13 @@
 #!/usr/bin/env python3
 """The real launcher on real networks and machines: a download killed with the process is resumed
 at the next start with a range for the rest only; the launcher replaces itself and removes its old
-copy at the next start; a package larger than the free space fails with nothing written; and the
-window answers throughout a release of 2000 current files."""
+copy at the next start; and a package larger than the free space fails with nothing written."""
 import hashlib
 import os
 import shutil
 import struct
 import subprocess
 import tempfile
-import time
-import unittest
 
 import kvo_e2e
 from kvo_e2e import (CAPTION, FIXTURE_DIR, PRIMARY_PORT, LauncherTestCase, answer_box, manifest, package_bytes,
@@ -23,8 +20,6 @@ FINAL_CAPTION = "Kvo更新程序!"
 BOX_TIMEOUT_MS = 90000
 SLOW_SIZE = 3000000          # sent in 10240-byte pieces, 20 ms apart: about six seconds
 FIXED_VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
-CURRENT_ENTRIES = 2000
-ANSWER_BOUND_MS = 2000       # generous for a loaded machine; bench/ reports the real figure
 SMALL_VOLUME = "6m"
 
 
@@ -105,28 +100,6 @@ class Resilience(LauncherTestCase):
                         installation.log_lines())
         self.assertEqual(installation.pver(), str(INSTALLED_VERSION))
 
-    def test_the_window_answers_throughout_2000_current_entries(self):
-        installation = self.make_installation(pver=INSTALLED_VERSION)
-        os.makedirs(installation.path("m"))
-        module = os.path.join(FIXTURE_DIR, "Version1234.dll")
-        entries = []
-        for i in range(CURRENT_ENTRIES):
-            os.link(module, installation.path("m", "M%04d.dll" % i))
-            entries.append(("m\\M%04d.dll" % i, "1.2.3.4", url("/never/%d" % i)))
-        server = self.serve(PRIMARY_PORT, self.site(manifest(entries, SERVER_VERSION)))
-        launcher = installation.start_launcher()
-        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
-        probe = kvo_e2e.wine([kvo_e2e.PROBE_WINDOW, "60000", installation.windows_dir() + "KvoLauncher.exe"],
-                             stdout=subprocess.PIPE)
-        output, _ = probe.communicate(timeout=300)
-        self.assertEqual(launcher.wait(timeout=120), 0)
-
-        fields = dict(part.split("=") for part in output.decode().split())
-        self.assertGreater(int(fields["probes"]), 3)
-        self.assertLess(int(fields["longest_ms"]), ANSWER_BOUND_MS)
-        self.assertEqual(installation.log_lines()[-1], "版本%d  更新完成" % SERVER_VERSION)
-        self.assertEqual(installation.pver(), str(SERVER_VERSION))
-        self.assertEqual([r["path"] for r in server.requests() if r["path"].startswith("/never")], [])
 
 
 if __name__ == "__main__":

@@ -4,47 +4,27 @@
 #include "app/KvoLauncherApp.h"
 #include "app/Settings.h"
 
-namespace {
-struct SettingsFixture : ::testing::Test {
+TEST(Settings, PVerReadAsZeroWhenAbsentAndWrittenBesideOtherKeys)
+{
     TempDir dir;
-    std::string ini = dir / "LobbyDate\\Update.INI";
-    void SetUp() override { ::CreateDirectoryA((dir / "LobbyDate").c_str(), nullptr); }
-};
-}  // namespace
-
-TEST_F(SettingsFixture, ReadsPVerOfVerInfo)
-{
-    WriteWholeFile(ini, "[VerInfo]\r\nPVer=41\r\n");
+    const std::string ini = dir / "LobbyDate\\Update.INI";
+    EXPECT_EQ(ReadInstalledVersion(dir.path()), 0u) << "no file";
+    ::CreateDirectoryA((dir / "LobbyDate").c_str(), nullptr);
+    for (const char* absent : {"[Other]\r\nPVer=5\r\n", "[VerInfo]\r\nVer=5\r\n", "[VerInfo]\r\nPVer=abc\r\n"}) {
+        WriteWholeFile(ini, absent);
+        EXPECT_EQ(ReadInstalledVersion(dir.path()), 0u) << absent;
+    }
+    WriteWholeFile(ini, "[VerInfo]\r\nPVer=41\r\nOther=x\r\n");
     EXPECT_EQ(ReadInstalledVersion(dir.path()), 41u);
-}
-
-TEST_F(SettingsFixture, MissingFileSectionKeyOrNumberReadAsZero)
-{
-    EXPECT_EQ(ReadInstalledVersion(dir.path()), 0u);
-    WriteWholeFile(ini, "[Other]\r\nPVer=5\r\n");
-    EXPECT_EQ(ReadInstalledVersion(dir.path()), 0u);
-    WriteWholeFile(ini, "[VerInfo]\r\nVer=5\r\n");
-    EXPECT_EQ(ReadInstalledVersion(dir.path()), 0u);
-    WriteWholeFile(ini, "[VerInfo]\r\nPVer=abc\r\n");
-    EXPECT_EQ(ReadInstalledVersion(dir.path()), 0u);
-}
-
-TEST_F(SettingsFixture, WriteKeepsOtherKeysAndWritesSignedDecimal)
-{
-    WriteWholeFile(ini, "[VerInfo]\r\nPVer=3\r\nOther=x\r\n");
     ASSERT_TRUE(WriteInstalledVersion(dir.path(), -1));
-    EXPECT_EQ(ReadWholeFile(ini).find("PVer=-1") != std::string::npos, true);
+    EXPECT_NE(ReadWholeFile(ini).find("PVer=-1"), std::string::npos) << "signed decimal";
     EXPECT_NE(ReadWholeFile(ini).find("Other=x"), std::string::npos);
-}
-
-TEST(SettingsPathLimit, PathsBeyondTheBufferAreNotUsed)
-{
+    // A path beyond the settings buffer is not used at all.
     const std::string longDir = "C:\\" + std::string(240, 'd') + "\\";
     EXPECT_EQ(SettingsPath(longDir), "");
     EXPECT_EQ(ReadInstalledVersion(longDir), 0u);
     EXPECT_FALSE(WriteInstalledVersion(longDir, 5));
-    const std::string fits = "C:\\" + std::string(255 - 3 - 20 - 1, 'd') + "\\";
-    EXPECT_EQ(SettingsPath(fits).size(), 255u);
+    EXPECT_EQ(SettingsPath("C:\\" + std::string(255 - 3 - 20 - 1, 'd') + "\\").size(), 255u);
 }
 
 TEST(UpdateDecision, AHigherVersionWithFilesUpdatesComparedUnsigned)
@@ -53,6 +33,5 @@ TEST(UpdateDecision, AHigherVersionWithFilesUpdatesComparedUnsigned)
     EXPECT_FALSE(IsUpdateDue(41, 41, true));
     EXPECT_FALSE(IsUpdateDue(40, 41, true));
     EXPECT_FALSE(IsUpdateDue(42, 41, false)) << "nothing listed: nothing to do";
-    EXPECT_TRUE(IsUpdateDue(-1, 5, true)) << "Ver -1 is above every installed version";
-    EXPECT_TRUE(IsUpdateDue(-1, 4000000000u, true));
+    EXPECT_TRUE(IsUpdateDue(-1, 4000000000u, true)) << "Ver -1 is above every installed version";
 }

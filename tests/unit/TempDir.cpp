@@ -1,11 +1,12 @@
 #include "TempDir.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#ifdef _WIN32
-#include <shellapi.h>
+#include "support/ReplaceFile.h"
 
+#ifdef _WIN32
 TempDir::TempDir()
 {
     char base[MAX_PATH] = {};
@@ -17,24 +18,12 @@ TempDir::TempDir()
     m_path = std::string(name) + "\\";
 }
 
-TempDir::~TempDir()
-{
-    std::string from = m_path.substr(0, m_path.size() - 1);
-    from.push_back('\0');  // SHFileOperation wants a double-terminated list
-    SHFILEOPSTRUCTA op{};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    ::SHFileOperationA(&op);
-}
-
 bool FileExists(const std::string& path)
 {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 #else
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 TempDir::TempDir()
@@ -45,18 +34,31 @@ TempDir::TempDir()
     m_path = std::string(pattern) + "/";
 }
 
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
 bool FileExists(const std::string& path)
 {
     std::error_code ignored;
     return std::filesystem::exists(path, ignored);
 }
 #endif
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::vector<std::string> TemporaryFilesBelow(const std::string& dir)
+{
+    const std::string suffix = CTempFileBeside::kSuffix;
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        const std::string name = entry.path().string();
+        if (entry.is_regular_file() && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(name.substr(dir.size()));
+    }
+    return found;
+}
 
 std::string ReadWholeFile(const std::string& path)
 {

@@ -6,6 +6,7 @@
 #endif
 
 #include <string>
+#include <vector>
 
 class TempDir {
 public:
@@ -26,3 +27,5 @@ private:
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+/// Every "*.kvotmp" file below `dir`, as paths relative to it.
+std::vector<std::string> TemporaryFilesBelow(const std::string& dir);

@@ -1,4 +1,5 @@
-// Test helper: waits for a message box with the given caption and presses one of its buttons.
+// Test helper: waits for a message box (or the untitled progress window) of a running
+// KvoLauncher.exe with the given caption and presses one of its buttons.
 //   AnswerBox.exe <caption-hex> <ok|cancel|none> <timeout-ms>   (none: only report the box)
 // The caption is given as hex bytes in the ANSI code page (command lines lose non-ASCII text).
 // Prints "owner=<0|1> text=<hex of the box's text>" and exits 0 when answered, 2 on timeout.
@@ -9,10 +10,13 @@
 #include <cstring>
 #include <string>
 
+#include "LauncherDialog.h"
+
 namespace {
 
 constexpr DWORD kPollIntervalMs = 50;
 constexpr int kMessageTextControlId = 0xFFFF;  // the static control that holds a message box's text
+constexpr char kLauncherProgram[] = "KvoLauncher.exe";  // whatever the directory it runs from
 
 std::string FromHex(const char* hex)
 {
@@ -49,7 +53,7 @@ int main(int argc, char** argv)
     const DWORD deadline = ::GetTickCount() + std::strtoul(argv[3], nullptr, 10);
 
     HWND box = nullptr;
-    while (!(box = ::FindWindowA("#32770", caption.c_str()))) {
+    while (!(box = helpers::FindDialogOf(caption.c_str(), kLauncherProgram))) {
         if (static_cast<LONG>(::GetTickCount() - deadline) > 0)
             return 2;
         ::Sleep(kPollIntervalMs);

@@ -10,45 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "LauncherDialog.h"
+
 namespace {
 
 constexpr DWORD kPollIntervalMs = 50;
 constexpr DWORD kProbeIntervalMs = 200;
 constexpr UINT kGiveUpMs = 30000;  // a window silent this long is hung: the answer is "no"
-constexpr int kClassNameSize = 64;
-
-struct Search {
-    const char* program;
-    HWND found = nullptr;
-};
-
-/// True when `window` is a dialog without a title whose process runs `program`.
-bool IsProgressWindowOf(HWND window, const char* program)
-{
-    char className[kClassNameSize] = {};
-    if (::GetClassNameA(window, className, kClassNameSize) == 0 || std::strcmp(className, "#32770") != 0 ||
-        ::GetWindowTextLengthA(window) != 0)
-        return false;
-    DWORD processId = 0;
-    ::GetWindowThreadProcessId(window, &processId);
-    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!process)
-        return false;
-    char image[MAX_PATH * 4] = {};
-    DWORD size = sizeof image;
-    const bool same = ::QueryFullProcessImageNameA(process, 0, image, &size) && ::lstrcmpiA(image, program) == 0;
-    ::CloseHandle(process);
-    return same;
-}
-
-BOOL CALLBACK FindProgressWindow(HWND window, LPARAM param)
-{
-    auto& search = *reinterpret_cast<Search*>(param);
-    if (!IsProgressWindowOf(window, search.program))
-        return TRUE;
-    search.found = window;
-    return FALSE;
-}
 
 }  // namespace
 
@@ -59,9 +27,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const DWORD deadline = ::GetTickCount() + std::strtoul(argv[1], nullptr, 10);
-    Search search{argv[2]};
     HWND window = nullptr;
-    while (::EnumWindows(FindProgressWindow, reinterpret_cast<LPARAM>(&search)), !(window = search.found)) {
+    while (!(window = helpers::FindDialogOf("", argv[2]))) {
         if (static_cast<LONG>(::GetTickCount() - deadline) > 0)
             return 2;
         ::Sleep(kPollIntervalMs);

@@ -61,14 +61,6 @@ TEST_F(ReplaceFixture, TheTargetChangesOnlyOnCommit)
     }
 }
 
-TEST_F(ReplaceFixture, TemporaryPathTooLongForThePathBuffersIsRefused)
-{
-    CTempFileBeside file(dir / std::string(300, 'x'));
-    kvo::CFileException error(kvo::CFileException::none, 0, "");
-    EXPECT_FALSE(file.Open(&error));
-    EXPECT_EQ(error.m_cause, kvo::CFileException::badPath);
-}
-
 #ifdef _WIN32
 // Windows refuses to replace a read-only file or one that a running program holds open.
 TEST_F(ReplaceFixture, TargetThatCannotBeReplacedKeepsItsContent)

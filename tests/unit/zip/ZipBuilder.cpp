@@ -9,39 +9,34 @@ namespace {
 constexpr std::uint32_t kLocalSignature = 0x04034B50;
 constexpr std::uint32_t kCentralSignature = 0x02014B50;
 constexpr std::uint32_t kEndSignature = 0x06054B50;
-constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
 constexpr std::uint32_t kVersion = 20;
-constexpr std::uint32_t kFlagDataDescriptor = 8;
 constexpr std::uint32_t kMethodDeflated = 8;
-constexpr int kRawWindowBits = -15;
-constexpr int kMemLevel = 8;
 
 void Append16(std::string& out, std::uint32_t value)
 {
-    out.push_back(static_cast<char>(value & 0xFF));
-    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+    out.append(2, '\0');
+    PutLe16(out, out.size() - 2, value);
 }
 
 void Append32(std::string& out, std::uint32_t value)
 {
-    Append16(out, value & 0xFFFF);
-    Append16(out, value >> 16);
+    out.append(4, '\0');
+    PutLe32(out, out.size() - 4, value);
 }
 
-/// The fields from "version needed" to "extra length" that local header and central record share;
-/// without `withSizes` the CRC and sizes are zeros, as a streaming writer leaves them.
-void AppendCommonFields(std::string& out, const ZipEntrySpec& entry, std::uint32_t flags, std::uint32_t method,
-                        std::uint32_t crc, std::size_t compressedSize, bool withSizes)
+/// The fields from "version needed" to "extra length" that local header and central record share.
+void AppendCommonFields(std::string& out, const ZipEntrySpec& entry, std::uint32_t method, std::uint32_t crc,
+                        std::size_t compressedSize)
 {
     Append16(out, kVersion);
-    Append16(out, flags);
+    Append16(out, 0);  // flags
     Append16(out, method);
     Append32(out, entry.dosDateTime);
-    Append32(out, withSizes ? crc : 0);
-    Append32(out, withSizes ? static_cast<std::uint32_t>(compressedSize) : 0);
-    Append32(out, withSizes ? static_cast<std::uint32_t>(entry.data.size()) : 0);
+    Append32(out, crc);
+    Append32(out, static_cast<std::uint32_t>(compressedSize));
+    Append32(out, static_cast<std::uint32_t>(entry.data.size()));
     Append16(out, static_cast<std::uint32_t>(entry.name.size()));
-    Append16(out, static_cast<std::uint32_t>(entry.extra.size()));
+    Append16(out, 0);  // extra length
 }
 
 }  // namespace
@@ -66,21 +61,14 @@ std::uint32_t Crc32Of(const std::string& data)
 
 std::string RawDeflate(const std::string& data)
 {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kRawWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) !=
-        Z_OK)
-        throw std::runtime_error("deflateInit2");
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END)
-        throw std::runtime_error("deflate");
-    return out;
+    // The zlib stream without its two-byte header and four-byte checksum.
+    constexpr std::size_t kZlibHeader = 2, kZlibTrailer = 4;
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
+                  static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+        throw std::runtime_error("compress2");
+    return out.substr(kZlibHeader, size - kZlibHeader - kZlibTrailer);
 }
 
 std::string PseudoRandomBytes(std::size_t count, std::uint32_t seed)
@@ -102,34 +90,26 @@ std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string
     for (const ZipEntrySpec& entry : entries) {
         const std::string data = entry.deflate ? RawDeflate(entry.data) : entry.data;
         const std::uint32_t crc = Crc32Of(entry.data);
-        const std::uint32_t flags = entry.dataDescriptor ? kFlagDataDescriptor : 0;
         const std::uint32_t method = entry.deflate ? kMethodDeflated : 0;
         const auto localOffset = static_cast<std::uint32_t>(out.size());
         where.localHeaders.push_back(out.size());
         Append32(out, kLocalSignature);
-        AppendCommonFields(out, entry, flags, method, crc, data.size(), !entry.dataDescriptor);
+        AppendCommonFields(out, entry, method, crc, data.size());
         out += entry.name;
-        out += entry.extra;
         where.dataOffsets.push_back(out.size());
         where.dataSizes.push_back(data.size());
         out += data;
-        if (entry.dataDescriptor) {
-            Append32(out, kDescriptorSignature);
-            Append32(out, crc);
-            Append32(out, static_cast<std::uint32_t>(data.size()));
-            Append32(out, static_cast<std::uint32_t>(entry.data.size()));
-        }
 
         std::string record;
         Append32(record, kCentralSignature);
         Append16(record, kVersion);  // made by
-        AppendCommonFields(record, entry, flags, method, crc, data.size(), true);
-        Append16(record, static_cast<std::uint32_t>(entry.comment.size()));
+        AppendCommonFields(record, entry, method, crc, data.size());
+        Append16(record, 0);  // comment length
         Append16(record, 0);  // disk number start
         Append16(record, 0);  // internal attributes
         Append32(record, entry.externalAttributes);
         Append32(record, localOffset);
-        record += entry.name + entry.extra + entry.comment;
+        record += entry.name;
         where.centralRecords.push_back(central.size());
         central += record;
     }

@@ -15,11 +15,8 @@ struct ZipEntrySpec {
     std::string name;
     std::string data;                ///< uncompressed content
     bool deflate = false;
-    bool dataDescriptor = false;     ///< flag bit 3: zero CRC and sizes locally, descriptor after the data
     std::uint32_t dosDateTime = 0x52AF6B2Du;  ///< 2021-05-15 13:25:26
     std::uint32_t externalAttributes = 0;
-    std::string extra;
-    std::string comment;
 };
 
 /// Where the builder put things, for byte-level edits.
@@ -54,9 +51,8 @@ void PutBoth(std::string& bytes, const ZipLayout& layout, std::size_t index, std
 
 /// Field offsets inside the records, for edits.
 namespace zipfield {
-constexpr std::size_t kLocalFlags = 6, kLocalMethod = 8, kLocalCrc = 14, kLocalCompressed = 18,
-                      kLocalUncompressed = 22, kLocalNameLength = 26;
-constexpr std::size_t kCentralFlags = 8, kCentralMethod = 10, kCentralCrc = 16, kCentralCompressed = 20,
+constexpr std::size_t kLocalMethod = 8, kLocalCrc = 14, kLocalCompressed = 18, kLocalUncompressed = 22;
+constexpr std::size_t kCentralMethod = 10, kCentralCrc = 16, kCentralCompressed = 20,
                       kCentralUncompressed = 24, kCentralLocalOffset = 42;
 constexpr std::size_t kEndThisDisk = 4, kEndDirectoryDisk = 6, kEndEntriesOnDisk = 8, kEndEntriesTotal = 10,
                       kEndDirectorySize = 12, kEndDirectoryOffset = 16;

@@ -18,7 +18,6 @@ set(KVO_ZIP_PORTABLE_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ZipBuilder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZipTestSupport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZipReaderTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ZipEntryTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PathGuardTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReplaceFileTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CorpusReplayTest.cpp

@@ -71,15 +71,3 @@ std::string CurrentName(CUnzipFile& archive)
     archive.GetEntryInfo(nullptr, name.data(), static_cast<std::uint32_t>(name.size()));
     return std::string(name.data(), info.nameLength);
 }
-
-#ifdef _WIN32
-std::int64_t UnixSeconds(const FILETIME& time)
-{
-    constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
-    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = time.dwLowDateTime;
-    ticks.HighPart = time.dwHighDateTime;
-    return static_cast<std::int64_t>(ticks.QuadPart / kTicksPerSecond) - kSecondsFrom1601To1970;
-}
-#endif

@@ -31,8 +31,3 @@ std::string ReadOpenEntry(CUnzipFile& archive, unsigned piece);
 std::string ReadCurrentEntry(CUnzipFile& archive, unsigned piece);
 /// The current entry's name as stored.
 std::string CurrentName(CUnzipFile& archive);
-
-#ifdef _WIN32
-/// A FILETIME as seconds since 1970.
-std::int64_t UnixSeconds(const FILETIME& time);
-#endif

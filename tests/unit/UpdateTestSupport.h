@@ -1,0 +1,132 @@
+// Shared pieces of the manifest, download and run tests: the progress dialog with its real window
+// in a throw-away program directory, a desktop that records what the run shows and starts, work on
+// a bounded worker, addresses and bodies of the loopback test server, and manifest texts.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "app/Desktop.h"
+#include "app/KvoLauncherDlg.h"
+#include "framework/Sync.h"
+
+/// Far beyond every time-out of a download; a test still waiting then has found a hang.
+constexpr DWORD kRunBoundMs = 90000;
+
+/// One message box the run asked for.
+struct ShownBox {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+    DWORD threadId;
+};
+
+/// Stands in for the user's desktop: answers every box with `answer` and records everything.
+class RecordingDesktop final : public IDesktop {
+public:
+    int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
+    void StartProgram(const std::string& programPath, const std::string& commandLine) override;
+    void OpenWebSite(const char* url) override;
+
+    std::vector<ShownBox> Boxes();
+    /// "<program>|<command line>" of every start, and the thread that asked for it.
+    std::vector<std::pair<std::string, DWORD>> Starts();
+    std::vector<std::string> Sites();
+
+    int answer = IDCANCEL;
+
+private:
+    kvo::CCriticalSection m_cs;
+    std::vector<ShownBox> m_boxes;
+    std::vector<std::pair<std::string, DWORD>> m_starts;
+    std::vector<std::string> m_sites;
+};
+
+/// A program directory (DownLoad\ for the log, LobbyDate\ for the settings) and the progress
+/// dialog with its window, as start-up makes it. With `runTimers` false both timers are stopped
+/// at once, so nothing but the test drives the dialog. The window owns the object: it is deleted
+/// when the window goes, by the run's close request or by the destructor here.
+class DialogWindow {
+public:
+    explicit DialogWindow(bool runTimers);
+    ~DialogWindow();
+    DialogWindow(const DialogWindow&) = delete;
+    DialogWindow& operator=(const DialogWindow&) = delete;
+
+    /// The dialog; only while its window exists.
+    CKvoLauncherDlg& dialog() { return *m_dialog; }
+    HWND hwnd() const { return m_hwnd; }
+    const TempDir& dir() const { return m_dir; }
+    RecordingDesktop& desktop() { return m_desktop; }
+
+    /// Pumps this thread's messages until the window is gone; false when it outlived kRunBoundMs.
+    bool WaitUntilClosed();
+    /// Runs `work` on a worker while this thread pumps messages. A `work` still running after
+    /// kRunBoundMs ends the test program: it uses the dialog.
+    void RunOnWorker(const std::function<void()>& work);
+    /// The texts of the log lines so far (time stamp and tab removed).
+    std::vector<std::string> LogLines() const;
+
+private:
+    TempDir m_dir;
+    std::string m_previousModuleDir;
+    RecordingDesktop m_desktop;
+    bool m_bRunTimers;
+    CKvoLauncherDlg* m_dialog = nullptr;
+    HWND m_hwnd = nullptr;
+};
+
+/// A /gen address whose request the test server logs with "marker=<marker>&".
+std::string MarkedUrl(const std::string& marker, const std::string& options);
+/// Every line of the test server's log of a MarkedUrl(`marker`, ...) request, in order.
+std::vector<std::string> RequestsWith(const std::string& marker);
+
+/// The bytes /gen sends for a body of `size` bytes.
+std::string PatternBytes(std::size_t size);
+
+/// Counts the workers the run starts; with `failStarts` none is started at all.
+struct WorkerStarts {
+    explicit WorkerStarts(bool failStarts = false);
+    ~WorkerStarts();
+    WorkerStarts(const WorkerStarts&) = delete;
+    WorkerStarts& operator=(const WorkerStarts&) = delete;
+    int Count() const;
+};
+
+
+/// True in a process started for tests named "Isolated*" alone (KVO_ISOLATED_TEST set).
+bool RunsIsolated();
+/// Tests that need a process of their own skip themselves in the shared run.
+#define SKIP_UNLESS_ISOLATED()                                                  \
+    do {                                                                        \
+        if (!RunsIsolated())                                                    \
+            GTEST_SKIP() << "runs in a test process of its own";                \
+    } while (false)
+
+/// "http://127.0.0.1:<port of the test server><path>".
+std::string TestServerUrl(const std::string& path);
+/// "https://127.0.0.1:<port of the test server's TLS listener><path>".
+std::string TlsServerUrl(const std::string& path);
+/// What the test server logged of the requests it received so far.
+std::string TestServerRequestLog();
+/// An address where nothing listens.
+std::string ClosedPortUrl();
+/// A /gen address that answers `body` as it is, with the other options appended.
+std::string GeneratedBodyUrl(const std::string& body, const std::string& options = std::string());
+
+/// A manifest whose Product carries `productAttributes` and holds `products` as its content.
+std::string ManifestText(const std::string& productAttributes, const std::string& content);
+/// A File element with the given FileName and optional further child elements.
+std::string FileElement(const std::string& fileName, const std::string& more = std::string());
+/// The FileName of every entry the dialog lists, in order.
+std::vector<std::string> FileNamesOf(const CKvoLauncherDlg& dialog);
+
+/// An entry with only the fields the file check and the run decide by.
+UpdateFileEntry Entry(const std::string& fileName, const std::string& url, const std::string& version = "");
+
+/// The Windows path of a file given by its Unix path (Wine maps the Unix root to drive Z:).
+std::string WindowsPathOf(const std::string& unixPath);

@@ -1,0 +1,187 @@
+// The publishing tool before anything is written: sorting a release into files and packages,
+// refusing what the launcher would refuse or mishandle, the places and command lines a
+// publication refuses and the ZIP writer's limits. Whole publications are installed by the real
+// launcher in the publishing round trip.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "TempDir.h"
+#include "tools/publish/PublishOptions.h"
+#include "tools/publish/PublishPlan.h"
+#include "tools/publish/Publisher.h"
+#include "tools/publish/ZipWriter.h"
+
+namespace {
+
+const char kInstallDir[] = "C:\\Games\\";  // 9 bytes
+
+ReleaseItem Item(const std::string& path, bool isDirectory = false, std::uint64_t size = 1)
+{
+    ReleaseItem item;
+    std::stringstream parts(path);
+    for (std::string component; std::getline(parts, component, '\\');)
+        item.components.push_back(component);
+    item.fullPath = "R:\\release\\" + path;
+    item.isDirectory = isDirectory;
+    item.size = isDirectory ? 0 : size;
+    return item;
+}
+
+ReleaseItem Folder(const std::string& path) { return Item(path, true); }
+
+PublishOptions Options(std::vector<std::string> packages = {})
+{
+    PublishOptions options;
+    options.installDir = kInstallDir;
+    options.packages = std::move(packages);
+    return options;
+}
+
+/// True when some error of `plan` starts with `name`.
+bool Refuses(const PublishPlan& plan, const std::string& name)
+{
+    return std::any_of(plan.errors.begin(), plan.errors.end(),
+                       [&](const std::string& error) { return error.rfind(name, 0) == 0; });
+}
+
+const char kBaseUrl[] = "http://127.0.0.1:18481/files/v7";
+
+void MakeFolder(const std::string& path) { ::CreateDirectoryA(path.c_str(), nullptr); }
+
+struct Publication : ::testing::Test {
+    TempDir dir;
+    std::string release = dir / "release";
+    std::string out = dir / "out";
+    std::ostringstream output;
+    std::ostringstream errors;
+
+    void SetUp() override
+    {
+        MakeFolder(release);
+        MakeFolder(release + "\\Data");
+        WriteWholeFile(release + "\\Data\\b.txt", "b");
+    }
+
+    PublishOptions Options() const
+    {
+        PublishOptions options;
+        options.releaseDir = release;
+        options.outDir = out;
+        options.baseUrl = kBaseUrl;
+        options.version = 7;
+        options.packages = {"Data"};
+        return options;
+    }
+
+    PublishStatus Run(const PublishOptions& options) { return Publish(options, output, errors); }
+};
+
+}  // namespace
+
+TEST(CheckPublishedName, RefusesWhatTheLauncherRefusesOrWindowsChanges)
+{
+    const struct {
+        std::vector<std::string> components;
+        bool accepted;
+    } cases[] = {
+        {{"Lobby.exe"}, true},
+        {{"Data", "说明 1.txt"}, true},
+        {{"a", "..", "b"}, false},               // leaves the installation
+        {{"CON"}, false},                        // a device, whatever the extension or case
+        {{"Data", "nul.txt"}, false},
+        {{"a?b.txt"}, false},                    // what FindFirstFileA shows for an unwritable name
+        {{"C:x"}, false},
+        {{"trailing."}, false},                  // Windows drops the dot: another file than named
+        {{std::string(243, 'n')}, true},         // 9 + 243 + ".kvotmp" = 259 bytes
+        {{std::string(244, 'n')}, false},        // one more does not fit the 260-byte buffers
+    };
+    for (const auto& c : cases) {
+        const std::string problem = CheckPublishedName(c.components, kInstallDir);
+        EXPECT_EQ(problem.empty(), c.accepted) << c.components.back().substr(0, 20) << ": " << problem;
+    }
+}
+
+TEST(PlanRelease, RefusesReleasesTheLauncherWouldMishandle)
+{
+    const struct {
+        const char* what;
+        std::vector<ReleaseItem> tree;
+        std::vector<std::string> packages;
+        const char* refused;  ///< the start of the expected error
+    } cases[] = {
+        {"a plain file the launcher takes for a package", {Item("Skin.zip")}, {}, "Skin.zip"},
+        {"a package folder with a dot", {Folder("Skin.v2"), Item("Skin.v2\\a.png")}, {"Skin.v2"}, "Skin.v2"},
+        {"an empty package", {Folder("Empty")}, {"Empty"}, "Empty.zip"},
+        {"a package that is not there", {Item("x.txt")}, {"Missing"}, "--package Missing"},
+        {"packages inside each other", {Folder("A"), Folder("A\\B"), Item("A\\B\\x")}, {"A", "A\\B"},
+         "--package A\\B"},
+        {"a device name inside a package", {Folder("Data"), Item("Data\\aux.txt")}, {"Data"}, "Data\\aux.txt"},
+        {"a file the code page cannot write", {Item("\xE6?.txt")}, {}, "\xE6?.txt"},
+    };
+    for (const auto& c : cases) {
+        const PublishPlan plan = PlanRelease(c.tree, Options(c.packages));
+        EXPECT_TRUE(Refuses(plan, c.refused)) << c.what;
+    }
+}
+
+
+TEST_F(Publication, BadPlacesAndAddressesWriteNothing)
+{
+    const struct {
+        const char* what;
+        const char* baseUrl;
+        std::string outDir;
+    } cases[] = {
+        {"not http", "ftp://127.0.0.1/files/", out},
+        {"a space in the path", "http://127.0.0.1/my files/", out},
+        {"a query", "http://127.0.0.1/files/?v=7", out},
+        {"the output inside the release", kBaseUrl, release + "\\out"},
+        {"the output holding the release", kBaseUrl, dir.path()},
+    };
+    for (const auto& c : cases) {
+        PublishOptions options = Options();
+        options.baseUrl = c.baseUrl;
+        options.outDir = c.outDir;
+        EXPECT_EQ(Run(options), kPublishBadCommandLine) << c.what;
+        EXPECT_FALSE(FileExists(c.outDir + "\\AutoUpdate")) << c.what;
+    }
+    PublishOptions missing = Options();
+    missing.releaseDir = dir / "no-such-release";
+    EXPECT_EQ(Run(missing), kPublishBadCommandLine);
+}
+
+TEST(PublishOptions, CommandLine)
+{
+    const struct {
+        std::vector<std::string> args;
+        bool valid;
+    } cases[] = {
+        {{"--release", "r", "--out", "o", "--base-url", "http://h/", "--version", "12"}, true},
+        {{"--release", "r", "--out", "o", "--base-url", "http://h/"}, false},  // no version
+        {{"--release", "r", "--out", "o", "--base-url", "http://h/", "--version", "2147483648"}, false},
+        {{"--release", "r", "--out", "o", "--base-url", "http://h/", "--version", "1", "--bogus", "x"}, false},
+    };
+    for (const auto& c : cases) {
+        PublishOptions options;
+        std::string error;
+        EXPECT_EQ(ParsePublishOptions(c.args, options, error), c.valid) << c.args.back() << ": " << error;
+        EXPECT_EQ(error.empty(), c.valid);
+    }
+}
+
+TEST(ZipWriter, RefusesWhatTheFormatCannotHold)
+{
+    constexpr std::uint32_t kDosTime = 0x58B16DEFu;
+    TempDir dir;
+    kvo::CFile output;
+    ASSERT_TRUE(output.Open((dir / "x.zip").c_str(), kvo::CFile::modeCreate | kvo::CFile::modeWrite));
+    CZipWriter zip(output);
+    EXPECT_THROW(zip.AddDirectory("", kDosTime), kvo::CException);
+    EXPECT_THROW(zip.AddDirectory(std::string(70000, 'a') + "/", kDosTime), kvo::CException);
+    zip.AddDirectory("ok/", kDosTime);
+    zip.Finish();
+    EXPECT_THROW(zip.AddDirectory("late/", kDosTime), kvo::CException);
+    EXPECT_THROW(zip.Finish(), kvo::CException);
+}
