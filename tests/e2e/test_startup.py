@@ -18,7 +18,7 @@ class StartupTest(LauncherTestCase):
         self.addCleanup(stop_wine_process, launcher)
         return installation, lobby, launcher
 
-    def test_second_copy_exits_at_once_and_cancel_leaves_the_lobby_running(self):
+    def test_a_second_copy_exits_at_once_and_cancel_leaves_the_lobby_running(self):
         installation, lobby, first = self.start_while_the_lobby_runs()
         # The first copy now waits in the lobby question, holding the guard.
         self.assertIsNotNone(answer_box(CAPTION, "none"))

@@ -2,8 +2,6 @@
 // line ends removed, and every transport failure ending, logged once, with false.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "UpdateTestSupport.h"
 #include "update/Manifest.h"
 #include "update/ManifestFetch.h"
@@ -20,11 +18,12 @@ constexpr std::size_t kMessageLimit = 199;  // the 200-byte message buffer less 
 /// The error number of a log line "<number>  <message>"; -1 when the line has another form.
 long LoggedErrorNumber(const std::string& line)
 {
-    static const std::regex form(R"((\d+)  (.+))");
-    std::smatch match;
-    if (!std::regex_match(line, match, form) || match[2].length() > static_cast<long>(kMessageLimit))
+    const std::size_t gap = line.find("  ");
+    const std::size_t message = gap + 2;
+    if (gap == 0 || gap == std::string::npos || line.find_first_not_of("0123456789") != gap ||
+        message == line.size() || line.size() - message > kMessageLimit)
         return -1;
-    return std::stol(match[1]);
+    return std::stol(line.substr(0, gap));
 }
 
 struct Fetch : ::testing::Test {
