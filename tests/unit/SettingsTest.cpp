@@ -33,5 +33,6 @@ TEST(UpdateDecision, AHigherVersionWithFilesUpdatesComparedUnsigned)
     EXPECT_FALSE(IsUpdateDue(41, 41, true));
     EXPECT_FALSE(IsUpdateDue(40, 41, true));
     EXPECT_FALSE(IsUpdateDue(42, 41, false)) << "nothing listed: nothing to do";
-    EXPECT_TRUE(IsUpdateDue(-1, 4000000000u, true)) << "Ver -1 is above every installed version";
+    EXPECT_TRUE(IsUpdateDue(-1, 5, true)) << "Ver -1 is above every installed version";
+    EXPECT_TRUE(IsUpdateDue(-1, 4000000000u, true));
 }
