@@ -40,7 +40,7 @@ native=$!
 
 status=0
 echo "== Windows build under Wine: unit and end-to-end tests"
-(cd "$build/mingw" && ctest --output-on-failure -j2 ${KVO_CTEST_ARGS:-}) || status=1
+(cd "$build/mingw" && ctest --output-on-failure -j3 ${KVO_CTEST_ARGS:-}) || status=1
 echo "== Native build: archive code under ASan/UBSan, fuzzing"
 wait "$native" || status=1
 cat "$native_log"

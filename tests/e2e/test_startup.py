@@ -36,10 +36,15 @@ class StartupTest(LauncherTestCase):
 
     def test_lobby_running_and_ok_ends_the_lobby_with_code_4_and_goes_on(self):
         installation, lobby, launcher = self.start_while_the_lobby_runs()
+        watcher = kvo_e2e.wine([installation.path("KVOLobby.exe"), "--watch"], cwd=installation.dir)
+        self.addCleanup(stop_wine_process, watcher)
+        kvo_e2e.wait_for(lambda: os.path.exists(installation.path("lobby-watched.txt")), 60, "the lobby's watcher")
         owned, text = answer_box(CAPTION, "ok")
         self.assertFalse(owned, "the lobby question has no owner window")
         self.assertEqual(text, LOBBY_RUNNING_TEXT)
-        self.assertEqual(lobby.wait(timeout=60), LOBBY_EXIT_CODE_ON_CONSENT)
+        self.assertEqual(watcher.wait(timeout=60), 0)
+        self.assertEqual(kvo_e2e.read_bytes(installation.path("lobby-exit.txt")).strip(),
+                         b"%d" % LOBBY_EXIT_CODE_ON_CONSENT)
         self.assertEqual(launcher.wait(timeout=kvo_e2e.LAUNCH_TIMEOUT), 0)
         # Start-up went on: no manifest could be had, so the lobby was started again, by its bare
         # path, and the settings file was not written.

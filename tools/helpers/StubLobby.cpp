@@ -3,6 +3,10 @@
 //                           beside itself, then exits.
 //   KVOLobby.exe --window   opens a top-level window of class "KVOGAME", writes lobby-window.txt
 //                           beside itself, and waits until it is closed or killed (at most 5 minutes).
+//   KVOLobby.exe --watch    holds the windowed lobby of lobby-window.txt (writes lobby-watched.txt
+//                           then), waits for it to end and writes its exit code to lobby-exit.txt,
+//                           as Windows has it: a Unix parent of a process ended from outside may
+//                           see another.
 #include <windows.h>
 
 #include <cstring>
@@ -54,12 +58,30 @@ int RunLobbyWindow()
     return 0;
 }
 
+int WatchLobbyWindow()
+{
+    DWORD processId = 0;
+    std::ifstream(FileBesideMe("lobby-window.txt")) >> processId;
+    const HANDLE lobby = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!lobby)
+        return 2;
+    std::ofstream(FileBesideMe("lobby-watched.txt")) << processId << "\n";
+    DWORD exitCode = 0;
+    ::WaitForSingleObject(lobby, kGiveUpAfterMs);
+    ::GetExitCodeProcess(lobby, &exitCode);
+    ::CloseHandle(lobby);
+    std::ofstream(FileBesideMe("lobby-exit.txt")) << exitCode << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int)
 {
     if (std::strstr(commandTail, "--window"))
         return RunLobbyWindow();
+    if (std::strstr(commandTail, "--watch"))
+        return WatchLobbyWindow();
     char cwd[MAX_PATH] = {};
     ::GetCurrentDirectoryA(MAX_PATH, cwd);
     std::ofstream record(FileBesideMe("lobby-started.txt"), std::ios::binary | std::ios::app);

@@ -54,8 +54,10 @@ TEST_F(Read, EntryFieldsComeFromTheirElements)
     ASSERT_EQ(FileNamesOf(dialog), (Names{"Bin\\Lobby.dll", "Second.dll", "Third.dll"}));
 
     const UpdateFileEntry& first = dialog.m_files[0];
-    EXPECT_EQ(first.FileVersion + "|" + first.LocalPath + "|" + first.URL, "1.0.0.5|Bin|http://127.0.0.1/Bin/Lobby.dll");
-    EXPECT_EQ(std::vector<int>({first.Length, first.FileDateHigh, first.FileDateLow}), std::vector<int>({2048, 30, -2}));
+    EXPECT_EQ(first.FileVersion + "|" + first.LocalPath + "|" + first.URL,
+              "1.0.0.5|Bin|http://127.0.0.1/Bin/Lobby.dll");
+    EXPECT_EQ(std::vector<int>({first.Length, first.FileDateHigh, first.FileDateLow}),
+              std::vector<int>({2048, 30, -2}));
     // "no" is not "NO"; an empty flag is on.
     EXPECT_EQ(std::vector<bool>({first.Register, first.ZipFile, first.ForceOverwrite, first.Execute}),
               std::vector<bool>({true, false, false, true}));
