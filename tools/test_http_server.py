@@ -12,7 +12,8 @@ Scripted responses: GET /gen?<options> answers a generated body whose byte i is 
   delay=S        wait S seconds before answering (status line and headers)
   stall_after=N  after N body bytes, keep the connection open and send nothing (for --stall seconds)
   stall_for=S    with stall_after: stay silent for S seconds instead of --stall
-  reset_after=N  after N body bytes, reset the connection (RST)
+  reset_after=N  after N body bytes, and a moment for the client to read them (a reset discards
+                 what it has not read yet), reset the connection (RST)
   close_after=N  after N body bytes, close the connection in order (what was sent arrives)
   text=HEX       the body is these bytes instead of the pattern (hex-encoded)
   id=NAME&fail=K the options status, length, stall_after and reset_after apply only to the first K
@@ -44,6 +45,8 @@ import urllib.parse
 
 
 PATTERN_PERIOD = bytes((i * 7) % 251 for i in range(251))
+# Time for the client to read what was sent before a reset discards it.
+RESET_GRACE_SECONDS = 0.5
 
 
 def pattern_bytes(size):
@@ -171,6 +174,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(float(option("stall_for", self.server.stall_seconds)))
             self.close_connection = True
         elif reset_after is not None:
+            time.sleep(RESET_GRACE_SECONDS)
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.close_connection = True
         elif close_after is not None:
