@@ -10,7 +10,6 @@ from kvo_e2e import PRIMARY_PORT, LauncherTestCase
 MANIFEST_PATH = "/AutoUpdate/update.xml"
 ERROR_LINE = re.compile(r"^(\d+)  (.+)$")
 CANNOT_CONNECT = 12029
-TIMED_OUT = 12002
 MESSAGE_LIMIT = 199  # the 200-byte message buffer less its terminator
 # GBK file name, served in a manifest that declares gb2312 like the operator's tool writes it.
 CHINESE_NAME = "大厅\\皮肤.dat"

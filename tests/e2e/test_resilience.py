@@ -10,8 +10,7 @@ import subprocess
 import tempfile
 
 import kvo_e2e
-from kvo_e2e import (CAPTION, FIXTURE_DIR, PRIMARY_PORT, LauncherTestCase, answer_box, manifest, package_bytes,
-                     read_bytes)
+from kvo_e2e import PRIMARY_PORT, LauncherTestCase, answer_box, manifest, package_bytes, read_bytes
 from test_http_server import pattern_bytes
 
 INSTALLED_VERSION = 4

@@ -209,8 +209,10 @@ std::vector<std::string> DialogWindow::LogLines() const
         return lines;
     ::FindClose(search);
     std::istringstream content(ReadWholeFile(m_dir / ("DownLoad\\" + std::string(found.cFileName))));
-    for (std::string line; std::getline(content, line);)  // "stamp TAB text CR"
-        lines.push_back(line.substr(line.find('\t') + 1, line.size() - line.find('\t') - 2));
+    for (std::string line; std::getline(content, line);) {  // "stamp TAB text CR"
+        const std::size_t text = line.find('\t') + 1;
+        lines.push_back(line.substr(text, line.size() - 1 - text));
+    }
     return lines;
 }
 
