@@ -354,6 +354,13 @@ def machine_text():
                                                      platform.release(), wine_version, nginx_version))
 
 
+def build_text():
+    """Which Windows build ran: the shipped 32-bit one, or the 64-bit one where no 32-bit code runs."""
+    if os.environ.get("KVO_WINDOWS_ARCH") == "x86_64":
+        return "the 64-bit Windows build (x86_64) under 64-bit Wine (%s)" % os.environ.get("KVO_WINDOWS_ARCH_WHY", "")
+    return "the 32-bit Windows build (i686), as shipped, under 32-bit Wine"
+
+
 def verdict(ok):
     return "met" if ok else "**missed**"
 
@@ -361,6 +368,7 @@ def verdict(ok):
 def report_header(elapsed, command):
     return ["# Benchmarks", "",
             "Machine: %s  " % machine_text(),
+            "Build: %s  " % build_text(),
             "Date: %s  " % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
             "Command: `%s` (%.0f s in all)" % (command, elapsed), "",
             "Figures are medians of the runs given below (downloads: the fastest); ratios compare with",

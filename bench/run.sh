@@ -5,9 +5,13 @@ set -euo pipefail
 kvo_tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools" && pwd)
 root=$(cd "$kvo_tools_dir/.." && pwd)
 cd "$root"
+source "$kvo_tools_dir/windows-arch.sh"
+kvo_choose_windows_arch
+kvo_windows_arch_line
 bash tools/setup.sh
-build=${KVO_BUILD_DIR:-$root/build}/mingw
-cmake --preset mingw -B "$build" >/dev/null
+preset=$(kvo_windows_preset)
+build=${KVO_BUILD_DIR:-$root/build}/$preset
+cmake --preset "$preset" -B "$build" >/dev/null
 cmake --build "$build" --target KvoPublish BenchLauncher BenchLauncherSigned DemoModuleNew StubLobby BenchDownload MinimalWinInet \
   BenchInstall BenchStartLobby ProbeWindow -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")

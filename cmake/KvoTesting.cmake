@@ -8,6 +8,22 @@ add_subdirectory(${KVO_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 set(KVO_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
+# The launcher operators ship: always the 32-bit build. A 64-bit test build checks the one of the
+# 32-bit build beside it (tools/test.sh builds it there).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(KVO_SHIPPED_LAUNCHER_DEFAULT ${CMAKE_BINARY_DIR}/app/KvoLauncher.exe)
+else()
+  set(KVO_SHIPPED_LAUNCHER_DEFAULT ${CMAKE_SOURCE_DIR}/build/mingw/app/KvoLauncher.exe)
+endif()
+set(KVO_SHIPPED_LAUNCHER ${KVO_SHIPPED_LAUNCHER_DEFAULT} CACHE FILEPATH
+    "The 32-bit KvoLauncher.exe that the shipped-executable checks read")
+
+# What every test sees: the Wine of this build's architecture and its private prefix, the trees.
+set(KVO_TEST_ENVIRONMENT
+  "KVO_WINEPREFIX=${KVO_WINE_PREFIX}" "KVO_WINDOWS_ARCH=${CMAKE_SYSTEM_PROCESSOR}"
+  "KVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "KVO_BUILD_DIR=${CMAKE_BINARY_DIR}"
+  "KVO_SHIPPED_LAUNCHER=${KVO_SHIPPED_LAUNCHER}")
+
 # The test build of the launcher talks to these loopback addresses (end-to-end scenarios start
 # their servers there; the scenarios run one at a time, see tests/e2e).
 set(KVO_TEST_PRIMARY_PORT 18481)
@@ -37,7 +53,7 @@ function(kvo_add_gtest name)
   endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "KVO_WINEPREFIX=${KVO_WINE_PREFIX};KVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};KVO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "${KVO_TEST_ENVIRONMENT}")
 endfunction()
 
 # kvo_add_script_test(<name> <script> [args...]): a Python end-to-end scenario.
@@ -46,7 +62,7 @@ function(kvo_add_script_test name script)
   add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script} ${ARGN})
   set_tests_properties(${name} PROPERTIES
     TIMEOUT 600
-    ENVIRONMENT "KVO_WINEPREFIX=${KVO_WINE_PREFIX};KVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};KVO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "${KVO_TEST_ENVIRONMENT}")
 endfunction()
 
 if(WIN32)

@@ -1,17 +1,3 @@
-# Cross-compiles the launcher for 32-bit Windows with Debian's MinGW-w64 (win32 thread model).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(KVO_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${KVO_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${KVO_MINGW_PREFIX}-g++)
-set(CMAKE_RC_COMPILER  ${KVO_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KVO_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every test program runs through Wine with the project's private prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)
+# The 32-bit Windows build: the launcher operators ship.
+set(KVO_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)

@@ -3,18 +3,24 @@
 # public half, publish a signed sample release with KvoPublish, serve it on loopback, and let the
 # real launcher verify it and update an installation one version behind, on your display
 # (or a private Xvfb), with a screenshot of the progress window and a short report at the end.
-# Everything it starts is ended on exit; what it made stays in <build>/mingw/demo/ to look at.
+# Everything it starts is ended on exit; what it made stays in <build>/<preset>/demo/ to look at.
+# Where the kernel runs no 32-bit code, the demo runs the 64-bit build under 64-bit Wine
+# (tools/windows-arch.sh); the report says which build ran.
 set -euo pipefail
 kvo_tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$kvo_tools_dir/.." && pwd)
 cd "$root"
 
+source "$kvo_tools_dir/windows-arch.sh"
+kvo_choose_windows_arch
+kvo_windows_arch_line
 bash tools/setup.sh
 
-build=${KVO_BUILD_DIR:-$root/build}/mingw
+preset=$(kvo_windows_preset)
+build=${KVO_BUILD_DIR:-$root/build}/$preset
 export KVO_WINEPREFIX=${KVO_WINEPREFIX:-$build/wineprefix}
 echo "== Building the publishing tool ($build)"
-cmake --preset mingw -B "$build" >/dev/null 2>&1
+cmake --preset "$preset" -B "$build" >/dev/null 2>&1
 cmake --build "$build" --target KvoPublish -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")
 
@@ -127,6 +133,11 @@ PY
 pver=$(sed -n 's/^PVer=\([0-9]*\).*/\1/p' "$install/LobbyDate/Update.INI" | head -1)
 echo
 echo "================ KvoLauncher demo report ================"
+if [ "$KVO_WINDOWS_ARCH" = x86_64 ]; then
+  echo "launcher:          64-bit build under 64-bit Wine ($KVO_WINDOWS_ARCH_WHY); the shipped launcher is the 32-bit build"
+else
+  echo "launcher:          32-bit build under 32-bit Wine, as shipped ($KVO_WINDOWS_ARCH_WHY)"
+fi
 echo "installation:      $install"
 echo "installed version: PVer $old_version -> ${pver:-?}"
 if log_text | grep -q "清单签名已验证"; then

@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
 # Installs everything the build, the demo and the tests need on Debian 12 (run as root).
-# Idempotent and quiet when all is in place already.
+# Idempotent and quiet when all is in place already. The Wine it installs follows the Windows
+# build under test (tools/windows-arch.sh): 32-bit Wine where the kernel runs 32-bit code, else
+# 64-bit Wine and the 64-bit cross compiler. The 32-bit cross compiler is always there: the shipped
+# launcher is the 32-bit build.
 set -euo pipefail
+kvo_tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$kvo_tools_dir/windows-arch.sh"
+kvo_choose_windows_arch
 
 packages=(
   cmake ninja-build python3 git locales
   g++-mingw-w64-i686 libz-mingw-w64-dev
   googletest
-  wine wine32:i386 xvfb x11-apps xdotool imagemagick fonts-wqy-zenhei
+  wine xvfb x11-apps xdotool imagemagick fonts-wqy-zenhei
   nginx-light curl unzip zip openssl
   clang libclang-rt-14-dev zlib1g-dev
 )
+if [ "$KVO_WINDOWS_ARCH" = x86_64 ]; then
+  packages+=(wine64 g++-mingw-w64-x86-64)
+else
+  packages+=(wine32:i386)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -34,7 +45,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 echo "setup: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$KVO_WINDOWS_ARCH" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive

@@ -1,18 +1,31 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in the project's private prefix.
-# The prefix is made once (under a lock, so parallel tests share it).
+# Runs a Windows program under Wine in the project's private prefix: 32-bit Wine for the i686
+# build, 64-bit Wine for the x86_64 one (KVO_WINDOWS_ARCH, which the tests set from their build;
+# decided as tools/windows-arch.sh does when it is not set). The prefix is made once (under a
+# lock, so parallel tests share it).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-export WINEPREFIX=${KVO_WINEPREFIX:-$here/../build/wineprefix}
+if [ -z "${KVO_WINDOWS_ARCH:-}" ]; then
+  kvo_tools_dir=$here
+  source "$here/windows-arch.sh"
+  kvo_choose_windows_arch
+fi
+if [ "$KVO_WINDOWS_ARCH" = x86_64 ]; then
+  export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+  wine=/usr/lib/wine/wine64
+else
+  export WINEARCH=win32
+  wine=wine
+fi
+export WINEPREFIX=${KVO_WINEPREFIX:-$here/../build/wineprefix-$KVO_WINDOWS_ARCH}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-export WINEARCH=win32
 if [ ! -f "$WINEPREFIX/.kvo-ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.kvo-ready" ]; then
-      env LC_ALL=zh_CN.UTF-8 wineboot -i >/dev/null 2>&1 || true
+      env LC_ALL=zh_CN.UTF-8 "$wine" wineboot -i >/dev/null 2>&1 || true
       wineserver -w
       touch "$WINEPREFIX/.kvo-ready"
     fi
@@ -29,9 +42,9 @@ if [ ! -f "$WINEPREFIX/.kvo-settings" ]; then
         '"宋体"="WenQuanYi Zen Hei"' '"SimSun"="WenQuanYi Zen Hei"' '' \
         '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' |
         iconv -f UTF-8 -t UTF-16 >"$WINEPREFIX/drive_c/kvo-settings.reg"
-      env LC_ALL=zh_CN.UTF-8 wine regedit /s 'C:\kvo-settings.reg' >/dev/null 2>&1 && touch "$WINEPREFIX/.kvo-settings"
+      env LC_ALL=zh_CN.UTF-8 "$wine" regedit /s 'C:\kvo-settings.reg' >/dev/null 2>&1 && touch "$WINEPREFIX/.kvo-settings"
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
 # Wine takes its ANSI code page (936, GBK) from the locale; set for Wine alone, bash has no such locale.
-exec env LC_ALL=zh_CN.UTF-8 wine "$@"
+exec env LC_ALL=zh_CN.UTF-8 "$wine" "$@"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The shipped executable itself: a 32-bit GUI program that needs only system DLLs, asks for
 administrator rights and carries a version resource. (Its GBK texts are read back by every
-scenario that checks a log line or a box.)"""
+scenario that checks a log line or a box.) It is always the 32-bit build's KvoLauncher.exe, also
+when the tests run the 64-bit build (KVO_SHIPPED_LAUNCHER names it then)."""
 import os
 import re
 import struct
@@ -10,7 +11,7 @@ import unittest
 
 from kvo_e2e import BUILD_DIR
 
-SHIPPED = os.path.join(BUILD_DIR, "app", "KvoLauncher.exe")
+SHIPPED = os.environ.get("KVO_SHIPPED_LAUNCHER", os.path.join(BUILD_DIR, "app", "KvoLauncher.exe"))
 OBJDUMP = "i686-w64-mingw32-objdump"
 FIXED_VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 # DLLs that every Windows has; the launcher may import nothing else.
@@ -22,6 +23,9 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msimg3
 class ShippedExecutableTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        if not os.path.isfile(SHIPPED):
+            raise AssertionError("no 32-bit launcher at %s: build it with 'cmake --preset mingw && cmake --build "
+                                 "build/mingw --target KvoLauncher' (tools/test.sh does)" % SHIPPED)
         cls.headers = subprocess.run([OBJDUMP, "-p", SHIPPED], stdout=subprocess.PIPE, check=True).stdout.decode()
         with open(SHIPPED, "rb") as source:
             cls.data = source.read()
