@@ -89,7 +89,6 @@ BOOL CKvoLauncherApp::InitInstance()
         return FALSE;
 
     FixModuleDir();
-    RemoveOldProgramCopy();  // the copy a self-update set aside has ended long since
     m_nInstalledVersion = ReadInstalledVersion(m_strModuleDir);
 
     // The dialog belongs to start-up until its window exists; then the window deletes it.
@@ -99,6 +98,9 @@ BOOL CKvoLauncherApp::InitInstance()
         StartLobby();
         return FALSE;
     }
+    // This start has a manifest it trusts: the copy a self-update set aside is no longer the last
+    // one known to work.
+    RemoveOldProgramCopy();
 
     if (!IsUpdateDue(dialog->m_nServerVer, m_nInstalledVersion, !dialog->m_files.empty())) {
         StartLobby();

@@ -11,7 +11,7 @@ kvo_windows_arch_line
 bash tools/setup.sh
 preset=$(kvo_windows_preset)
 build=${KVO_BUILD_DIR:-$root/build}/$preset
-cmake --preset "$preset" -B "$build" >/dev/null
+kvo_configure_windows "$preset" "$build"
 cmake --build "$build" --target KvoPublish BenchLauncher BenchLauncherSigned DemoModuleNew StubLobby BenchDownload MinimalWinInet \
   BenchInstall BenchStartLobby ProbeWindow -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")

@@ -48,6 +48,9 @@ public:
     std::uint64_t GetLength() const;
     std::uint64_t GetPosition() const;
 
+    /// Writes what the system still holds of the file to the disk before returning. Raises
+    /// CFileException.
+    void Flush();
     /// Closes the handle; raises CFileException when the system call fails.
     void Close();
     /// Closes the handle, ignoring every error.

@@ -112,6 +112,12 @@ std::uint64_t CFile::GetPosition() const
     return static_cast<std::uint64_t>(position);
 }
 
+void CFile::Flush()
+{
+    if (::fsync(m_hFile) != 0)
+        ThrowLastError();
+}
+
 void CFile::Close()
 {
     if (m_hFile == hFileNull)

@@ -126,6 +126,12 @@ std::uint64_t CFile::GetPosition() const
     return static_cast<std::uint64_t>(position.QuadPart);
 }
 
+void CFile::Flush()
+{
+    if (!::FlushFileBuffers(m_hFile))
+        ThrowLastError();
+}
+
 void CFile::Close()
 {
     if (m_hFile == hFileNull)

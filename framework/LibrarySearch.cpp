@@ -8,6 +8,7 @@ namespace {
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 #endif
 constexpr DWORD kModuleNameBufferSize = MAX_PATH * 4;
+constexpr UINT kSystemDirectoryBufferSize = MAX_PATH;
 const char kKernelLibrary[] = "kernel32.dll";
 const char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
 
@@ -24,6 +25,25 @@ void RestrictLibrarySearch() noexcept
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
         return;
     ::SetDllDirectoryA("");
+}
+
+HMODULE LoadSystemLibrary(const char* name) noexcept
+{
+    if (const HMODULE module = ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return module;
+    if (::GetLastError() != ERROR_INVALID_PARAMETER)
+        return nullptr;  // the flag is known, and the library is not in the system directory
+    // A system without the flag: the full path, and the library's own imports searched from there.
+    char directory[kSystemDirectoryBufferSize] = {};
+    const UINT length = ::GetSystemDirectoryA(directory, kSystemDirectoryBufferSize);
+    if (length == 0 || length >= kSystemDirectoryBufferSize)
+        return nullptr;
+    try {
+        const std::string path = std::string(directory, length) + "\\" + name;
+        return ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 std::string RunningProgramPath()

@@ -1,5 +1,6 @@
-// Where the program looks for libraries. It runs elevated, so a library planted in the current
-// directory or on PATH must never be loaded into it.
+// Where the program looks for libraries. It runs elevated from a folder that ordinary users may
+// be able to write to, so no library it needs may be taken from there, from the current directory
+// or from PATH.
 #pragma once
 #include <windows.h>
 
@@ -7,10 +8,21 @@
 
 namespace kvo {
 
-/// Restricts later library loads by name to the system directory: SetDefaultDllDirectories where
-/// the system has it (Windows 8, or Windows 7 with KB2533623), else at least removes the current
-/// directory from the search (SetDllDirectoryA("")). Call first thing at start-up.
+/// Restricts later loads of libraries by bare name (LoadLibrary, and the imports of the libraries
+/// loaded that way) to the system directory: SetDefaultDllDirectories where the system has it
+/// (Windows 8, or Windows 7 with KB2533623), else only removes the current directory from the
+/// search (SetDllDirectoryA("")), which still leaves the program's folder first. It cannot reach
+/// the static imports, which the loader resolved before the program's first line: those are
+/// KnownDLLs only, and every other system library is delay-loaded through LoadSystemLibrary.
+/// Call first thing at start-up.
 void RestrictLibrarySearch() noexcept;
+
+/// Loads the system library `name` ("wininet.dll") from the system directory and nowhere else,
+/// whatever the process's search order: LOAD_LIBRARY_SEARCH_SYSTEM32 where the system knows it
+/// (side-by-side redirection still applies, so the common controls come from the system's
+/// assembly store), else by its full path under GetSystemDirectory with the altered search for
+/// its own imports. Null when it cannot be loaded from there.
+HMODULE LoadSystemLibrary(const char* name) noexcept;
 
 /// The full path of the running program's own file, as GetModuleFileNameA gives it; "" when it
 /// does not fit.

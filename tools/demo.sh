@@ -20,7 +20,7 @@ preset=$(kvo_windows_preset)
 build=${KVO_BUILD_DIR:-$root/build}/$preset
 export KVO_WINEPREFIX=${KVO_WINEPREFIX:-$build/wineprefix}
 echo "== Building the publishing tool ($build)"
-cmake --preset "$preset" -B "$build" >/dev/null 2>&1
+kvo_configure_windows "$preset" "$build"
 cmake --build "$build" --target KvoPublish -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")
 

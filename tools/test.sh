@@ -34,10 +34,10 @@ quiet_build() { cmake --build "$@" | grep -vE '^\[[0-9]+/[0-9]+\]' || true; }
 set -e
 if [ "$windows" != "$shipped" ]; then
   # Only the shipped program of the 32-bit build: its checks read it, nothing runs it here.
-  cmake --preset mingw -B "$shipped" >/dev/null
+  kvo_configure_windows mingw "$shipped"
   quiet_build "$shipped" --target KvoLauncher
 fi
-cmake --preset "$preset" -B "$windows" -DKVO_SHIPPED_LAUNCHER="$shipped/app/KvoLauncher.exe" >/dev/null
+kvo_configure_windows "$preset" "$windows" -DKVO_SHIPPED_LAUNCHER="$shipped/app/KvoLauncher.exe"
 quiet_build "$windows" -- -k 0
 cmake --build "$windows"
 [ "$windows" = "$shipped" ] || cmake --build "$shipped" --target KvoLauncher

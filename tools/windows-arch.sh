@@ -72,3 +72,13 @@ kvo_windows_arch_line() {
     echo "Windows build: 32-bit (i686) under 32-bit Wine ($KVO_WINDOWS_ARCH_WHY), the shipped launcher's own"
   fi
 }
+
+# Configures the Windows build tree $2 with preset $1 as the project's own scripts use it (the
+# tests, the demo, the benchmarks): its KvoLauncher.exe trusts the test key of tests/keys, never
+# a release's. Further arguments go to cmake.
+kvo_configure_windows() {
+  local preset=$1 dir=$2
+  shift 2
+  cmake --preset "$preset" -B "$dir" \
+    -DKVO_UPDATE_PUBLIC_KEY="$(cat "$kvo_tools_dir/../tests/keys/update-test.public")" "$@" >/dev/null
+}

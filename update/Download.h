@@ -17,6 +17,9 @@ constexpr DWORD kErrorHashMismatch = 0x20000001;
 /// The downloaded module's own version resource is missing or older than the entry's FileVersion,
 /// or the image is cut short (its sections reach past the end of the file).
 constexpr DWORD kErrorVersionMismatch = 0x20000002;
+/// A new copy of the running launcher that could strand the installation: not a whole image of
+/// the running one's machine type and subsystem, or without the update key the running one has.
+constexpr DWORD kErrorLauncherRefused = 0x20000003;
 
 /// How many more times a download that failed for a reason that may pass is tried, and the
 /// waits before each of those tries.

@@ -17,7 +17,9 @@
 #include "support/ReplaceFile.h"
 #include "support/Sha256.h"
 #include "update/Download.h"
+#include "support/PeImage.h"
 #include "update/FileCheck.h"
+#include "update/LauncherCheck.h"
 #include "update/PackageInstall.h"
 #include "update/SelfUpdate.h"
 
@@ -102,12 +104,18 @@ bool ReceiveBody(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, kvo::CHt
 /// ERROR_SUCCESS when the received bytes are the file the entry describes: its SHA256 when it
 /// has one, and for a module with a FileVersion, a version resource that the local check would
 /// call current in an image that is whole. A module cut short by a wrong Content-Length fails
-/// here even without a hash.
-DWORD CheckReceivedFile(const UpdateFileEntry& entry, const std::string& path, const Sha256Digest& received)
+/// here even without a hash. A new copy of the running launcher must also be one that can run
+/// here and trusts the same key.
+DWORD CheckReceivedFile(const UpdateFileEntry& entry, const std::string& path, const Sha256Digest& received,
+                        bool replacesLauncher)
 {
     Sha256Digest expected;
     if (!entry.SHA256.empty() && (!ParseSha256Hex(entry.SHA256, expected) || expected != received))
         return kErrorHashMismatch;
+    if (replacesLauncher) {
+        if (const DWORD refused = CheckReplacementLauncher(path, RunningLauncherImage()))
+            return refused;
+    }
     if (entry.FileVersion.empty() || IsPackageFileName(entry.FileName))
         return ERROR_SUCCESS;
     std::string version;
@@ -299,9 +307,17 @@ AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const UpdateFileEntry& en
         return result;
     }
 
-    // Closed first: the version resource is read through a handle of the system's own.
-    temp.File().Close();
-    if (const DWORD mismatch = CheckReceivedFile(entry, temp.Path(), hash.Finish())) {
+    // A launcher's bytes are on the disk before the renames that make it the program.
+    const bool replacesLauncher = IsRunningProgram(temp.TargetPath());
+    try {
+        if (replacesLauncher)
+            temp.File().Flush();
+        // Closed first: the version resource is read through a handle of the system's own.
+        temp.File().Close();
+    } catch (const kvo::CFileException& error) {
+        return Failed(FileErrorCode(error));
+    }
+    if (const DWORD mismatch = CheckReceivedFile(entry, temp.Path(), hash.Finish(), replacesLauncher)) {
         // Bytes pieced together from attempts may be the fault: one more fetch from the start.
         return {mismatch, kept > 0 && mismatch == kErrorHashMismatch ? AttemptOutcome::retryFromStart
                                                                        : AttemptOutcome::fail};

@@ -85,52 +85,7 @@ bool HasListedContent(const UpdateFileEntry& entry, const std::string& path)
     }
 }
 
-/// Reads `size` bytes at `offset`; false when the file ends before them.
-bool ReadAt(HANDLE file, std::uint32_t offset, void* buffer, DWORD size)
-{
-    OVERLAPPED at{};
-    at.Offset = offset;
-    DWORD got = 0;
-    return ::ReadFile(file, buffer, size, &got, &at) && got == size;
-}
-
 }  // namespace
-
-bool IsWholeModuleImage(const std::string& path)
-{
-    kvo::unique_hfile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    IMAGE_DOS_HEADER dos{};
-    if (!file || !::GetFileSizeEx(file.get(), &size) || !ReadAt(file.get(), 0, &dos, sizeof dos))
-        return false;
-    if (dos.e_magic != IMAGE_DOS_SIGNATURE)
-        return true;  // not a PE image: nothing to measure it by
-    DWORD signature = 0;
-    IMAGE_FILE_HEADER header{};
-    const auto peOffset = static_cast<std::uint32_t>(dos.e_lfanew);
-    if (!ReadAt(file.get(), peOffset, &signature, sizeof signature) || signature != IMAGE_NT_SIGNATURE ||
-        !ReadAt(file.get(), peOffset + sizeof signature, &header, sizeof header))
-        return false;
-    std::uint64_t end = 0;
-    std::uint64_t sectionAt = peOffset + sizeof signature + sizeof header + header.SizeOfOptionalHeader;
-    for (WORD i = 0; i < header.NumberOfSections; ++i, sectionAt += sizeof(IMAGE_SECTION_HEADER)) {
-        IMAGE_SECTION_HEADER section{};
-        if (sectionAt > UINT32_MAX || !ReadAt(file.get(), static_cast<std::uint32_t>(sectionAt), &section, sizeof section))
-            return false;
-        end = std::max<std::uint64_t>(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
-    }
-    if (header.PointerToSymbolTable != 0) {
-        // The symbol table, then the string table, which starts with its own size.
-        const std::uint64_t strings = std::uint64_t{header.PointerToSymbolTable} +
-                                      std::uint64_t{header.NumberOfSymbols} * IMAGE_SIZEOF_SYMBOL;
-        std::uint32_t stringsSize = 0;
-        if (strings > UINT32_MAX || !ReadAt(file.get(), static_cast<std::uint32_t>(strings), &stringsSize, sizeof stringsSize))
-            return false;
-        end = std::max(end, strings + stringsSize);
-    }
-    return static_cast<std::uint64_t>(size.QuadPart) >= end;
-}
 
 bool IsPackageFileName(const std::string& fileName)
 {

@@ -14,11 +14,6 @@ bool IsPackageFileName(const std::string& fileName);
 /// fixed version record). 0 on success; a negative status when the file has no version resource.
 HRESULT GetFileVersionString(const std::string& path, std::string& version);
 
-/// False when the file at `path` is a PE image (it starts with "MZ") cut short: its headers, a
-/// section's data or its symbol and string tables reach past its end. True for whole images and
-/// for files that are not images.
-bool IsWholeModuleImage(const std::string& path);
-
 /// Orders two version texts: negative, 0 or positive as `left` is older, equal or newer. Texts of
 /// four dot-separated decimal numbers compare number by number; any other pair compares as text,
 /// case-insensitively, a text that starts the other being the smaller.

@@ -14,8 +14,17 @@ bool IsRunningProgram(const std::string& path);
 /// Puts the complete, verified file `newFile` in place of the running program `program`: the
 /// program is renamed to program + kOldProgramSuffix (an earlier such copy removed first), then
 /// `newFile` is moved to its name. On any failure the running program keeps its name and
-/// `newFile` stays where it was; false, with `error` filled.
+/// `newFile` stays where it was; false, with `error` filled. The two renames are one step for
+/// WaitForProgramSwap.
 bool ReplaceRunningProgram(const std::string& newFile, const std::string& program, kvo::CFileException& error);
 
-/// Removes the previous copy left by a self-update (nothing when there is none). At start-up.
+/// Returns once no ReplaceRunningProgram is between its renames: whoever ends the process at once
+/// calls it first, so the program folder never holds the old copy without the program.
+void WaitForProgramSwap() noexcept;
+
+/// Called between the two renames of ReplaceRunningProgram (null: nothing). For tests.
+void SetProgramSwapHookForTesting(void (*hook)()) noexcept;
+
+/// Removes the previous copy left by a self-update (nothing when there is none). Called once a
+/// manifest was verified at start-up: until then the copy that ran before stays for the operator.
 void RemoveOldProgramCopy() noexcept;

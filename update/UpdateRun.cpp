@@ -19,6 +19,7 @@
 #include "support/PathGuard.h"
 #include "support/ReplaceFile.h"
 #include "update/FileCheck.h"
+#include "update/SelfUpdate.h"
 
 namespace {
 
@@ -104,8 +105,10 @@ void RemoveLeftoverTemporaryFile(const UpdateFileEntry& entry)
 
 void EndProcessIfRunHolds(const CKvoLauncherDlg& dialog) noexcept
 {
-    if (g_dialogInRun.load() == &dialog)
+    if (g_dialogInRun.load() == &dialog) {
+        WaitForProgramSwap();  // a launcher half renamed would leave no program to start
         ::TerminateProcess(::GetCurrentProcess(), 0);
+    }
 }
 
 void SetWorkerStarterForTesting(WorkerStarter starter) noexcept

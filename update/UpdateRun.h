@@ -6,8 +6,9 @@ class CKvoLauncherDlg;
 
 /// Called by the dialog as its object goes away. While the run still holds the object (a worker
 /// downloading, a message box of the run open), nothing may touch it after this point: the
-/// process ends here at once instead. An interrupted download leaves only its temporary file,
-/// so the installation keeps its old files.
+/// process ends here at once instead, after a swap of the launcher's own file under way has
+/// finished. An interrupted download leaves only its temporary file, so the installation keeps
+/// its old files.
 void EndProcessIfRunHolds(const CKvoLauncherDlg& dialog) noexcept;
 
 /// How the run starts its download workers (kvo::BeginWorkerThread unless a test replaced it).

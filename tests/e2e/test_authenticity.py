@@ -3,7 +3,7 @@
 manifests signed by it (signed here by openssl, not by our code), falls back when a host's
 manifest is not, checks every file's SHA-256 and module version before it replaces anything,
 skips data files whose bytes are already listed, leaves nothing in the internet cache and loads
-no library planted in the current directory or on PATH."""
+no library planted in the current directory, on PATH or, for a system library, in its own folder."""
 import hashlib
 import os
 import tempfile
@@ -20,6 +20,10 @@ NEW_VERSION = "10.20.65535.40000"
 NOTES = b"the same notes in both versions\r\n"
 OLD_DATA, NEW_DATA = b"data of version 4\r\n", b"data of version 5\r\n"
 PLANTED_ENGINE = os.path.join(kvo_e2e.BUILD_DIR, "tests", "unit", "skin", "engine", "D2DEngine.dll")
+PLANTED_WININET = os.path.join(kvo_e2e.BUILD_DIR, "tests", "e2e", "planted", "wininet.dll")
+# Wine prefers its own builtin libraries; Windows takes a wininet.dll found first in the program's
+# folder. Preferring the native copy makes Wine search as Windows does.
+NATIVE_WININET_FIRST = "mscoree,mshtml=;wininet=n,b"
 HASH_MISMATCH, VERSION_MISMATCH = 0x20000001, 0x20000002
 BOX_TIMEOUT_MS = 90000
 
@@ -68,15 +72,18 @@ class Authenticity(LauncherTestCase):
         self.assertEqual(read_bytes(installation.path("Module.dll")), OLD_MODULE)
         self.assertEqual(installation.pver(), str(INSTALLED_VERSION))
 
-    def planted_engine_environment(self, installation):
-        """The drawing engine planted in the current directory and on PATH; its loads are traced."""
+    def planted_libraries_environment(self, installation):
+        """The drawing engine planted in the current directory and on PATH, and wininet.dll in the
+        program's folder; the loads of each are traced."""
         planted = tempfile.mkdtemp(prefix="kvo-planted-", dir=installation.root_dir)
         for folder in ("cwd", "path"):
             write_bytes(os.path.join(planted, folder, "D2DEngine.dll"), read_bytes(PLANTED_ENGINE))
-        trace = os.path.join(planted, "engine-loaded.txt")
+        write_bytes(installation.path("wininet.dll"), read_bytes(PLANTED_WININET))
+        traces = os.path.join(planted, "engine-loaded.txt"), os.path.join(planted, "wininet-loaded.txt")
         env = dict(os.environ, WINEPATH=windows_path(os.path.join(planted, "path")),
-                   KVO_ENGINE_TRACE=windows_path(trace))
-        return os.path.join(planted, "cwd"), env, trace
+                   KVO_ENGINE_TRACE=windows_path(traces[0]), KVO_PLANTED_TRACE=windows_path(traces[1]),
+                   WINEDLLOVERRIDES=NATIVE_WININET_FIRST)
+        return os.path.join(planted, "cwd"), env, traces
 
     def test_changed_primary_is_refused_and_the_signed_fallback_installed_without_unchanged_files(self):
         installation = self.installation()
@@ -85,8 +92,10 @@ class Authenticity(LauncherTestCase):
         primary = self.host(PRIMARY_PORT, changed, RELEASE_FILES)
         fallback = self.host(FALLBACK_PORT, sign_manifest(manifest(release_entries(FALLBACK_PORT), SERVER_VERSION)),
                              RELEASE_FILES)
-        cwd, env, trace = self.planted_engine_environment(installation)
-        self.assertEqual(installation.run_launcher(cwd=cwd, env=env), 0)
+        cwd, env, (engine_trace, wininet_trace) = self.planted_libraries_environment(installation)
+        status = installation.run_launcher(cwd=cwd, env=env)
+        self.assertFalse(os.path.exists(wininet_trace), "the wininet.dll in the program's folder was loaded")
+        self.assertEqual(status, 0)
 
         self.assert_updated(installation)
         lines = installation.log_lines()
@@ -95,7 +104,7 @@ class Authenticity(LauncherTestCase):
         self.assertIn("notes.txt 当前已是最新", lines)
         self.assertEqual(self.file_requests(primary), [])
         self.assertEqual(sorted(self.file_requests(fallback)), ["/files/Module.dll", "/files/data.txt"])
-        self.assertFalse(os.path.exists(trace), "a D2DEngine.dll outside the program directory was loaded")
+        self.assertFalse(os.path.exists(engine_trace), "a D2DEngine.dll outside the program directory was loaded")
         cached = [path for path in kvo_e2e.internet_cache_files() if b"KvoSignature" in read_bytes(path)]
         self.assertEqual(cached, [], "the manifest was copied into the system's internet cache")
 

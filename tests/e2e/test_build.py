@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The shipped executable itself: a 32-bit GUI program that needs only system DLLs, asks for
-administrator rights and carries a version resource. (Its GBK texts are read back by every
+"""The shipped executable itself: a 32-bit GUI program whose static imports are KnownDLLs only,
+that asks for administrator rights and carries a version resource and its update key. (Its GBK texts are read back by every
 scenario that checks a log line or a box.) It is always the 32-bit build's KvoLauncher.exe, also
 when the tests run the 64-bit build (KVO_SHIPPED_LAUNCHER names it then)."""
+import base64
 import os
 import re
 import struct
@@ -13,11 +14,16 @@ from kvo_e2e import BUILD_DIR
 
 SHIPPED = os.environ.get("KVO_SHIPPED_LAUNCHER", os.path.join(BUILD_DIR, "app", "KvoLauncher.exe"))
 OBJDUMP = "i686-w64-mingw32-objdump"
+WINDRES = "i686-w64-mingw32-windres"
 FIXED_VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
-# DLLs that every Windows has; the launcher may import nothing else.
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msimg32.dll", "comctl32.dll",
-               "wininet.dll", "version.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "advapi32.dll",
-               "msvcrt.dll", "shlwapi.dll", "bcrypt.dll"}
+# The loader resolves static imports before the program runs, searching the program's folder first
+# for any library that is not a KnownDLL. These are KnownDLLs in the registry lists of both Windows 7
+# SP1 and Windows 10/11 (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), the
+# versions the launcher supports; every other system library is delay-loaded from the system folder.
+KNOWN_DLLS = {"advapi32.dll", "clbcatq.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll",
+              "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll",
+              "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",
+              "user32.dll", "wldap32.dll", "ws2_32.dll"}
 
 
 class ShippedExecutableTest(unittest.TestCase):
@@ -30,13 +36,22 @@ class ShippedExecutableTest(unittest.TestCase):
         with open(SHIPPED, "rb") as source:
             cls.data = source.read()
 
-    def test_is_a_32_bit_gui_program_that_imports_only_system_dlls(self):
+    def test_is_a_32_bit_gui_program_whose_static_imports_are_known_dlls(self):
         self.assertIn("file format pei-i386", self.headers)
         self.assertRegex(self.headers, r"Magic\s+010b\s+\(PE32\)")
         self.assertRegex(self.headers, r"Subsystem\s+00000002\s+\(Windows GUI\)")
         imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", self.headers)}
         self.assertIn("kernel32.dll", imported)
-        self.assertEqual(imported - SYSTEM_DLLS, set(), "no runtime DLLs of the toolchain (static linking)")
+        self.assertEqual(imported - KNOWN_DLLS, set(), "a static import the loader may take from the program's folder")
+
+    def test_carries_its_update_key_as_a_resource(self):
+        resources = subprocess.run([WINDRES, "-i", SHIPPED, "-O", "rc"], stdout=subprocess.PIPE, check=True,
+                                   stderr=subprocess.DEVNULL).stdout.decode("ascii", "replace")
+        block = re.search(r'"KVO_UPDATE_KEY" RCDATA\s+BEGIN(.*?)END', resources, re.S)
+        self.assertIsNotNone(block, "no update key resource: a new copy could not be checked for its key")
+        words = re.findall(r"\\x([0-9a-f]{4})", block.group(1))
+        text = b"".join(struct.pack("<H", int(word, 16)) for word in words)
+        self.assertEqual(len(base64.b64decode(text, validate=True)), 64, text)
 
     def test_resources_ask_for_administrator_rights_and_carry_a_file_version(self):
         self.assertEqual(len(re.findall(rb'requestedExecutionLevel\s+level="requireAdministrator"', self.data)), 1)

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The real launcher on real networks and machines: a download killed with the process is resumed
-at the next start with a range for the rest only; the launcher replaces itself and removes its old
-copy at the next start; and a package larger than the free space fails with nothing written."""
+at the next start with a range for the rest only; the launcher refuses a copy of itself built for
+another processor, replaces itself with one that runs here and removes its old copy once a later
+start has a manifest; and a package larger than the free space fails with nothing written."""
 import hashlib
 import os
 import shutil
@@ -10,7 +11,8 @@ import subprocess
 import tempfile
 
 import kvo_e2e
-from kvo_e2e import PRIMARY_PORT, LauncherTestCase, answer_box, manifest, package_bytes, read_bytes
+from kvo_e2e import (CAPTION, PRIMARY_PORT, LauncherTestCase, answer_box, manifest, package_bytes, read_bytes,
+                     write_bytes)
 from test_http_server import pattern_bytes
 
 INSTALLED_VERSION = 4
@@ -20,6 +22,8 @@ BOX_TIMEOUT_MS = 90000
 SLOW_SIZE = 3000000          # sent in 10240-byte pieces, 20 ms apart: about six seconds
 FIXED_VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 SMALL_VOLUME = "6m"
+LAUNCHER_REFUSED = 0x20000003
+IMAGE_FILE_MACHINE_ARM64 = 0xAA64
 
 
 def url(path):
@@ -32,6 +36,12 @@ def with_file_version(program, major, minor, build, revision):
     assert at >= 0, "no version resource"
     version = struct.pack("<II", major << 16 | minor, build << 16 | revision)
     return program[:at + 8] + version + program[at + 16:]
+
+
+def for_another_machine(program):
+    """`program` with the machine type of another processor's build in its file header."""
+    machine_at = struct.unpack_from("<I", program, 0x3C)[0] + 4
+    return program[:machine_at] + struct.pack("<H", IMAGE_FILE_MACHINE_ARM64) + program[machine_at + 2:]
 
 
 class Resilience(LauncherTestCase):
@@ -55,24 +65,42 @@ class Resilience(LauncherTestCase):
         ranges = [r["headers"].get("Range") for r in server.requests() if r["path"].startswith("/gen")]
         self.assertEqual(ranges, [None, "bytes=%d-" % kept], "the second start asks only for the rest")
 
-    def test_the_launcher_replaces_itself_and_the_next_start_removes_the_old_copy(self):
+    def test_the_launcher_replaces_itself_only_with_a_copy_that_runs_here_and_keeps_the_old_one_until_a_manifest(self):
         installation = self.make_installation(pver=INSTALLED_VERSION)
         old = read_bytes(installation.path("KvoLauncher.exe"))
         new = with_file_version(old, 1, 0, 0, 1)
-        entry = ("KvoLauncher.exe", "1.0.0.1", url("/files/KvoLauncher.exe"), hashlib.sha256(new).hexdigest())
-        server = self.serve(PRIMARY_PORT, self.site(manifest([entry], SERVER_VERSION), {"KvoLauncher.exe": new}))
-        self.assertEqual(installation.run_launcher(), 0)
 
+        def publish(root, launcher):
+            entry = ("KvoLauncher.exe", "1.0.0.1", url("/files/KvoLauncher.exe"), hashlib.sha256(launcher).hexdigest())
+            write_bytes(os.path.join(root, "AutoUpdate", "update.xml"), manifest([entry], SERVER_VERSION))
+            write_bytes(os.path.join(root, "files", "KvoLauncher.exe"), launcher)
+
+        root = self.site(b"")
+        publish(root, for_another_machine(new))  # signed and hashed alike, but no player could start it
+        server = self.serve(PRIMARY_PORT, root)
+        launcher = installation.start_launcher()
+        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+        self.assertIsNotNone(answer_box(CAPTION, "cancel", BOX_TIMEOUT_MS), "the per-file failure box")
+        self.assertEqual(launcher.wait(timeout=60), 0)
+        self.assertEqual(read_bytes(installation.path("KvoLauncher.exe")), old)
+        self.assertEqual(installation.log_lines()[-1], "KvoLauncher.exe 更新失败 %d" % LAUNCHER_REFUSED)
+        self.assertEqual([name for name in os.listdir(installation.dir) if name.startswith("KvoLauncher.exe.")], [])
+
+        publish(root, new)
+        self.assertEqual(installation.run_launcher(), 0)  # the old copy, still working
         self.assertEqual(read_bytes(installation.path("KvoLauncher.exe")), new)
         self.assertEqual(read_bytes(installation.path("KvoLauncher.exe.old")), old, "renamed while it ran")
         self.assertEqual(installation.pver(), str(SERVER_VERSION))
         self.assertEqual(len(installation.lobby_starts(expect=1)), 1)
 
-        self.assertEqual(installation.run_launcher(), 0)  # the new copy, with nothing to do
+        server.close()  # no manifest: the copy that ran before stays
+        self.assertEqual(installation.run_launcher(), 0)
+        self.assertTrue(os.path.exists(installation.path("KvoLauncher.exe.old")))
+        server = self.serve(PRIMARY_PORT, root)
+        self.assertEqual(installation.run_launcher(), 0)  # a manifest, nothing to do
         self.assertFalse(os.path.exists(installation.path("KvoLauncher.exe.old")))
-        self.assertEqual(len(installation.lobby_starts(expect=2)), 2)
-        self.assertEqual([r["path"] for r in server.requests() if r["path"].startswith("/files/")],
-                         ["/files/KvoLauncher.exe"])
+        self.assertEqual(len(installation.lobby_starts(expect=3)), 3)
+        self.assertEqual([r["path"] for r in server.requests() if r["path"].startswith("/files/")], [])
 
     def test_a_package_larger_than_the_free_space_fails_with_nothing_written(self):
         if os.geteuid() != 0:

@@ -18,12 +18,15 @@
 #include "tools/publish/ReleaseTree.h"
 #include "tools/publish/SigningKey.h"
 #include "tools/publish/ZipWriter.h"
+#include "support/Base64.h"
 #include "update/FileCheck.h"
+#include "update/LauncherCheck.h"
 #include "update/PackageInstall.h"
 
 namespace {
 
 const char kManifestFolder[] = "AutoUpdate";
+const char kLauncherFileName[] = "KvoLauncher.exe";
 const char kManifestName[] = "update.xml";
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
 /// 1980-01-01 00:00, the earliest time a ZIP entry can carry.
@@ -213,6 +216,40 @@ void CheckLayout(const PublishPlan& plan, const ServedLocation& location, const 
     }
 }
 
+/// Why the launcher of the release must not replace the players' launchers, or "" when it may:
+/// it must be the 32-bit Windows program they run, and trust exactly the key that signs this
+/// manifest (none when it is not signed), or every later manifest would be refused.
+std::string LauncherRefusal(const ReleaseItem& file, const std::vector<unsigned char>& signingKey)
+{
+    LauncherImage image;
+    if (!ReadLauncherImage(file.fullPath, image) || image.kind.magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
+        image.kind.machine != IMAGE_FILE_MACHINE_I386 || image.kind.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI)
+        return std::string(kLauncherFileName) + ": not a 32-bit Windows program (PE32, i386, GUI); the players' "
+                                                "launchers could not start it";
+    if (signingKey.empty() && !image.updateKey.empty())
+        return std::string(kLauncherFileName) + ": it is built with an update key, so it would refuse every "
+                                                "unsigned manifest; publish with --sign-key";
+    const std::vector<unsigned char> publicHalf(signingKey.begin(),
+                                                signingKey.begin() + std::min(signingKey.size(), kP256PublicKeySize));
+    if (!signingKey.empty() && image.updateKey != EncodeBase64(publicHalf))
+        return std::string(kLauncherFileName) + ": its built-in update key is not the public half of --sign-key, "
+                                                "so it would refuse every manifest signed with it";
+    return {};
+}
+
+/// The refusal of the release's own launcher, when it is published.
+void CheckPublishedLauncher(const PublishPlan& plan, const std::vector<unsigned char>& signingKey,
+                            std::vector<std::string>& errors)
+{
+    for (const ReleaseItem& file : plan.files) {
+        if (file.components.size() == 1 && EqualsNoCase(file.components.front(), kLauncherFileName)) {
+            const std::string refusal = LauncherRefusal(file, signingKey);
+            if (!refusal.empty())
+                errors.push_back(refusal);
+        }
+    }
+}
+
 }  // namespace
 
 PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
@@ -247,6 +284,7 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
         const PublishPlan plan = PlanRelease(ScanReleaseTree(releaseDir), options);
         std::vector<std::string> errors = plan.errors;
         CheckLayout(plan, location, manifestPath, errors);
+        CheckPublishedLauncher(plan, signingKey, errors);
         for (const std::string& note : plan.notes)
             err << "note: " << note << "\n";
         if (!errors.empty()) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "LauncherFixtures.h"
 #include "TempDir.h"
 #include "tools/publish/PublishOptions.h"
 #include "tools/publish/PublishPlan.h"
@@ -150,6 +151,36 @@ TEST_F(Publication, BadPlacesAndAddressesWriteNothing)
     PublishOptions missing = Options();
     missing.releaseDir = dir / "no-such-release";
     EXPECT_EQ(Run(missing), kPublishBadCommandLine);
+}
+
+TEST_F(Publication, ALauncherIsPublishedOnlyWhenItRunsAndTrustsTheSigningKey)
+{
+    const std::string keyed = ReadWholeFile(LauncherFixture("LauncherTestKey"));
+    const std::string unkeyed = ReadWholeFile(LauncherFixture("LauncherNoKey"));
+    const struct {
+        const char* what;
+        std::string launcher;
+        bool signedManifest;
+        PublishStatus expected;
+    } cases[] = {
+        {"built with the signing key's public half", keyed, true, kPublishOk},
+        {"built with another key", ReadWholeFile(LauncherFixture("LauncherOtherKey")), true, kPublishRefused},
+        {"built without a key, signed manifest", unkeyed, true, kPublishRefused},
+        {"built with a key, unsigned manifest", keyed, false, kPublishRefused},
+        {"built without a key, unsigned manifest", unkeyed, false, kPublishOk},
+        {"built for another processor", ForAnotherMachine(keyed), true, kPublishRefused},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteWholeFile(release + "\\KvoLauncher.exe", c.launcher);
+        PublishOptions options = Options();
+        options.outDir = dir / ("out" + std::to_string(++run));
+        options.includeLauncher = true;
+        options.signKey = c.signedManifest ? KVO_TEST_SIGNING_KEY : "";
+        EXPECT_EQ(Run(options), c.expected) << errors.str();
+        EXPECT_EQ(FileExists(options.outDir + "\\AutoUpdate\\update.xml"), c.expected == kPublishOk);
+    }
 }
 
 TEST(PublishOptions, CommandLine)

@@ -1,0 +1,25 @@
+// What the headers of a Windows program or library file say, read from the file without loading it.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+/// The kind of a PE image: its processor, header format and subsystem.
+struct PeImageKind {
+    WORD machine = 0;    ///< IMAGE_FILE_MACHINE_*
+    WORD magic = 0;      ///< IMAGE_NT_OPTIONAL_HDR32_MAGIC (PE32) or ..._HDR64_MAGIC (PE32+)
+    WORD subsystem = 0;  ///< IMAGE_SUBSYSTEM_*
+
+    bool operator==(const PeImageKind& other) const
+    {
+        return machine == other.machine && magic == other.magic && subsystem == other.subsystem;
+    }
+};
+
+/// The kind of the PE image at `path`; false when the file is not one or cannot be read.
+bool ReadPeImageKind(const std::string& path, PeImageKind& kind);
+
+/// False when the file at `path` is a PE image (it starts with "MZ") cut short: its headers, a
+/// section's data or its symbol and string tables reach past its end. True for whole images and
+/// for files that are not images.
+bool IsWholeModuleImage(const std::string& path);

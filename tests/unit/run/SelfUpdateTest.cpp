@@ -1,0 +1,110 @@
+// The launcher replacing itself: a new copy is taken only when it can run where the running one
+// runs and trusts the same key, and a close of the window never ends the process between the
+// two renames of the swap.
+#include <gtest/gtest.h>
+
+#include "LauncherFixtures.h"
+#include "TempDir.h"
+#include "framework/Handles.h"
+#include "framework/Sync.h"
+#include "framework/Thread.h"
+#include "update/Download.h"
+#include "update/LauncherCheck.h"
+#include "update/SelfUpdate.h"
+
+namespace {
+
+LauncherImage ImageOf(const std::string& path)
+{
+    LauncherImage image;
+    EXPECT_TRUE(ReadLauncherImage(path, image)) << path;
+    return image;
+}
+
+TEST(SelfUpdateCheck, ANewLauncherMustRunWhereTheOldOneRunsAndTrustItsKey)
+{
+    TempDir dir;
+    const std::string keyed = ReadWholeFile(LauncherFixture("LauncherTestKey"));
+    const std::string console = WithPeHeaderField(keyed, offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem),
+                                                  IMAGE_SUBSYSTEM_WINDOWS_CUI, true);
+    const std::string otherMachine = ForAnotherMachine(keyed);
+    ASSERT_NE(keyed, console);
+    ASSERT_NE(keyed, otherMachine);
+    WriteWholeFile(dir / "console.exe", console);
+    WriteWholeFile(dir / "machine.exe", otherMachine);
+    WriteWholeFile(dir / "cut.exe", keyed.substr(0, keyed.size() / 2));
+    WriteWholeFile(dir / "notes.txt", "not a program at all");
+
+    const LauncherImage withKey = ImageOf(LauncherFixture("LauncherTestKey"));
+    const LauncherImage withoutKey = ImageOf(LauncherFixture("LauncherNoKey"));
+    EXPECT_EQ(withKey.updateKey.size(), 88u) << "the key resource is read back from the file";
+    EXPECT_EQ(withoutKey.updateKey, "");
+    const struct {
+        const char* what;
+        std::string candidate;
+        const LauncherImage& running;
+        DWORD expected;
+    } cases[] = {
+        {"the same key", LauncherFixture("LauncherTestKey"), withKey, ERROR_SUCCESS},
+        {"another key", LauncherFixture("LauncherOtherKey"), withKey, kErrorLauncherRefused},
+        {"no key", LauncherFixture("LauncherNoKey"), withKey, kErrorLauncherRefused},
+        {"another machine", dir / "machine.exe", withKey, kErrorLauncherRefused},
+        {"a console program", dir / "console.exe", withKey, kErrorLauncherRefused},
+        {"cut short", dir / "cut.exe", withKey, kErrorLauncherRefused},
+        {"not a program", dir / "notes.txt", withKey, kErrorLauncherRefused},
+        {"a key where the running one has none", LauncherFixture("LauncherTestKey"), withoutKey, ERROR_SUCCESS},
+        {"no key where the running one has none", LauncherFixture("LauncherNoKey"), withoutKey, ERROR_SUCCESS},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CheckReplacementLauncher(c.candidate, c.running), c.expected);
+    }
+}
+
+// A close waits for a swap under way: the hook holds the swap between its renames for a while,
+// and the program must be back under its name when the wait returns.
+kvo::unique_handle g_betweenRenames;
+constexpr DWORD kHeldBetweenRenamesMs = 500;
+
+void HoldBetweenRenames()
+{
+    ::SetEvent(g_betweenRenames.get());
+    ::Sleep(kHeldBetweenRenamesMs);
+}
+
+struct SwapJob {
+    std::string newFile;
+    std::string program;
+    bool replaced = false;
+    kvo::unique_handle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+unsigned RunSwap(void* param)
+{
+    auto* job = static_cast<SwapJob*>(param);
+    kvo::CFileException error(kvo::CFileException::none, 0, job->program);
+    job->replaced = ReplaceRunningProgram(job->newFile, job->program, error);
+    ::SetEvent(job->done.get());
+    return 0;
+}
+
+TEST(SelfUpdateSwap, AWaitingCloseReturnsOnlyWithTheNewProgramInPlace)
+{
+    TempDir dir;
+    SwapJob job{dir / "new.exe", dir / "KvoLauncher.exe"};
+    WriteWholeFile(job.newFile, "new launcher");
+    WriteWholeFile(job.program, "old launcher");
+    g_betweenRenames.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    SetProgramSwapHookForTesting(HoldBetweenRenames);
+    ASSERT_TRUE(kvo::BeginWorkerThread(RunSwap, &job));
+    ASSERT_EQ(::WaitForSingleObject(g_betweenRenames.get(), INFINITE), WAIT_OBJECT_0);
+
+    WaitForProgramSwap();
+    EXPECT_EQ(ReadWholeFile(job.program), "new launcher");
+    EXPECT_EQ(ReadWholeFile(job.program + kOldProgramSuffix), "old launcher");
+    ASSERT_EQ(::WaitForSingleObject(job.done.get(), INFINITE), WAIT_OBJECT_0);
+    SetProgramSwapHookForTesting(nullptr);
+    EXPECT_TRUE(job.replaced);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// Whether a program file can take the running launcher's place. The players' machines must always
+// keep a launcher that starts and trusts the key their manifests are signed with, so a new copy
+// is checked statically, from its file, before it replaces the running one.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "support/PeImage.h"
+
+/// What a launcher file is: its kind, and the update key built into it.
+struct LauncherImage {
+    PeImageKind kind;
+    std::string updateKey;  ///< base64 text of the built-in key; empty when it has none
+};
+
+/// Reads the image kind and the IDR_UPDATE_KEY resource of the program at `path` without running
+/// it (the file is mapped as data only). False when it is not a PE image.
+bool ReadLauncherImage(const std::string& path, LauncherImage& image);
+
+/// ERROR_SUCCESS when the program at `path` may replace a launcher like `running`: a whole image
+/// of the same machine type, header format and subsystem, carrying the same update key when
+/// `running` has one. kErrorLauncherRefused otherwise.
+DWORD CheckReplacementLauncher(const std::string& path, const LauncherImage& running);
+
+/// The running launcher as CheckReplacementLauncher compares with it: its own file's kind and
+/// the key it was built with.
+LauncherImage RunningLauncherImage();
