@@ -30,11 +30,16 @@ bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles)
     return static_cast<unsigned>(serverVersion) > installedVersion && hasFiles;
 }
 
-void CKvoLauncherApp::StartLobby() const
+void StartLobby(const std::string& moduleDir)
 {
     // The command line is the bare path, as the lobby has always received it.
-    const std::string lobbyPath = m_strModuleDir + kLobbyProgramName;
+    const std::string lobbyPath = moduleDir + kLobbyProgramName;
     Desktop().StartProgram(lobbyPath, lobbyPath);
+}
+
+void CKvoLauncherApp::StartLobby() const
+{
+    ::StartLobby(m_strModuleDir);
 }
 
 bool CKvoLauncherApp::TakeInstanceGuard()
@@ -92,7 +97,7 @@ BOOL CKvoLauncherApp::InitInstance()
     m_nInstalledVersion = ReadInstalledVersion(m_strModuleDir);
 
     // The dialog belongs to start-up until its window exists; then the window deletes it.
-    auto dialog = std::make_unique<CKvoLauncherDlg>();
+    auto dialog = std::make_unique<CKvoLauncherDlg>(m_strModuleDir);
     if (!ParseManifest(*dialog, ManifestUrl(kPrimaryUpdateHost)) &&
         !ParseManifest(*dialog, ManifestUrl(kFallbackUpdateHost))) {
         StartLobby();

@@ -9,6 +9,9 @@
 /// `installedVersion`: the versions compare as unsigned 32-bit numbers.
 bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles);
 
+/// Starts "KVOLobby.exe" of the installation at `moduleDir`; nothing waits for it.
+void StartLobby(const std::string& moduleDir);
+
 class CKvoLauncherApp : public kvo::CWinApp {
 public:
     CKvoLauncherApp() = default;

@@ -1,6 +1,6 @@
 #include "app/KvoLauncherDlg.h"
 
-#include "app/KvoLauncherApp.h"
+#include "framework/App.h"
 #include "skin/PngImageSB.h"
 #include "update/UpdateRun.h"
 
@@ -47,10 +47,10 @@ void SetUpLabel(CSkinHyperLink& label, const RECT& client, const LabelPlace& pla
 
 }  // namespace
 
-CKvoLauncherDlg::CKvoLauncherDlg() : kvo::CDialog(IDD)
+CKvoLauncherDlg::CKvoLauncherDlg(std::string moduleDir) : kvo::CDialog(IDD), m_strModuleDir(std::move(moduleDir))
 {
     m_hIcon = ::LoadIconA(kvo::CWinApp::GetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
-    m_log.Open(MakeDatedLogPath(theApp.m_strModuleDir, _time64(nullptr)).c_str());
+    m_log.Open(MakeDatedLogPath(m_strModuleDir, _time64(nullptr)).c_str());
 
     m_font.reset(::CreateFontA(kStatusFontHeight, 0, 0, 0, kStatusFontWeight, FALSE, FALSE, FALSE, ANSI_CHARSET,
                                OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH,
@@ -143,6 +143,10 @@ bool CKvoLauncherDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         return true;
     case WM_TIMER:
         OnTimer(static_cast<UINT_PTR>(wParam));
+        result = 0;
+        return true;
+    case WM_RUN_STATUS:
+        ShowRunStatus();
         result = 0;
         return true;
     default:

@@ -9,21 +9,30 @@
 #include "framework/Wnd.h"
 #include "resources/resource.h"
 #include "skin/SkinHyperLink.h"
+#include "framework/Sync.h"
 #include "support/Log.h"
+#include "update/EntryRoad.h"
+#include "update/Leftovers.h"
 #include "update/UpdateFileEntry.h"
 
 class CKvoLauncherDlg : public kvo::CDialog {
 public:
     enum { IDD = IDD_KVOLAUNCHER_DIALOG };
     enum TimerId : UINT_PTR { IDT_START_UPDATE = 300, IDT_REPAINT = 301 };
+    /// Posted by the run when what the labels show has changed; at most one is waiting at a time.
+    static constexpr UINT WM_RUN_STATUS = WM_APP + 1;
 
-    CKvoLauncherDlg();
+    /// The dialog of the installation at `moduleDir` (the program's directory, ending in a
+    /// backslash): its log lives there, and every file of the run.
+    explicit CKvoLauncherDlg(std::string moduleDir);
     ~CKvoLauncherDlg() override;
 
     // --- the update state, shared by start-up, the manifest, the run, the download and the painter ---
+    const std::string m_strModuleDir;       ///< the installation the run updates
     CLog m_log;
     std::vector<UpdateFileEntry> m_files;   ///< not yet taken; taken from the end
-    UpdateFileEntry m_curFile;              ///< the entry being processed
+    EntryRoad m_curFile;                    ///< the entry being processed, and what decides its road
+    CLeftoverTemporaryFiles m_leftovers;    ///< temporary files of interrupted runs, found per directory
     // Written by one thread at a time and read unlocked by the painter: relaxed atomics.
     std::atomic<int> m_nFileCount{0};
     std::atomic<int> m_nFilesLeft{0};
@@ -40,6 +49,13 @@ public:
     static unsigned UpdateFileThreadProc(void* param);
     /// Downloads one entry over its local file (and installs it when it is a package).
     bool DownloadFile(UpdateFileEntry entry);
+    bool DownloadFile(const EntryRoad& road);
+
+    // --- what the run tells the window: from any thread, and never waiting for the window ---
+    /// The file the run works on now, for the window's label.
+    void TellCurrentFile(const std::string& fileName);
+    /// The counters moved: the window brings its labels up to date when it next runs its messages.
+    void TellProgress() noexcept;
 
     // --- presentation ---
     kvo::unique_hgdiobj m_font;       ///< font of the painted status text
@@ -67,4 +83,10 @@ private:
     void OnTimer(UINT_PTR timerId);
     /// The end of the run: records the version and starts the lobby, or reports the failure.
     void CompleteRun();
+    /// Shows what the run told in the labels (the window's thread).
+    void ShowRunStatus();
+
+    kvo::CCriticalSection m_statusLock;     ///< guards m_strStatusFile
+    std::string m_strStatusFile;
+    std::atomic<bool> m_bStatusPosted{false};
 };

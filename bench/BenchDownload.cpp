@@ -4,7 +4,6 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "app/KvoLauncherApp.h"
 #include "app/KvoLauncherDlg.h"
 
 int main(int argc, char** argv)
@@ -13,8 +12,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: BenchDownload URL FOLDER [SHA256]\n");
         return 2;
     }
-    theApp.m_strModuleDir = std::string(argv[2]) + "\\";
-    CKvoLauncherDlg dialog;  // no window: the label texts go nowhere, the counters still run
+    CKvoLauncherDlg dialog(std::string(argv[2]) + "\\");  // no window: nothing is shown, the counters still run
     UpdateFileEntry entry;
     entry.FileName = "bench.bin";
     entry.URL = argv[1];

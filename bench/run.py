@@ -506,7 +506,7 @@ def main():
     finally:
         bench.close()
     if args.only:
-        command = "python3 bench/run.py --only %s (the programs, the X server and the Wine prefix of bench/run.sh)" \
+        command = "bash bench/run.sh --only %s" \
             % args.only
         print("\n".join(report(bench, time.monotonic() - started, command, parts)))
         return 0

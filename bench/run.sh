@@ -18,4 +18,4 @@ port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")
 source "$kvo_tools_dir/xvfb-env.sh"
 trap kvo_env_cleanup EXIT
 kvo_env_setup "$build"
-python3 bench/run.py --build "$build" --port "$port"
+python3 bench/run.py --build "$build" --port "$port" "$@"

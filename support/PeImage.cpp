@@ -1,40 +1,184 @@
-// The headers of a PE image, read through ReadFile at their offsets: a file from the network
-// is never mapped or loaded for them.
+// The headers of a PE image, read through ReadFile at their offsets: a file from the network, or
+// one of thousands of current modules, is never mapped or loaded for them. Every offset comes from
+// the file, so every read is bounded and checked.
 #include "support/PeImage.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "framework/Handles.h"
 
 namespace {
 
-/// Reads `size` bytes at `offset`; false when the file ends before them.
-bool ReadAt(HANDLE file, std::uint32_t offset, void* buffer, DWORD size)
+/// The loader takes no image with more sections than this.
+constexpr WORD kMaxSections = 96;
+/// A resource directory with more entries than this is not read (a real one has a handful).
+constexpr unsigned kMaxDirectoryEntries = 4096;
+constexpr DWORD kSubdirectoryFlag = 0x80000000;
+constexpr DWORD kNamedEntryFlag = 0x80000000;
+constexpr int kFirstEntry = -1;
+
+// The version resource: type RT_VERSION (16), name VS_VERSION_INFO (1); its record starts with a
+// 6-byte header and the key L"VS_VERSION_INFO" with its terminator, padded to 4 bytes, and then
+// holds the fixed record.
+constexpr int kVersionResourceType = 16;
+constexpr int kVersionResourceName = 1;
+constexpr WCHAR kVersionKey[] = L"VS_VERSION_INFO";
+constexpr std::uint32_t kFixedInfoOffset = 40;
+constexpr DWORD kFixedInfoSignature = 0xFEEF04BD;
+
+struct VersionRecordHeader {
+    WORD length;
+    WORD valueLength;
+    WORD type;
+    WCHAR key[sizeof kVersionKey / sizeof kVersionKey[0]];
+};
+
+/// The bytes fetched by one system read: the headers and section table of an image lie in its
+/// first block, its resource directory in one more, so a version lookup costs a few reads where
+/// each field read on its own would be a system call (a round trip to the Wine server there).
+constexpr DWORD kBlockSize = 16384;
+
+/// Reads of one file through the last block read.
+class BlockReader {
+public:
+    explicit BlockReader(HANDLE file) noexcept : m_file(file) {}
+
+    /// Reads `size` bytes at `offset`; false when the file ends before them.
+    bool ReadAt(std::uint64_t offset, void* buffer, DWORD size)
+    {
+        if (offset < m_start || offset + size > m_start + m_block.size()) {
+            if (offset > UINT32_MAX)
+                return false;
+            m_block.resize(std::max(size, kBlockSize));
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            DWORD got = 0;
+            if (!::ReadFile(m_file, m_block.data(), static_cast<DWORD>(m_block.size()), &got, &at))
+                got = 0;
+            m_block.resize(got);
+            m_start = offset;
+            if (got < size)
+                return false;
+        }
+        std::memcpy(buffer, m_block.data() + (offset - m_start), size);
+        return true;
+    }
+
+private:
+    HANDLE m_file;
+    std::uint64_t m_start = 0;
+    std::vector<char> m_block;
+};
+
+kvo::unique_hfile OpenForReading(const std::string& path, DWORD share = FILE_SHARE_READ)
 {
-    OVERLAPPED at{};
-    at.Offset = offset;
-    DWORD got = 0;
-    return ::ReadFile(file, buffer, size, &got, &at) && got == size;
+    return kvo::unique_hfile(
+        ::CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-/// The file header of the image in `file` and where it lies; false when it is not a PE image.
-bool ReadFileHeader(HANDLE file, std::uint32_t& peOffset, IMAGE_FILE_HEADER& header)
+/// The headers every step starts from.
+struct PeHeaders {
+    std::uint32_t peOffset = 0;
+    IMAGE_FILE_HEADER file{};
+
+    std::uint64_t OptionalHeaderOffset() const { return std::uint64_t{peOffset} + sizeof(DWORD) + sizeof file; }
+    std::uint64_t SectionTableOffset() const { return OptionalHeaderOffset() + file.SizeOfOptionalHeader; }
+};
+
+/// False when `file` is not a PE image.
+bool ReadHeaders(BlockReader& reader, PeHeaders& headers)
 {
     IMAGE_DOS_HEADER dos{};
     DWORD signature = 0;
-    if (!ReadAt(file, 0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE)
+    if (!reader.ReadAt(0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE)
         return false;
-    peOffset = static_cast<std::uint32_t>(dos.e_lfanew);
-    return ReadAt(file, peOffset, &signature, sizeof signature) && signature == IMAGE_NT_SIGNATURE &&
-           ReadAt(file, peOffset + sizeof signature, &header, sizeof header);
+    headers.peOffset = static_cast<std::uint32_t>(dos.e_lfanew);
+    return reader.ReadAt(headers.peOffset, &signature, sizeof signature) && signature == IMAGE_NT_SIGNATURE &&
+           reader.ReadAt(std::uint64_t{headers.peOffset} + sizeof signature, &headers.file, sizeof headers.file);
 }
 
-kvo::unique_hfile OpenForReading(const std::string& path)
+bool ReadSections(BlockReader& reader, const PeHeaders& headers, std::vector<IMAGE_SECTION_HEADER>& sections)
 {
-    return kvo::unique_hfile(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (headers.file.NumberOfSections > kMaxSections)
+        return false;
+    sections.resize(headers.file.NumberOfSections);
+    return sections.empty() || reader.ReadAt(headers.SectionTableOffset(), sections.data(),
+                                      static_cast<DWORD>(sections.size() * sizeof(IMAGE_SECTION_HEADER)));
+}
+
+/// The file offset of `size` bytes at the relative address `rva`, when they lie in one section's data.
+bool FileOffsetOf(const std::vector<IMAGE_SECTION_HEADER>& sections, std::uint64_t rva, std::uint32_t size,
+                  std::uint64_t& offset)
+{
+    for (const IMAGE_SECTION_HEADER& section : sections) {
+        const std::uint64_t start = section.VirtualAddress;
+        if (rva >= start && rva + size <= start + section.SizeOfRawData) {
+            offset = section.PointerToRawData + (rva - start);
+            return true;
+        }
+    }
+    return false;
+}
+
+/// The resource directory's relative address; false when the image has none.
+bool ResourceDirectoryRva(BlockReader& reader, const PeHeaders& headers, std::uint32_t& rva)
+{
+    WORD magic = 0;
+    if (!reader.ReadAt(headers.OptionalHeaderOffset(), &magic, sizeof magic))
+        return false;
+    std::size_t countAt = 0;
+    std::size_t directoriesAt = 0;
+    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+        countAt = offsetof(IMAGE_OPTIONAL_HEADER32, NumberOfRvaAndSizes);
+        directoriesAt = offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    } else if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        countAt = offsetof(IMAGE_OPTIONAL_HEADER64, NumberOfRvaAndSizes);
+        directoriesAt = offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    } else {
+        return false;
+    }
+    const std::size_t resourceAt = directoriesAt + IMAGE_DIRECTORY_ENTRY_RESOURCE * sizeof(IMAGE_DATA_DIRECTORY);
+    DWORD count = 0;
+    IMAGE_DATA_DIRECTORY resources{};
+    if (headers.file.SizeOfOptionalHeader < resourceAt + sizeof resources ||
+        !reader.ReadAt(headers.OptionalHeaderOffset() + countAt, &count, sizeof count) ||
+        count <= IMAGE_DIRECTORY_ENTRY_RESOURCE ||
+        !reader.ReadAt(headers.OptionalHeaderOffset() + resourceAt, &resources, sizeof resources) ||
+        resources.VirtualAddress == 0)
+        return false;
+    rva = resources.VirtualAddress;
+    return true;
+}
+
+/// One level down the resource tree: the entry whose id is `id` (the first one for kFirstEntry)
+/// of the directory at `offset` (from the tree's root). `next` receives its OffsetToData, which
+/// must lead to a directory when `wantDirectory` and to data otherwise.
+bool Descend(BlockReader& reader, const std::vector<IMAGE_SECTION_HEADER>& sections, std::uint32_t rootRva, DWORD offset,
+             int id, bool wantDirectory, DWORD& next)
+{
+    const std::uint64_t directoryRva = std::uint64_t{rootRva} + (offset & ~kSubdirectoryFlag);
+    IMAGE_RESOURCE_DIRECTORY directory{};
+    std::uint64_t at = 0;
+    if (!FileOffsetOf(sections, directoryRva, sizeof directory, at) || !reader.ReadAt(at, &directory, sizeof directory))
+        return false;
+    const unsigned count = unsigned{directory.NumberOfNamedEntries} + directory.NumberOfIdEntries;
+    if (count == 0 || count > kMaxDirectoryEntries)
+        return false;
+    std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> entries(count);
+    const auto size = static_cast<std::uint32_t>(count * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY));
+    if (!FileOffsetOf(sections, directoryRva + sizeof directory, size, at) || !reader.ReadAt(at, entries.data(), size))
+        return false;
+    const auto found = std::find_if(entries.begin(), entries.end(), [&](const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry) {
+        return id == kFirstEntry || (!(entry.Name & kNamedEntryFlag) && entry.Name == static_cast<DWORD>(id));
+    });
+    if (found == entries.end())
+        return false;
+    next = found->OffsetToData;
+    return ((next & kSubdirectoryFlag) != 0) == wantDirectory;
 }
 
 }  // namespace
@@ -42,48 +186,75 @@ kvo::unique_hfile OpenForReading(const std::string& path)
 bool ReadPeImageKind(const std::string& path, PeImageKind& kind)
 {
     const kvo::unique_hfile file = OpenForReading(path);
-    std::uint32_t peOffset = 0;
-    IMAGE_FILE_HEADER header{};
-    if (!file || !ReadFileHeader(file.get(), peOffset, header))
+    BlockReader reader(file.get());
+    PeHeaders headers;
+    if (!file || !ReadHeaders(reader, headers))
         return false;
     // Magic and Subsystem lie at the same offsets in the PE32 and the PE32+ optional header.
-    const std::uint32_t optional = peOffset + sizeof(DWORD) + sizeof header;
-    if (header.SizeOfOptionalHeader < offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem) + sizeof(WORD) ||
-        !ReadAt(file.get(), optional, &kind.magic, sizeof kind.magic) ||
-        !ReadAt(file.get(), optional + offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem), &kind.subsystem,
-                sizeof kind.subsystem))
+    if (headers.file.SizeOfOptionalHeader < offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem) + sizeof(WORD) ||
+        !reader.ReadAt(headers.OptionalHeaderOffset(), &kind.magic, sizeof kind.magic) ||
+        !reader.ReadAt(headers.OptionalHeaderOffset() + offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem),
+                &kind.subsystem, sizeof kind.subsystem))
         return false;
-    kind.machine = header.Machine;
+    kind.machine = headers.file.Machine;
     return true;
+}
+
+bool ReadPeFileVersion(const std::string& path, VS_FIXEDFILEINFO& version)
+{
+    // Shared as widely as the system's own version reading: a module in use still has a version.
+    const kvo::unique_hfile file = OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    BlockReader reader(file.get());
+    PeHeaders headers;
+    std::vector<IMAGE_SECTION_HEADER> sections;
+    std::uint32_t root = 0;
+    if (!file || !ReadHeaders(reader, headers) || !ReadSections(reader, headers, sections) ||
+        !ResourceDirectoryRva(reader, headers, root))
+        return false;
+    DWORD type = 0;
+    DWORD name = 0;
+    DWORD language = 0;
+    if (!Descend(reader, sections, root, kSubdirectoryFlag, kVersionResourceType, true, type) ||
+        !Descend(reader, sections, root, type, kVersionResourceName, true, name) ||
+        !Descend(reader, sections, root, name, kFirstEntry, false, language))
+        return false;
+    IMAGE_RESOURCE_DATA_ENTRY data{};
+    std::uint64_t at = 0;
+    if (!FileOffsetOf(sections, std::uint64_t{root} + language, sizeof data, at) ||
+        !reader.ReadAt(at, &data, sizeof data))
+        return false;
+    const std::uint32_t needed = kFixedInfoOffset + sizeof version;
+    VersionRecordHeader record{};
+    if (data.Size < needed || !FileOffsetOf(sections, data.OffsetToData, needed, at) ||
+        !reader.ReadAt(at, &record, sizeof record) || !reader.ReadAt(at + kFixedInfoOffset, &version, sizeof version))
+        return false;
+    return std::memcmp(record.key, kVersionKey, sizeof kVersionKey) == 0 && record.valueLength >= sizeof version &&
+           version.dwSignature == kFixedInfoSignature;
 }
 
 bool IsWholeModuleImage(const std::string& path)
 {
     const kvo::unique_hfile file = OpenForReading(path);
+    BlockReader reader(file.get());
     LARGE_INTEGER size{};
     WORD magic = 0;
-    if (!file || !::GetFileSizeEx(file.get(), &size) || !ReadAt(file.get(), 0, &magic, sizeof magic))
+    if (!file || !::GetFileSizeEx(file.get(), &size) || !reader.ReadAt(0, &magic, sizeof magic))
         return false;
     if (magic != IMAGE_DOS_SIGNATURE)
         return true;  // not a PE image: nothing to measure it by
-    std::uint32_t peOffset = 0;
-    IMAGE_FILE_HEADER header{};
-    if (!ReadFileHeader(file.get(), peOffset, header))
+    PeHeaders headers;
+    std::vector<IMAGE_SECTION_HEADER> sections;
+    if (!ReadHeaders(reader, headers) || !ReadSections(reader, headers, sections))
         return false;
     std::uint64_t end = 0;
-    std::uint64_t sectionAt = std::uint64_t{peOffset} + sizeof(DWORD) + sizeof header + header.SizeOfOptionalHeader;
-    for (WORD i = 0; i < header.NumberOfSections; ++i, sectionAt += sizeof(IMAGE_SECTION_HEADER)) {
-        IMAGE_SECTION_HEADER section{};
-        if (sectionAt > UINT32_MAX || !ReadAt(file.get(), static_cast<std::uint32_t>(sectionAt), &section, sizeof section))
-            return false;
+    for (const IMAGE_SECTION_HEADER& section : sections)
         end = std::max<std::uint64_t>(end, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
-    }
-    if (header.PointerToSymbolTable != 0) {
+    if (headers.file.PointerToSymbolTable != 0) {
         // The symbol table, then the string table, which starts with its own size.
-        const std::uint64_t strings = std::uint64_t{header.PointerToSymbolTable} +
-                                      std::uint64_t{header.NumberOfSymbols} * IMAGE_SIZEOF_SYMBOL;
+        const std::uint64_t strings = std::uint64_t{headers.file.PointerToSymbolTable} +
+                                      std::uint64_t{headers.file.NumberOfSymbols} * IMAGE_SIZEOF_SYMBOL;
         std::uint32_t stringsSize = 0;
-        if (strings > UINT32_MAX || !ReadAt(file.get(), static_cast<std::uint32_t>(strings), &stringsSize, sizeof stringsSize))
+        if (!reader.ReadAt(strings, &stringsSize, sizeof stringsSize))
             return false;
         end = std::max(end, strings + stringsSize);
     }

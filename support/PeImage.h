@@ -19,6 +19,12 @@ struct PeImageKind {
 /// The kind of the PE image at `path`; false when the file is not one or cannot be read.
 bool ReadPeImageKind(const std::string& path, PeImageKind& kind);
 
+/// The fixed version record (VS_FIXEDFILEINFO) of the version resource of the PE image at `path`,
+/// as GetFileVersionInfo and VerQueryValue("\\") give it, read with a few bounded reads instead of
+/// mapping the file: the resource directory's RT_VERSION entry named 1, its first language. False
+/// when the file is not a PE image, has no such resource or the record is not well formed.
+bool ReadPeFileVersion(const std::string& path, VS_FIXEDFILEINFO& version);
+
 /// False when the file at `path` is a PE image (it starts with "MZ") cut short: its headers, a
 /// section's data or its symbol and string tables reach past its end. True for whole images and
 /// for files that are not images.

@@ -156,13 +156,26 @@ kvo::CComPtr<IXMLDOMNode> CVorelXML::NextNode()
     return m_pCurNode;
 }
 
-std::string CVorelXML::GetChildText(const char* name)
+std::vector<std::pair<std::string, std::string>> CVorelXML::GetChildElementTexts()
 {
-    kvo::unique_bstr wide = WidenToBstr(name);
     RequireSet(m_pCurNode);
+    std::vector<std::pair<std::string, std::string>> texts;
     kvo::CComPtr<IXMLDOMNode> child;
-    Check(m_pCurNode->selectSingleNode(wide.get(), child.Put()), m_pCurNode, kDomNodeIid);
-    return child ? NodeText(child) : std::string();
+    Check(m_pCurNode->get_firstChild(child.Put()), m_pCurNode, kDomNodeIid);
+    while (child) {
+        DOMNodeType type = NODE_INVALID;
+        Check(child->get_nodeType(&type), child, kDomNodeIid);
+        if (type == NODE_ELEMENT) {
+            BSTR raw = nullptr;
+            Check(child->get_nodeName(&raw), child, kDomNodeIid);
+            kvo::unique_bstr name(raw);
+            texts.emplace_back(NarrowBstr(name.get()), NodeText(child));
+        }
+        kvo::CComPtr<IXMLDOMNode> next;
+        Check(child->get_nextSibling(next.Put()), child, kDomNodeIid);
+        child = std::move(next);
+    }
+    return texts;
 }
 
 std::string CVorelXML::GetAttribute(const char* name)

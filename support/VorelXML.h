@@ -4,6 +4,8 @@
 #include <msxml2.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/ComPtr.h"
 #include "support/ComError.h"
@@ -28,8 +30,10 @@ public:
     bool SelectNodes(const char* pattern);
     /// Steps to the next selected node and makes it current; null at the end of the selection.
     kvo::CComPtr<IXMLDOMNode> NextNode();
-    /// Text of the current node's first node matching `name`; empty when there is none.
-    std::string GetChildText(const char* name);
+    /// Name and text of each child element of the current node, in document order. The first
+    /// element of a name is the one a query for that name selects; one walk reads them all, where
+    /// a query per name costs an XPath evaluation each.
+    std::vector<std::pair<std::string, std::string>> GetChildElementTexts();
     /// Text of the current node's attribute `name`; empty when it is absent.
     std::string GetAttribute(const char* name);
 

@@ -4,30 +4,31 @@
 // that temporary file. An entry with a SHA-256 keeps the bytes of a cut attempt for the next.
 #include "update/DownloadAttempt.h"
 
+#include <atomic>
 #include <cstdio>
-#include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "app/KvoLauncherApp.h"
 #include "app/KvoLauncherDlg.h"
 #include "framework/Internet.h"
-#include "support/PathGuard.h"
+#include "support/PeImage.h"
 #include "support/ReplaceFile.h"
 #include "support/Sha256.h"
-#include "update/Download.h"
-#include "support/PeImage.h"
 #include "update/FileCheck.h"
 #include "update/LauncherCheck.h"
 #include "update/PackageInstall.h"
 #include "update/SelfUpdate.h"
+#include "update/UpdateErrors.h"
 
 namespace {
 
 constexpr DWORD kConnectTimeoutMs = 2000;
 constexpr DWORD kConnectRetries = 1;
 constexpr unsigned kBlockSize = 10240;
+constexpr std::size_t kMaxLengthDigits = 10;  // INT32_MAX has ten
+constexpr unsigned kDecimalBase = 10;
 constexpr DWORD kFirstServerError = 500;
 constexpr DWORD kLastServerError = 599;
 constexpr DWORD kTooManyRequests = 429;
@@ -49,6 +50,8 @@ const char kPackageProblemInfix[] = " 解压失败 ";
 const char kRangeHeaderFormat[] = "Range: bytes=%llu-\r\n";
 constexpr std::size_t kRangeHeaderSize = 64;
 
+std::atomic<DWORD> g_receiveTimeoutMs{kDownloadReceiveTimeoutMs};
+
 AttemptResult Failed(DWORD error) { return {error, AttemptOutcome::fail}; }
 
 /// The error code a failed file operation leaves; a generic one when the system gave none.
@@ -57,97 +60,61 @@ DWORD FileErrorCode(const kvo::CFileException& error)
     return error.m_lOsError > 0 ? static_cast<DWORD>(error.m_lOsError) : ERROR_WRITE_FAULT;
 }
 
-/// The request for `url`, sent with `headers`; raises CInternetException for everything that
-/// fails on the way.
+/// The temporary file of one attempt and the hash of every byte it holds.
+struct Body {
+    explicit Body(const std::string& target) : temp(target), error(kvo::CFileException::none, 0, temp.Path()) {}
+
+    /// Empties the file (and its hash) to take the body from its first byte.
+    bool StartOver()
+    {
+        kept = 0;
+        hash = CSha256();
+        return temp.Open(&error);
+    }
+
+    CTempFileBeside temp;
+    CSha256 hash;
+    std::uint64_t kept = 0;  ///< bytes an earlier attempt left, resumed by this one
+    kvo::CFileException error;
+};
+
+/// Opens the attempt's temporary file: with what an earlier attempt (or an interrupted run) kept
+/// when the entry's bytes can be checked at the end, else empty.
+bool OpenBody(const EntryRoad& road, const TransferState& state, Body& body)
+{
+    if (!road.IsHashChecked() || !state.resume)
+        return body.StartOver();
+    if (!body.temp.OpenToResume(body.kept, &body.error))
+        return false;
+    try {
+        body.temp.File().Seek(0, kvo::CFile::begin);
+        HashFileRest(body.temp.File(), body.hash);  // leaves the file at its end, where the rest goes
+        return true;
+    } catch (const kvo::CFileException&) {
+        return body.StartOver();  // kept bytes that cannot be read back are not kept
+    }
+}
+
+/// The request for `url` (asking for what follows `kept` bytes when there are some); raises
+/// CInternetException for everything that fails on the way.
 std::unique_ptr<kvo::CHttpFile> SendRequest(kvo::CInternetSession& session,
                                             std::unique_ptr<kvo::CHttpConnection>& connection,
-                                            const kvo::ParsedUrl& url, const std::string& headers)
+                                            const kvo::ParsedUrl& url, std::uint64_t kept)
 {
+    char range[kRangeHeaderSize] = "";
+    if (kept > 0)
+        std::snprintf(range, sizeof range, kRangeHeaderFormat, static_cast<unsigned long long>(kept));
     connection = session.GetHttpConnection(url.server, url.port);
     // https means TLS to the port the address implies, with the certificate checked as usual.
     const DWORD flags = kRequestFlags | (url.scheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
     std::unique_ptr<kvo::CHttpFile> request = connection->OpenRequest("GET", url.object, flags);
     // Set on the request itself too: Wine's WinINet does not pass the session's values down to it.
-    DWORD timeoutMs = DownloadReceiveTimeoutMs();
+    DWORD timeoutMs = g_receiveTimeoutMs.load();
     for (const DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
         ::InternetSetOptionA(request->GetHandle(), option, &timeoutMs, sizeof timeoutMs);
-    if (!request->SendRequest(headers))
+    if (!request->SendRequest(range))
         throw kvo::CInternetException(::GetLastError());
     return request;
-}
-
-/// Reads the body into `file` block by block, keeping the counters and the label up to date and
-/// every byte hashed. True when exactly `announced` bytes came after the `kept` ones; more than
-/// announced stops the transfer at once.
-bool ReceiveBody(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, kvo::CHttpFile& request, kvo::CFile& file,
-                 std::uint32_t kept, std::uint32_t announced, CSha256& hash)
-{
-    std::vector<char> buffer(kBlockSize);
-    std::uint32_t received = kept;
-    unsigned got = request.Read(buffer.data(), kBlockSize);
-    dialog.m_log.WriteLog((kDownloadingPrefix + entry.FileName).c_str());
-    while (got > 0) {
-        if (got > announced - received)
-            return false;
-        file.Write(buffer.data(), got);
-        hash.Update(buffer.data(), got);
-        dialog.m_nCurFileDone += got;
-        received += got;
-        got = request.Read(buffer.data(), kBlockSize);
-        const int count = dialog.m_nFileCount;
-        dialog.m_lblProgress.SetWindowText(
-            DownloadProgressText(received, announced, count - dialog.m_nFilesLeft, count).c_str());
-    }
-    return received == announced;
-}
-
-/// ERROR_SUCCESS when the received bytes are the file the entry describes: its SHA256 when it
-/// has one, and for a module with a FileVersion, a version resource that the local check would
-/// call current in an image that is whole. A module cut short by a wrong Content-Length fails
-/// here even without a hash. A new copy of the running launcher must also be one that can run
-/// here and trusts the same key.
-DWORD CheckReceivedFile(const UpdateFileEntry& entry, const std::string& path, const Sha256Digest& received,
-                        bool replacesLauncher)
-{
-    Sha256Digest expected;
-    if (!entry.SHA256.empty() && (!ParseSha256Hex(entry.SHA256, expected) || expected != received))
-        return kErrorHashMismatch;
-    if (replacesLauncher) {
-        if (const DWORD refused = CheckReplacementLauncher(path, RunningLauncherImage()))
-            return refused;
-    }
-    if (entry.FileVersion.empty() || IsPackageFileName(entry.FileName))
-        return ERROR_SUCCESS;
-    std::string version;
-    if (FAILED(GetFileVersionString(path, version)) || CompareVersionTexts(entry.FileVersion, version) > 0 ||
-        !IsWholeModuleImage(path))
-        return kErrorVersionMismatch;
-    return ERROR_SUCCESS;
-}
-
-/// Puts the complete, checked temporary file in place: a package is installed from it, the
-/// launcher's own file steps aside for it, any other file is replaced by it.
-AttemptResult PutInPlace(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, CTempFileBeside& temp)
-{
-    kvo::CFileException fileError(kvo::CFileException::none, 0, temp.TargetPath());
-    if (IsPackageFileName(entry.FileName)) {
-        // Installed straight from the temporary file, which goes away with `temp`.
-        std::string problem;
-        if (!InstallPackage(temp.Path(), problem)) {
-            dialog.m_bFailed = true;
-            dialog.m_log.WriteLog((entry.FileName + kPackageProblemInfix + problem).c_str());
-        }
-        return {};
-    }
-    if (IsRunningProgram(temp.TargetPath())) {
-        if (!ReplaceRunningProgram(temp.Path(), temp.TargetPath(), fileError))
-            return Failed(FileErrorCode(fileError));
-        temp.Keep();  // moved away already
-        return {};
-    }
-    if (!temp.Commit(&fileError))
-        return Failed(FileErrorCode(fileError));
-    return {};
 }
 
 /// What a status that is not the one asked for means for the next attempt.
@@ -160,7 +127,182 @@ AttemptResult RefusedStatus(DWORD status, bool rangeAsked)
             IsPassingHttpStatus(status) ? AttemptOutcome::retry : AttemptOutcome::fail};
 }
 
+/// Takes the response's status and lengths: `total` receives the whole file's length. False, with
+/// `refusal` saying what follows, when the body is not the one asked for or its length cannot be
+/// trusted. A 200 to a range request starts the body over.
+bool AcceptResponse(kvo::CHttpFile& request, Body& body, const TransferState& state, std::uint32_t& total,
+                    AttemptResult& refusal)
+{
+    const bool rangeAsked = body.kept > 0;
+    DWORD status = 0;
+    if (!request.QueryInfoStatusCode(status)) {
+        refusal = RefusedStatus(0, rangeAsked);
+        return false;
+    }
+    std::uint64_t rangeTotal = 0;
+    if (rangeAsked && status == HTTP_STATUS_PARTIAL_CONTENT) {
+        std::string rangeText;
+        std::uint64_t first = 0, last = 0;
+        if (!request.QueryInfo(HTTP_QUERY_CONTENT_RANGE, rangeText) ||
+            !ParseContentRange(rangeText, first, last, rangeTotal) || first != body.kept || last + 1 != rangeTotal ||
+            (state.total != 0 && rangeTotal != state.total)) {
+            refusal = RefusedStatus(status, true);
+            return false;
+        }
+    } else if (rangeAsked && status == HTTP_STATUS_OK) {
+        // A server without ranges sends it all.
+        if (!body.StartOver()) {
+            refusal = Failed(FileErrorCode(body.error));
+            return false;
+        }
+    } else if (status != HTTP_STATUS_OK) {
+        refusal = RefusedStatus(status, rangeAsked);
+        return false;
+    }
+    // Without a trustworthy length a complete body cannot be told from a cut one.
+    std::string lengthText;
+    std::uint32_t announced = 0;
+    if (!request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) || !ParseAnnouncedLength(lengthText, announced) ||
+        body.kept + announced > static_cast<std::uint64_t>(INT32_MAX) ||
+        (rangeTotal != 0 && body.kept + announced != rangeTotal)) {
+        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
+        return false;
+    }
+    total = static_cast<std::uint32_t>(body.kept + announced);
+    return true;
+}
+
+/// Reads the body into the temporary file block by block, keeping the counters up to date and
+/// every byte hashed. True when exactly `total` bytes are there at the end; more than announced
+/// stops the transfer at once.
+bool ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
+                 std::uint32_t total)
+{
+    std::vector<char> buffer(kBlockSize);
+    std::uint64_t received = body.kept;
+    unsigned got = request.Read(buffer.data(), kBlockSize);
+    dialog.m_log.WriteLog((kDownloadingPrefix + road.entry.FileName).c_str());
+    while (got > 0) {
+        if (got > total - received)
+            return false;
+        body.temp.File().Write(buffer.data(), got);
+        body.hash.Update(buffer.data(), got);
+        dialog.m_nCurFileDone += got;
+        received += got;
+        dialog.TellProgress();
+        got = request.Read(buffer.data(), kBlockSize);
+    }
+    return received == total && body.temp.File().GetLength() == total;
+}
+
+/// The transfer itself: request, response, body. Done when the temporary file holds the whole
+/// announced body.
+AttemptResult Transfer(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferState& state,
+                       const kvo::ParsedUrl& url, Body& body)
+{
+    try {
+        kvo::CInternetSession session;
+        session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+        session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+        session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, g_receiveTimeoutMs.load());
+        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, g_receiveTimeoutMs.load());
+        std::unique_ptr<kvo::CHttpConnection> connection;
+        const std::unique_ptr<kvo::CHttpFile> request = SendRequest(session, connection, url, body.kept);
+        std::uint32_t total = 0;
+        AttemptResult refusal;
+        if (!AcceptResponse(*request, body, state, total, refusal))
+            return refusal;
+        state.total = total;
+        dialog.m_nCurFileSize = total;
+        dialog.m_nCurFileDone = static_cast<std::uint32_t>(body.kept);
+        dialog.TellProgress();
+        if (!ReceiveBody(dialog, road, *request, body, total))
+            return {ERROR_HANDLE_EOF, AttemptOutcome::retry};
+        return {};
+    } catch (const kvo::CInternetException& error) {
+        return {error.m_dwError, IsPassingTransferError(error.m_dwError) ? AttemptOutcome::retry : AttemptOutcome::fail};
+    } catch (const kvo::CFileException& error) {
+        return Failed(FileErrorCode(error));
+    } catch (const std::bad_alloc&) {
+        return Failed(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const kvo::CException&) {
+        return Failed(ERROR_GEN_FAILURE);
+    }
+}
+
+/// ERROR_SUCCESS when the received bytes are the file the entry describes: its SHA256 when it
+/// has one, and for a module with a FileVersion, a version resource that the local check would
+/// call current in an image that is whole. A module cut short by a wrong Content-Length fails
+/// here even without a hash. A new copy of the running launcher must also be one that can run
+/// here and trusts the same key.
+DWORD CheckReceivedFile(const EntryRoad& road, const std::string& path, const Sha256Digest& received)
+{
+    if (road.hashGiven && (!road.hashWellFormed || road.listed != received))
+        return kErrorHashMismatch;
+    if (road.replacesLauncher) {
+        if (const DWORD refused = CheckReplacementLauncher(path, RunningLauncherImage()))
+            return refused;
+    }
+    if (road.entry.FileVersion.empty() || road.isPackage)
+        return ERROR_SUCCESS;
+    std::string version;
+    if (FAILED(GetFileVersionString(path, version)) || CompareVersionTexts(road.entry.FileVersion, version) > 0 ||
+        !IsWholeModuleImage(path))
+        return kErrorVersionMismatch;
+    return ERROR_SUCCESS;
+}
+
+/// Puts the complete, checked temporary file in place: a package is installed from it, the
+/// launcher's own file steps aside for it, any other file is replaced by it.
+AttemptResult PutInPlace(CKvoLauncherDlg& dialog, const EntryRoad& road, CTempFileBeside& temp)
+{
+    kvo::CFileException fileError(kvo::CFileException::none, 0, temp.TargetPath());
+    if (road.isPackage) {
+        // Installed straight from the temporary file, which goes away with `temp`.
+        std::string problem;
+        if (!InstallPackage(temp.Path(), problem)) {
+            dialog.m_bFailed = true;
+            dialog.m_log.WriteLog((road.entry.FileName + kPackageProblemInfix + problem).c_str());
+        }
+        return {};
+    }
+    if (road.replacesLauncher) {
+        if (!ReplaceRunningProgram(temp.Path(), temp.TargetPath(), fileError))
+            return Failed(FileErrorCode(fileError));
+        temp.Keep();  // moved away already
+        return {};
+    }
+    if (!temp.Commit(&fileError))
+        return Failed(FileErrorCode(fileError));
+    return {};
+}
+
+/// After a whole body: closes it, checks it and puts it in place.
+AttemptResult Finish(CKvoLauncherDlg& dialog, const EntryRoad& road, Body& body)
+{
+    try {
+        // A launcher's bytes are on the disk before the renames that make it the program.
+        if (road.replacesLauncher)
+            body.temp.File().Flush();
+        // Closed first: the version resource is read through a handle of its own.
+        body.temp.File().Close();
+    } catch (const kvo::CFileException& error) {
+        return Failed(FileErrorCode(error));
+    }
+    if (const DWORD mismatch = CheckReceivedFile(road, body.temp.Path(), body.hash.Finish())) {
+        // Bytes pieced together from attempts may be the fault: one more fetch from the start.
+        return {mismatch, body.kept > 0 && mismatch == kErrorHashMismatch ? AttemptOutcome::retryFromStart
+                                                                            : AttemptOutcome::fail};
+    }
+    return PutInPlace(dialog, road, body.temp);
+}
+
 }  // namespace
+
+void SetDownloadReceiveTimeoutForTesting(DWORD timeoutMs) noexcept
+{
+    g_receiveTimeoutMs = timeoutMs ? timeoutMs : kDownloadReceiveTimeoutMs;
+}
 
 bool IsPassingTransferError(DWORD error)
 {
@@ -203,124 +345,39 @@ bool ParseContentRange(const std::string& text, std::uint64_t& first, std::uint6
     return true;
 }
 
-AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, TransferState& state)
+bool ParseAnnouncedLength(const std::string& text, std::uint32_t& length)
 {
-    // Refused before any request: a name that could write outside the installation directory,
-    // or whose temporary file would not fit the path buffers.
-    std::string target;
-    if (!JoinUnderBase(theApp.m_strModuleDir, entry.FileName, target))
-        return Failed(ERROR_INVALID_NAME);
-    if (target.size() + std::strlen(CTempFileBeside::kSuffix) >= kPathBufferSize)
-        return Failed(ERROR_FILENAME_EXCED_RANGE);
+    if (text.empty() || text.size() > kMaxLengthDigits)
+        return false;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * kDecimalBase + static_cast<unsigned>(c - '0');
+    }
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        return false;
+    length = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferState& state)
+{
+    if (road.refusal != ERROR_SUCCESS)
+        return Failed(road.refusal);
     kvo::ParsedUrl url;
-    if (!kvo::ParseURL(entry.URL, url) || (url.scheme != INTERNET_SCHEME_HTTP && url.scheme != INTERNET_SCHEME_HTTPS))
+    if (!kvo::ParseURL(road.entry.URL, url) ||
+        (url.scheme != INTERNET_SCHEME_HTTP && url.scheme != INTERNET_SCHEME_HTTPS))
         return Failed(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-
-    // Only a file whose bytes can be checked at the end may be pieced together from attempts.
-    Sha256Digest listed;
-    const bool resumable = ParseSha256Hex(entry.SHA256, listed);
-    CTempFileBeside temp(target);
-    CSha256 hash;
-    std::uint64_t kept = 0;
-    kvo::CFileException fileError(kvo::CFileException::none, 0, temp.Path());
-    // The temporary file (and its hash) from the first byte.
-    const auto startOver = [&] {
-        kept = 0;
-        hash = CSha256();
-        return temp.Open(&fileError);
-    };
-    if (resumable && state.resume) {
-        if (!temp.OpenToResume(kept, &fileError))
-            return Failed(FileErrorCode(fileError));
-        try {
-            temp.File().Seek(0, kvo::CFile::begin);
-            HashFileRest(temp.File(), hash);  // leaves the file at its end, where the rest goes
-        } catch (const kvo::CFileException&) {
-            if (!startOver())  // kept bytes that cannot be read back are not kept
-                return Failed(FileErrorCode(fileError));
-        }
-    } else if (!startOver()) {
-        return Failed(FileErrorCode(fileError));
-    }
-
-    AttemptResult result;
-    std::uint32_t announcedTotal = 0;
-    try {
-        kvo::CInternetSession session;
-        session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-        session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-        session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, DownloadReceiveTimeoutMs());
-        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, DownloadReceiveTimeoutMs());
-        char range[kRangeHeaderSize] = "";
-        if (kept > 0)
-            std::snprintf(range, sizeof range, kRangeHeaderFormat, static_cast<unsigned long long>(kept));
-        std::unique_ptr<kvo::CHttpConnection> connection;
-        const std::unique_ptr<kvo::CHttpFile> request = SendRequest(session, connection, url, range);
-
-        DWORD status = 0;
-        if (!request->QueryInfoStatusCode(status))
-            return RefusedStatus(0, kept > 0);
-        std::uint64_t rangeTotal = 0;
-        if (kept > 0 && status == HTTP_STATUS_PARTIAL_CONTENT) {
-            std::string rangeText;
-            std::uint64_t first = 0, last = 0;
-            if (!request->QueryInfo(HTTP_QUERY_CONTENT_RANGE, rangeText) ||
-                !ParseContentRange(rangeText, first, last, rangeTotal) || first != kept || last + 1 != rangeTotal ||
-                (state.total != 0 && rangeTotal != state.total))
-                return RefusedStatus(status, true);
-        } else if (kept > 0 && status == HTTP_STATUS_OK) {
-            // A server without ranges sends it all: start the file over.
-            if (!startOver())
-                return Failed(FileErrorCode(fileError));
-        } else if (status != HTTP_STATUS_OK) {
-            return RefusedStatus(status, kept > 0);
-        }
-        // Without a trustworthy length a complete body cannot be told from a cut one.
-        std::string lengthText;
-        std::uint32_t announced = 0;
-        if (!request->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) || !ParseAnnouncedLength(lengthText, announced) ||
-            kept + announced > static_cast<std::uint64_t>(INT32_MAX) ||
-            (rangeTotal != 0 && kept + announced != rangeTotal))
-            return Failed(ERROR_HTTP_INVALID_HEADER);
-        announcedTotal = static_cast<std::uint32_t>(kept + announced);
-        state.total = announcedTotal;
-        dialog.m_nCurFileSize = announcedTotal;
-        dialog.m_nCurFileDone = static_cast<std::uint32_t>(kept);
-        if (!ReceiveBody(dialog, entry, *request, temp.File(), static_cast<std::uint32_t>(kept), announcedTotal, hash) ||
-            temp.File().GetLength() != announcedTotal) {
-            result = {ERROR_HANDLE_EOF, AttemptOutcome::retry};
-        }
-    } catch (const kvo::CInternetException& error) {
-        result = {error.m_dwError, IsPassingTransferError(error.m_dwError) ? AttemptOutcome::retry : AttemptOutcome::fail};
-    } catch (const kvo::CFileException& error) {
-        return Failed(FileErrorCode(error));
-    } catch (const std::bad_alloc&) {
-        return Failed(ERROR_NOT_ENOUGH_MEMORY);
-    } catch (const kvo::CException&) {
-        return Failed(ERROR_GEN_FAILURE);
-    }
-    if (result.outcome != AttemptOutcome::done) {
-        // The bytes that came stay for the next attempt (or the next start) to resume.
-        if (resumable && result.outcome == AttemptOutcome::retry && temp.File().IsOpen() &&
-            temp.File().GetLength() > 0)
-            temp.Keep();
-        return result;
-    }
-
-    // A launcher's bytes are on the disk before the renames that make it the program.
-    const bool replacesLauncher = IsRunningProgram(temp.TargetPath());
-    try {
-        if (replacesLauncher)
-            temp.File().Flush();
-        // Closed first: the version resource is read through a handle of the system's own.
-        temp.File().Close();
-    } catch (const kvo::CFileException& error) {
-        return Failed(FileErrorCode(error));
-    }
-    if (const DWORD mismatch = CheckReceivedFile(entry, temp.Path(), hash.Finish(), replacesLauncher)) {
-        // Bytes pieced together from attempts may be the fault: one more fetch from the start.
-        return {mismatch, kept > 0 && mismatch == kErrorHashMismatch ? AttemptOutcome::retryFromStart
-                                                                       : AttemptOutcome::fail};
-    }
-    return PutInPlace(dialog, entry, temp);
+    Body body(road.target);
+    if (!OpenBody(road, state, body))
+        return Failed(FileErrorCode(body.error));
+    const AttemptResult transfer = Transfer(dialog, road, state, url, body);
+    if (transfer.outcome == AttemptOutcome::done)
+        return Finish(dialog, road, body);
+    // The bytes that came stay for the next attempt (or the next start) to resume.
+    if (road.IsHashChecked() && transfer.outcome == AttemptOutcome::retry && body.temp.File().IsOpen() &&
+        body.temp.File().GetLength() > 0)
+        body.temp.Keep();
+    return transfer;
 }

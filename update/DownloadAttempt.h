@@ -1,15 +1,25 @@
-// One attempt at downloading a manifest entry, and what it tells the next attempt.
+// One attempt at downloading a manifest entry: the transfer, its checks, and what it tells the
+// next attempt. Whether and when there is a next attempt is the retry loop's (update/Download).
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
 
-#include "update/UpdateFileEntry.h"
+#include "update/EntryRoad.h"
 
 class CKvoLauncherDlg;
 
-/// What the retry loop does after an attempt.
+/// How long a download waits for the server's next bytes (the response's headers, or the next
+/// block of its body) before it gives up: a server that accepts and then falls silent ends the
+/// attempt within this time.
+constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
+
+/// Replaces the receive time-out of later attempts; 0 restores kDownloadReceiveTimeoutMs.
+/// For tests, which cannot wait half a minute for every silent server.
+void SetDownloadReceiveTimeoutForTesting(DWORD timeoutMs) noexcept;
+
+/// What the retry loop may do after an attempt.
 enum class AttemptOutcome {
     done,             ///< the file is in place (or the package was installed, or failed to be)
     retry,            ///< may pass; the bytes kept in the temporary file are resumed
@@ -28,9 +38,12 @@ struct TransferState {
     std::uint32_t total = 0;       ///< the file's full length as announced before; 0 when unknown
 };
 
-/// One GET of `entry` (a range request for the rest when the entry carries SHA256 and its
-/// temporary file holds bytes), checked and put in place as the download's contract says.
-AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const UpdateFileEntry& entry, TransferState& state);
+/// One GET of the road's entry (a range request for the rest when its bytes can be checked and
+/// its temporary file holds some), checked and put in place: the body goes to a temporary file
+/// beside the target, which replaces the target (or is installed, for a package) only when it
+/// holds exactly the announced length, the listed SHA-256 and, for a module, its version.
+/// Progress goes to the dialog's counters and status.
+AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferState& state);
 
 /// True for the errors of a transfer that may pass by trying again: connection refused, reset or
 /// aborted, a time-out, a name that did not resolve, a body cut short.
@@ -41,3 +54,7 @@ bool IsPassingHttpStatus(DWORD status);
 
 /// The first byte, last byte and total of a Content-Range "bytes N-M/T"; false for anything else.
 bool ParseContentRange(const std::string& text, std::uint64_t& first, std::uint64_t& last, std::uint64_t& total);
+
+/// The announced length of a response from its Content-Length text: decimal digits only, at most
+/// INT32_MAX. False for anything else (empty, signed, trailing text, too large).
+bool ParseAnnouncedLength(const std::string& text, std::uint32_t& length);

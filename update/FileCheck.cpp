@@ -6,25 +6,18 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/KvoLauncherApp.h"
 #include "framework/Exceptions.h"
-#include "framework/Handles.h"
+#include "support/PeImage.h"
 #include "support/Sha256.h"
+#include "update/EntryRoad.h"
 
 namespace {
 
 const char kPackageExtension[] = "zip";
-const char kRootBlock[] = "\\";
 constexpr std::size_t kVersionFieldCount = 4;
 constexpr unsigned kWordBits = 16;
 constexpr DWORD kWordMask = 0xFFFF;
 constexpr std::size_t kVersionTextSize = 32;
-
-HRESULT LastErrorStatus()
-{
-    const DWORD error = ::GetLastError();
-    return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
 
 /// The numbers of a text "a.b.c.d" (decimal digits only), leading zeros dropped; false otherwise.
 bool SplitDottedVersion(const std::string& text, std::vector<std::string>& parts)
@@ -71,15 +64,14 @@ int CompareTextNoCase(const std::string& left, const std::string& right)
     return left.size() < right.size() ? -1 : 1;
 }
 
-/// True when the entry lists a SHA-256 and the file at `path` has exactly those bytes.
-bool HasListedContent(const UpdateFileEntry& entry, const std::string& path)
+/// True when the entry lists a SHA-256 and its local file has exactly those bytes.
+bool HasListedContent(const EntryRoad& road)
 {
-    Sha256Digest listed;
     Sha256Digest local;
-    if (!ParseSha256Hex(entry.SHA256, listed))
+    if (!road.IsHashChecked())
         return false;
     try {
-        return HashFile(path, local) && local == listed;
+        return HashFile(road.localPath, local) && local == road.listed;
     } catch (const kvo::CException&) {
         return false;  // no hash to be had: the download decides
     }
@@ -96,24 +88,14 @@ bool IsPackageFileName(const std::string& fileName)
 
 HRESULT GetFileVersionString(const std::string& path, std::string& version)
 {
-    DWORD handle = 0;
-    const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &handle);
-    if (size == 0)
-        return LastErrorStatus();
-    std::vector<char> block(size);
-    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data()))
-        return LastErrorStatus();
-    void* value = nullptr;
-    UINT valueSize = 0;
-    if (!::VerQueryValueA(block.data(), kRootBlock, &value, &valueSize) || !value ||
-        valueSize < sizeof(VS_FIXEDFILEINFO))
-        return LastErrorStatus();
-    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    VS_FIXEDFILEINFO fixed{};
+    if (!ReadPeFileVersion(path, fixed))
+        return HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND);
     char text[kVersionTextSize];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(fixed->dwFileVersionMS >> kWordBits),
-                  static_cast<unsigned>(fixed->dwFileVersionMS & kWordMask),
-                  static_cast<unsigned>(fixed->dwFileVersionLS >> kWordBits),
-                  static_cast<unsigned>(fixed->dwFileVersionLS & kWordMask));
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(fixed.dwFileVersionMS >> kWordBits),
+                  static_cast<unsigned>(fixed.dwFileVersionMS & kWordMask),
+                  static_cast<unsigned>(fixed.dwFileVersionLS >> kWordBits),
+                  static_cast<unsigned>(fixed.dwFileVersionLS & kWordMask));
     version = text;
     return S_OK;
 }
@@ -132,26 +114,21 @@ int CompareVersionTexts(const std::string& left, const std::string& right)
     return CompareTextNoCase(left, right);
 }
 
-bool IsFileOutdated(const UpdateFileEntry& entry, const std::string& moduleDir)
+bool IsFileOutdated(const EntryRoad& road)
 {
-    if (IsPackageFileName(entry.FileName))
+    if (road.isPackage)
         return true;
-    const std::string localPath = moduleDir + entry.FileName;
-    // Opened only to learn that it can be read; others may go on reading and writing it.
-    kvo::unique_hfile local(::CreateFileA(localPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!local)
-        return true;
+    // A file that cannot be read has neither a version nor the listed bytes: it is downloaded.
     std::string localVersion;
-    if (SUCCEEDED(GetFileVersionString(localPath, localVersion)) &&
-        CompareVersionTexts(entry.FileVersion, localVersion) <= 0)
+    if (SUCCEEDED(GetFileVersionString(road.localPath, localVersion)) &&
+        CompareVersionTexts(road.entry.FileVersion, localVersion) <= 0)
         return false;
     // The version rule alone would download it; a file that already holds the listed bytes is
     // current all the same (data files have no version to compare).
-    return !HasListedContent(entry, localPath);
+    return !HasListedContent(road);
 }
 
-bool IsFileOutdated(UpdateFileEntry entry)
+bool IsFileOutdated(const UpdateFileEntry& entry, const std::string& moduleDir)
 {
-    return IsFileOutdated(entry, theApp.m_strModuleDir);
+    return IsFileOutdated(TakeEntry(entry, moduleDir));
 }

@@ -19,9 +19,11 @@ HRESULT GetFileVersionString(const std::string& path, std::string& version);
 /// case-insensitively, a text that starts the other being the smaller.
 int CompareVersionTexts(const std::string& left, const std::string& right);
 
+struct EntryRoad;
+
 /// True when the entry must be downloaded: a package, a local file (moduleDir + FileName) that
-/// cannot be opened, or one that has no version resource or an older version than the entry's
+/// cannot be read, or one that has no version resource or an older version than the entry's
 /// FileVersion, unless the entry's SHA256 equals the local file's (hashed only then).
+bool IsFileOutdated(const EntryRoad& road);
+/// The same for `entry` in the installation at `moduleDir`.
 bool IsFileOutdated(const UpdateFileEntry& entry, const std::string& moduleDir);
-/// The same for the program's own directory.
-bool IsFileOutdated(UpdateFileEntry entry);

@@ -4,7 +4,7 @@
 #include "framework/Handles.h"
 #include "framework/LibrarySearch.h"
 #include "resources/resource.h"
-#include "update/Download.h"
+#include "update/UpdateErrors.h"
 
 namespace {
 

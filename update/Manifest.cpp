@@ -52,23 +52,35 @@ bool IsAuthentic(CKvoLauncherDlg& dialog, const std::string& body, const std::st
     return outcome == kSignatureVerified;
 }
 
-/// One File element; false when its FileName is empty, in which case nothing else is read.
+using ChildTexts = std::vector<std::pair<std::string, std::string>>;
+
+/// The text of the first child element `name`, as the XML component's query for it finds it.
+const std::string& ChildText(const ChildTexts& children, const char* name)
+{
+    static const std::string kNone;
+    const auto found = std::find_if(children.begin(), children.end(),
+                                    [&](const ChildTexts::value_type& child) { return child.first == name; });
+    return found == children.end() ? kNone : found->second;
+}
+
+/// One File element; false when its FileName is empty, in which case nothing else is kept.
 bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
 {
-    entry.FileName = xml.GetChildText("FileName");
+    const ChildTexts children = xml.GetChildElementTexts();
+    entry.FileName = ChildText(children, "FileName");
     if (entry.FileName.empty())
         return false;
-    entry.FileVersion = xml.GetChildText("FileVersion");
-    entry.Length = ManifestNumber(xml.GetChildText("Length"));
-    entry.LocalPath = xml.GetChildText("LocalPath");
-    entry.URL = xml.GetChildText("URL");
-    entry.FileDateHigh = ManifestNumber(xml.GetChildText("FileDateHigh"));
-    entry.FileDateLow = ManifestNumber(xml.GetChildText("FileDateLow"));
-    entry.Register = ManifestFlag(xml.GetChildText("Register"));
-    entry.ZipFile = ManifestFlag(xml.GetChildText("ZipFile"));
-    entry.ForceOverwrite = ManifestFlag(xml.GetChildText("ForceOverwrite"));
-    entry.Execute = ManifestFlag(xml.GetChildText("Execute"));
-    entry.SHA256 = xml.GetChildText("SHA256");
+    entry.FileVersion = ChildText(children, "FileVersion");
+    entry.Length = ManifestNumber(ChildText(children, "Length"));
+    entry.LocalPath = ChildText(children, "LocalPath");
+    entry.URL = ChildText(children, "URL");
+    entry.FileDateHigh = ManifestNumber(ChildText(children, "FileDateHigh"));
+    entry.FileDateLow = ManifestNumber(ChildText(children, "FileDateLow"));
+    entry.Register = ManifestFlag(ChildText(children, "Register"));
+    entry.ZipFile = ManifestFlag(ChildText(children, "ZipFile"));
+    entry.ForceOverwrite = ManifestFlag(ChildText(children, "ForceOverwrite"));
+    entry.Execute = ManifestFlag(ChildText(children, "Execute"));
+    entry.SHA256 = ChildText(children, "SHA256");
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "support/PathGuard.h"
 #include "support/ReplaceFile.h"
 #include "support/zip/UnzipFile.h"
+#include "update/Leftovers.h"
 
 namespace {
 
@@ -74,23 +75,14 @@ std::uint64_t FreeBytesFor(const std::string& directory)
 /// temporary suffix, and nothing else; `keep` (the package being installed) stays.
 void RemoveLeftoverTemporaryFiles(const std::set<std::string>& directories, const std::string& keep)
 {
-    const std::size_t suffixLength = std::strlen(CTempFileBeside::kSuffix);
     for (const std::string& directory : directories) {
-        WIN32_FIND_DATAA found{};
-        kvo::unique_hfind search(::FindFirstFileA((directory + "\\*" + CTempFileBeside::kSuffix).c_str(), &found));
-        if (!search)
-            continue;
-        do {
-            const std::string path = directory + "\\" + found.cFileName;
-            const std::string name = found.cFileName;
-            // The pattern also matches longer suffixes ("a.kvotmpx" under 8.3 names): check it exactly.
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= suffixLength ||
-                name.compare(name.size() - suffixLength, suffixLength, CTempFileBeside::kSuffix) != 0 ||
-                path == keep)
+        for (const std::string& name : TemporaryFilesIn(directory)) {
+            const std::string path = directory + "\\" + name;
+            if (path == keep)
                 continue;
             ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileA(path.c_str());
-        } while (::FindNextFileA(search.get(), &found));
+        }
     }
 }
 

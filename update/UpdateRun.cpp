@@ -15,9 +15,6 @@
 #include "app/KvoLauncherApp.h"
 #include "app/KvoLauncherDlg.h"
 #include "app/Settings.h"
-#include "framework/File.h"
-#include "support/PathGuard.h"
-#include "support/ReplaceFile.h"
 #include "update/FileCheck.h"
 #include "update/SelfUpdate.h"
 
@@ -61,7 +58,7 @@ void OfferWebSite(HWND owner, const char* text, const char* caption)
 /// The run stops at the entry being processed: the rest is never looked at.
 void ReportFileFailure(CKvoLauncherDlg& dialog, DWORD error)
 {
-    dialog.m_log.WriteLog((dialog.m_curFile.FileName + kFileFailedInfix + ErrorNumber(error)).c_str());
+    dialog.m_log.WriteLog((dialog.m_curFile.entry.FileName + kFileFailedInfix + ErrorNumber(error)).c_str());
     OfferWebSite(nullptr, kFileFailedText, kLauncherCaption);
     PostClose(dialog);
 }
@@ -93,14 +90,6 @@ unsigned RunThreadProc(void* param)
     return 0;
 }
 
-/// A temporary file that an interrupted earlier run left beside an entry that needs no download.
-void RemoveLeftoverTemporaryFile(const UpdateFileEntry& entry)
-{
-    std::string target;
-    if (JoinUnderBase(theApp.m_strModuleDir, entry.FileName, target))
-        kvo::CFile::Remove((target + CTempFileBeside::kSuffix).c_str());
-}
-
 }  // namespace
 
 void EndProcessIfRunHolds(const CKvoLauncherDlg& dialog) noexcept
@@ -125,11 +114,11 @@ void CKvoLauncherDlg::OnTimer(UINT_PTR timerId)
             g_dialogInRun = this;
             if (!g_startWorker.load()(RunThreadProc, this)) {
                 const DWORD error = ::GetLastError();
-                m_curFile = m_files.back();  // the run stops at the entry it would have taken first
+                m_curFile = TakeEntry(m_files.back(), m_strModuleDir);  // the run stops at the entry it would have taken first
                 ReportFileFailure(*this, error);
             }
         } else {
-            theApp.StartLobby();
+            StartLobby(m_strModuleDir);
             PostMessage(WM_CLOSE);
         }
         Invalidate(true);
@@ -145,17 +134,18 @@ void CKvoLauncherDlg::OnTimer(UINT_PTR timerId)
 void CKvoLauncherDlg::ProcessNextFile()
 {
     while (!m_files.empty()) {
-        m_curFile = m_files.back();
+        m_curFile = TakeEntry(m_files.back(), m_strModuleDir);
         m_files.pop_back();
         --m_nFilesLeft;
-        m_lblFileName.SetWindowText(m_curFile.FileName.c_str());
+        TellCurrentFile(m_curFile.entry.FileName);
         if (IsFileOutdated(m_curFile)) {
             if (!g_startWorker.load()(UpdateFileThreadProc, this))
                 ReportFileFailure(*this, ::GetLastError());
             return;  // the worker owns the run now: nothing here may touch the dialog any more
         }
-        RemoveLeftoverTemporaryFile(m_curFile);
-        m_log.WriteLog((m_curFile.FileName + kUpToDateSuffix).c_str());
+        if (!m_curFile.target.empty())
+            m_leftovers.RemoveBeside(m_curFile.target);  // a temporary file an interrupted run left
+        m_log.WriteLog((m_curFile.entry.FileName + kUpToDateSuffix).c_str());
     }
     CompleteRun();
 }
@@ -164,7 +154,7 @@ unsigned CKvoLauncherDlg::UpdateFileThreadProc(void* param)
 {
     RunGuarded(*static_cast<CKvoLauncherDlg*>(param), [](CKvoLauncherDlg& dialog) {
         if (dialog.DownloadFile(dialog.m_curFile)) {
-            dialog.m_log.WriteLog((dialog.m_curFile.FileName + kDownloadedSuffix).c_str());
+            dialog.m_log.WriteLog((dialog.m_curFile.entry.FileName + kDownloadedSuffix).c_str());
             dialog.ProcessNextFile();
         } else {
             ReportFileFailure(dialog, ::GetLastError());
@@ -179,8 +169,8 @@ void CKvoLauncherDlg::CompleteRun()
     ::KillTimer(m_hWnd, IDT_START_UPDATE);
     m_log.WriteLog((kVersionPrefix + std::to_string(m_nServerVer) + kCompletedSuffix).c_str());
     if (!m_bFailed) {
-        WriteInstalledVersion(theApp.m_strModuleDir, m_nServerVer);
-        theApp.StartLobby();
+        WriteInstalledVersion(m_strModuleDir, m_nServerVer);
+        StartLobby(m_strModuleDir);
     } else {
         m_log.WriteLog((kRunFailedPrefix + ErrorNumber(lastError)).c_str());
         OfferWebSite(m_hWnd, kRunFailedText, kRunFailedCaption);

@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -61,6 +62,17 @@ def manifest(entries, version):
     files = "".join("<File>%s</File>\r\n" % element(entry) for entry in entries)
     return ('<?xml version="1.0" encoding="gb2312"?>\r\n<Update>\r\n<Product productname="KvoLobby" filenum="%d" '
             'Ver="%d">\r\n%s</Product>\r\n</Update>\r\n' % (len(entries), version, files)).encode("gbk")
+
+
+# The start of a version resource's fixed record: its key, the key's terminator and the padding to
+# 4 bytes, then the record's signature (the program's code may hold the signature on its own).
+VERSION_RECORD_START = "VS_VERSION_INFO".encode("utf-16-le") + bytes(4) + struct.pack("<I", 0xFEEF04BD)
+
+
+def fixed_version_offset(program):
+    """Where the fixed version record of `program` (bytes) starts; -1 when it has none."""
+    at = program.find(VERSION_RECORD_START)
+    return at + len(VERSION_RECORD_START) - 4 if at >= 0 else -1
 
 
 def package_bytes(files):

@@ -10,12 +10,11 @@ import struct
 import subprocess
 import unittest
 
-from kvo_e2e import BUILD_DIR
+from kvo_e2e import BUILD_DIR, VERSION_RECORD_START, fixed_version_offset
 
 SHIPPED = os.environ.get("KVO_SHIPPED_LAUNCHER", os.path.join(BUILD_DIR, "app", "KvoLauncher.exe"))
 OBJDUMP = "i686-w64-mingw32-objdump"
 WINDRES = "i686-w64-mingw32-windres"
-FIXED_VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 # The loader resolves static imports before the program runs, searching the program's folder first
 # for any library that is not a KnownDLL. These are KnownDLLs in the registry lists of both Windows 7
 # SP1 and Windows 10/11 (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), the
@@ -55,8 +54,8 @@ class ShippedExecutableTest(unittest.TestCase):
 
     def test_resources_ask_for_administrator_rights_and_carry_a_file_version(self):
         self.assertEqual(len(re.findall(rb'requestedExecutionLevel\s+level="requireAdministrator"', self.data)), 1)
-        self.assertEqual(self.data.count("VS_VERSION_INFO".encode("utf-16-le")), 1)
-        signature = self.data.index(FIXED_VERSION_SIGNATURE)
+        self.assertEqual(self.data.count(VERSION_RECORD_START), 1)
+        signature = fixed_version_offset(self.data)
         self.assertNotEqual(struct.unpack_from("<II", self.data, signature + 8), (0, 0))
 
 

@@ -20,7 +20,6 @@ SERVER_VERSION = 5
 FINAL_CAPTION = "Kvo更新程序!"
 BOX_TIMEOUT_MS = 90000
 SLOW_SIZE = 3000000          # sent in 10240-byte pieces, 20 ms apart: about six seconds
-FIXED_VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 SMALL_VOLUME = "6m"
 LAUNCHER_REFUSED = 0x20000003
 IMAGE_FILE_MACHINE_ARM64 = 0xAA64
@@ -32,7 +31,7 @@ def url(path):
 
 def with_file_version(program, major, minor, build, revision):
     """`program` with another file version in its fixed version record."""
-    at = program.find(FIXED_VERSION_SIGNATURE)
+    at = kvo_e2e.fixed_version_offset(program)
     assert at >= 0, "no version resource"
     version = struct.pack("<II", major << 16 | minor, build << 16 | revision)
     return program[:at + 8] + version + program[at + 16:]

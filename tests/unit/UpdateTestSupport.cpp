@@ -7,7 +7,6 @@
 #include <memory>
 #include <sstream>
 
-#include "app/KvoLauncherApp.h"
 #include "framework/Handles.h"
 #include "framework/Thread.h"
 #include "update/UpdateRun.h"
@@ -112,14 +111,13 @@ std::vector<ShownBox> RecordingDesktop::Boxes() { return Copied(m_cs, m_boxes); 
 std::vector<std::pair<std::string, DWORD>> RecordingDesktop::Starts() { return Copied(m_cs, m_starts); }
 std::vector<std::string> RecordingDesktop::Sites() { return Copied(m_cs, m_sites); }
 
-DialogWindow::DialogWindow(bool runTimers) : m_previousModuleDir(theApp.m_strModuleDir), m_bRunTimers(runTimers)
+DialogWindow::DialogWindow(bool runTimers) : m_bRunTimers(runTimers)
 {
     ::CreateDirectoryA((m_dir / "DownLoad").c_str(), nullptr);
     ::CreateDirectoryA((m_dir / "LobbyDate").c_str(), nullptr);
-    theApp.m_strModuleDir = m_dir.path();
     SetDesktopForTesting(&m_desktop);
 
-    auto dialog = std::make_unique<CKvoLauncherDlg>();
+    auto dialog = std::make_unique<CKvoLauncherDlg>(m_dir.path());
     if (!dialog->Create(nullptr)) {
         ADD_FAILURE() << "the dialog window could not be created";
         return;
@@ -145,7 +143,6 @@ DialogWindow::~DialogWindow()
         ::DestroyWindow(m_hwnd);  // deletes the dialog
     }
     SetDesktopForTesting(nullptr);
-    theApp.m_strModuleDir = m_previousModuleDir;
 }
 
 bool DialogWindow::WaitUntilClosed()

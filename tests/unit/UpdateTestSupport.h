@@ -73,7 +73,6 @@ public:
 
 private:
     TempDir m_dir;
-    std::string m_previousModuleDir;
     RecordingDesktop m_desktop;
     bool m_bRunTimers;
     CKvoLauncherDlg* m_dialog = nullptr;

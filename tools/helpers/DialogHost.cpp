@@ -172,13 +172,12 @@ int main(int argc, char** argv)
         std::fputs("usage: DialogHost <program-dir\\>\n", stderr);
         return 2;
     }
-    theApp.m_strModuleDir = argv[1];
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES;
     ::InitCommonControlsEx(&controls);
 
-    auto owner = std::make_unique<CKvoLauncherDlg>();
+    auto owner = std::make_unique<CKvoLauncherDlg>(argv[1]);
     if (!owner->Create(nullptr)) {
         std::fputs("the dialog could not be created\n", stderr);
         return 1;

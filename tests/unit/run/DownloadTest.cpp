@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "UpdateTestSupport.h"
+#include "framework/Handles.h"
+#include "framework/Thread.h"
+#include "app/RunStatus.h"
 #include "update/Download.h"
+#include "update/DownloadAttempt.h"
+#include "update/UpdateErrors.h"
 
 namespace {
 
@@ -121,6 +126,40 @@ TEST_F(Download, NamesThatCouldLeaveTheInstallationAreRefusedBeforeAnyRequest)
         EXPECT_TRUE(RequestsWith(tag).empty()) << "a request was sent";
     }
     EXPECT_FALSE(FileExists(window.dir() / "..\\outside.dll"));
+}
+
+struct WorkerDownload {
+    CKvoLauncherDlg* dialog;
+    UpdateFileEntry entry;
+    bool ok = false;
+    kvo::unique_handle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+unsigned RunWorkerDownload(void* param)
+{
+    auto* job = static_cast<WorkerDownload*>(param);
+    job->ok = job->dialog->DownloadFile(job->entry);
+    ::SetEvent(job->done.get());
+    return 0;
+}
+
+// Far longer than the download takes, far shorter than a test's bound: a worker that waits for
+// the window's thread (here busy, running no messages) would still be waiting.
+constexpr DWORD kUnansweredWindowMs = 20000;
+
+TEST_F(Download, TheWorkerNeverWaitsForTheWindowWhoseLabelsFollowTheRun)
+{
+    dialog.m_nFileCount = 1;
+    dialog.m_nFilesLeft = 0;
+    dialog.TellCurrentFile("a.dll");
+    WorkerDownload job{&dialog, Entry("a.dll", TestServerUrl("/gen?size=30000&chunk=10000"))};
+    ASSERT_TRUE(kvo::BeginWorkerThread(RunWorkerDownload, &job));
+    const bool finished = ::WaitForSingleObject(job.done.get(), kUnansweredWindowMs) == WAIT_OBJECT_0;
+    window.RunOnWorker([&] { ::WaitForSingleObject(job.done.get(), INFINITE); });  // runs the window's messages
+    EXPECT_TRUE(finished) << "the download waited for the window's thread";
+    EXPECT_TRUE(job.ok);
+    EXPECT_EQ(dialog.m_lblFileName.GetWindowText(), "a.dll");
+    EXPECT_EQ(dialog.m_lblProgress.GetWindowText(), "100 %(1/1)");
 }
 
 TEST(DownloadText, PercentIsTheWholePartWithoutOverflow)

@@ -5,6 +5,7 @@
 #include "UpdateTestSupport.h"
 #include "support/Sha256.h"
 #include "update/Download.h"
+#include "update/UpdateErrors.h"
 
 namespace {
 

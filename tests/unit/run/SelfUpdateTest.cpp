@@ -8,7 +8,7 @@
 #include "framework/Handles.h"
 #include "framework/Sync.h"
 #include "framework/Thread.h"
-#include "update/Download.h"
+#include "update/UpdateErrors.h"
 #include "update/LauncherCheck.h"
 #include "update/SelfUpdate.h"
 

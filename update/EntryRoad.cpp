@@ -1,0 +1,30 @@
+#include "update/EntryRoad.h"
+
+#include <cstring>
+
+#include "support/PathGuard.h"
+#include "support/ReplaceFile.h"
+#include "update/FileCheck.h"
+#include "update/SelfUpdate.h"
+
+EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir)
+{
+    EntryRoad road;
+    road.entry = entry;
+    road.localPath = moduleDir + entry.FileName;
+    road.isPackage = IsPackageFileName(entry.FileName);
+    road.hashGiven = !entry.SHA256.empty();
+    road.hashWellFormed = ParseSha256Hex(entry.SHA256, road.listed);
+    // Refused before any request: a name that could write outside the installation directory,
+    // or whose temporary file would not fit the path buffers.
+    if (!JoinUnderBase(moduleDir, entry.FileName, road.target)) {
+        road.refusal = ERROR_INVALID_NAME;
+        road.target.clear();
+    } else if (road.target.size() + std::strlen(CTempFileBeside::kSuffix) >= kPathBufferSize) {
+        road.refusal = ERROR_FILENAME_EXCED_RANGE;
+        road.target.clear();
+    } else {
+        road.replacesLauncher = IsRunningProgram(road.target);
+    }
+    return road;
+}

@@ -1,0 +1,35 @@
+// What decides the road of one manifest entry through the run, read once when the run takes it:
+// where its file lies, whether it is a package, the hash its bytes must have, whether it is the
+// launcher itself. The check, the download and the installation all go by it.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "support/Sha256.h"
+#include "update/UpdateFileEntry.h"
+
+struct EntryRoad {
+    UpdateFileEntry entry;
+    /// moduleDir + FileName, as the local check looks at it.
+    std::string localPath;
+    /// The file a download replaces: FileName joined under moduleDir ("/" turned into "\"); empty
+    /// when `refusal` says why no request may be made for the entry.
+    std::string target;
+    DWORD refusal = ERROR_SUCCESS;
+    bool isPackage = false;
+    /// SHA256 is given: a downloaded body must match `listed`, and with `hashWellFormed` false
+    /// nothing can match it.
+    bool hashGiven = false;
+    bool hashWellFormed = false;
+    Sha256Digest listed{};
+    /// The target is the running program's own file.
+    bool replacesLauncher = false;
+
+    /// The entry's bytes can be checked at the end, so a download may be pieced together from
+    /// attempts (resumed) and a local file with those bytes is current.
+    bool IsHashChecked() const { return hashWellFormed; }
+};
+
+/// The road of `entry` in the installation at `moduleDir` (ending in a backslash).
+EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir);

@@ -1,0 +1,13 @@
+// The launcher's own error numbers, as the run logs them in "<name> 更新失败 <number>"
+// (application-defined codes: bit 29 set, so they never meet a system error number).
+#pragma once
+#include <windows.h>
+
+/// The body's SHA-256 is not the entry's SHA256 (or that text is not 64 hexadecimal digits).
+constexpr DWORD kErrorHashMismatch = 0x20000001;
+/// The downloaded module's own version resource is missing or older than the entry's FileVersion,
+/// or the image is cut short (its sections reach past the end of the file).
+constexpr DWORD kErrorVersionMismatch = 0x20000002;
+/// A new copy of the running launcher that could strand the installation: not a whole image of
+/// the running one's machine type and subsystem, or without the update key the running one has.
+constexpr DWORD kErrorLauncherRefused = 0x20000003;
