@@ -83,11 +83,6 @@ void CKvoLauncherApp::FixModuleDir()
 
 BOOL CKvoLauncherApp::InitInstance()
 {
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_WIN95_CLASSES;
-    ::InitCommonControlsEx(&controls);
-
     if (!TakeInstanceGuard())
         return FALSE;
     if (!HandleRunningLobby())
@@ -112,6 +107,11 @@ BOOL CKvoLauncherApp::InitInstance()
         return FALSE;
     }
 
+    // The common controls only for the window: a start without an update never loads them.
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES;
+    ::InitCommonControlsEx(&controls);
     if (!dialog->Create(nullptr)) {
         // Without its window the run cannot happen: leave the installation as it is.
         StartLobby();

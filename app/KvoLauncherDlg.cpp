@@ -49,13 +49,17 @@ void SetUpLabel(CSkinHyperLink& label, const RECT& client, const LabelPlace& pla
 
 CKvoLauncherDlg::CKvoLauncherDlg(std::string moduleDir) : kvo::CDialog(IDD), m_strModuleDir(std::move(moduleDir))
 {
-    m_hIcon = ::LoadIconA(kvo::CWinApp::GetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    // Only what start-up needs before it knows whether an update is due: most starts end there.
     m_log.Open(MakeDatedLogPath(m_strModuleDir, _time64(nullptr)).c_str());
+}
 
+void CKvoLauncherDlg::LoadPresentation()
+{
+    // The icon, the font and the image library are loaded only for a window that is shown.
+    m_hIcon = ::LoadIconA(kvo::CWinApp::GetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
     m_font.reset(::CreateFontA(kStatusFontHeight, 0, 0, 0, kStatusFontWeight, FALSE, FALSE, FALSE, ANSI_CHARSET,
                                OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH,
                                kStatusFontFace));
-
     CPngImageSB strip;
     if (strip.LoadPngResource(kvo::CWinApp::GetResourceHandle(), IDR_PNG_SCALE)) {
         m_nScaleWidth = strip.GetWidth();
@@ -79,6 +83,7 @@ void CKvoLauncherDlg::DoDataExchange()
 BOOL CKvoLauncherDlg::OnInitDialog()
 {
     kvo::CDialog::OnInitDialog();
+    LoadPresentation();
 
     {
         CPngImageSB background;

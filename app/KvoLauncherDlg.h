@@ -85,6 +85,8 @@ private:
     void CompleteRun();
     /// Shows what the run told in the labels (the window's thread).
     void ShowRunStatus();
+    /// The icon, the status font and the strip's measures, for the window about to be shown.
+    void LoadPresentation();
 
     kvo::CCriticalSection m_statusLock;     ///< guards m_strStatusFile
     std::string m_strStatusFile;

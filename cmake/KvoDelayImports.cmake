@@ -16,7 +16,7 @@
 #   cmake -DNM=... -DDLLTOOL=... -DIMPORT_LIB=... -DDLL=... -DDEF=... -DOUT=... -DKILL_AT=ON|OFF -P KvoDelayImports.cmake
 #   cmake -DNM=... -DLIBRARY=... -DDEFS=<def;...> -DREFS=... -DKILL_AT=ON|OFF -P KvoDelayImports.cmake
 
-set(KVO_DELAY_LOADED_DLLS bcrypt comctl32 gdiplus msimg32 version wininet)
+set(KVO_DELAY_LOADED_DLLS bcrypt comctl32 gdiplus msimg32 wininet)
 
 if(CMAKE_SCRIPT_MODE_FILE)
   cmake_minimum_required(VERSION 3.25)  # the project's policies in script mode too

@@ -20,6 +20,8 @@ public:
         shareDenyNone = 0x0040,
         modeCreate = 0x1000,
         modeNoTruncate = 0x2000,
+        /// Opened so that RenameReplacing can move it while it is open.
+        modeRenameable = 0x100000,
     };
     enum SeekPosition { begin = 0, current = 1, end = 2 };
 
@@ -61,6 +63,10 @@ public:
     /// Moves `from` over `to`, replacing an existing `to` in one step and flushing the move to disk;
     /// on failure fills `error` (when given) and returns false, leaving both files as they were.
     static bool MoveReplacing(const char* from, const char* to, CFileException* error = nullptr) noexcept;
+    /// Moves this open file (opened modeRenameable) over `to` in the same folder, replacing an
+    /// existing `to` in one step, without opening it again; it stays open under its new name. On
+    /// failure fills `error` (when given) and returns false, leaving both files as they were.
+    bool RenameReplacing(const char* to, CFileException* error = nullptr) noexcept;
 
     bool IsOpen() const noexcept { return m_hFile != hFileNull; }
     NativeHandle GetHandle() const noexcept { return m_hFile; }

@@ -141,6 +141,14 @@ bool CFile::Remove(const char* path) noexcept
     return ::unlink(path) == 0;
 }
 
+bool CFile::RenameReplacing(const char* to, CFileException* error) noexcept
+{
+    if (!MoveReplacing(m_strFileName.c_str(), to, error))
+        return false;
+    m_strFileName = to;
+    return true;
+}
+
 // rename() replaces the target atomically; the directory entry reaches the disk with the next sync.
 bool CFile::MoveReplacing(const char* from, const char* to, CFileException* error) noexcept
 {

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <new>
+#include <vector>
+
 #include "framework/Handles.h"
 
 namespace kvo {
@@ -12,10 +16,11 @@ namespace {
 
 DWORD AccessFor(unsigned flags)
 {
+    const DWORD rename = (flags & CFile::modeRenameable) ? DELETE : 0;
     switch (flags & 0x3) {
-    case CFile::modeWrite: return GENERIC_WRITE;
-    case CFile::modeReadWrite: return GENERIC_READ | GENERIC_WRITE;
-    default: return GENERIC_READ;
+    case CFile::modeWrite: return GENERIC_WRITE | rename;
+    case CFile::modeReadWrite: return GENERIC_READ | GENERIC_WRITE | rename;
+    default: return GENERIC_READ | rename;
     }
 }
 
@@ -170,6 +175,37 @@ DWORD ReplaceRefusal(const char* path) noexcept
     return probe ? ERROR_SUCCESS : ::GetLastError();
 }
 
+/// False, with `error` filled and the last error set, for a move over `to` that failed with `lastError`.
+bool MoveFailed(DWORD lastError, const char* to, CFileException* error) noexcept
+{
+    if (error)
+        *error = CFileException(CauseFor(lastError), static_cast<long>(lastError), to);
+    ::SetLastError(lastError);
+    return false;
+}
+
+/// Renames the open `file` to `to` through its handle; ERROR_SUCCESS or the failure.
+DWORD RenameByHandle(HANDLE file, const char* to) noexcept
+{
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, to, -1, nullptr, 0);
+    if (length <= 1)
+        return ERROR_INVALID_NAME;
+    const DWORD nameBytes = static_cast<DWORD>((length - 1) * sizeof(WCHAR));
+    const DWORD size = static_cast<DWORD>(offsetof(FILE_RENAME_INFO, FileName)) + nameBytes + sizeof(WCHAR);
+    std::vector<unsigned char> buffer;
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = nameBytes;
+    ::MultiByteToWideChar(CP_ACP, 0, to, -1, info->FileName, length);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, size) ? ERROR_SUCCESS : ::GetLastError();
+}
+
 }  // namespace
 
 bool CFile::MoveReplacing(const char* from, const char* to, CFileException* error) noexcept
@@ -180,11 +216,20 @@ bool CFile::MoveReplacing(const char* from, const char* to, CFileException* erro
             return true;
         refusal = ::GetLastError();
     }
-    const DWORD lastError = refusal;
-    if (error)
-        *error = CFileException(CauseFor(lastError), static_cast<long>(lastError), to);
-    ::SetLastError(lastError);
-    return false;
+    return MoveFailed(refusal, to, error);
+}
+
+// A rename in the same folder is one directory update either way; through the handle it needs no
+// second open of the file (MOVEFILE_WRITE_THROUGH only matters to moves made by copying).
+bool CFile::RenameReplacing(const char* to, CFileException* error) noexcept
+{
+    DWORD refusal = ReplaceRefusal(to);
+    if (refusal == ERROR_SUCCESS)
+        refusal = RenameByHandle(m_hFile, to);
+    if (refusal != ERROR_SUCCESS)
+        return MoveFailed(refusal, to, error);
+    m_strFileName = to;
+    return true;
 }
 
 }  // namespace kvo

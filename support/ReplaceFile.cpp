@@ -4,8 +4,10 @@
 
 namespace {
 
-constexpr unsigned kCreateFlags = kvo::CFile::modeCreate | kvo::CFile::modeWrite;  // exclusive, truncating
-constexpr unsigned kResumeFlags = kvo::CFile::modeCreate | kvo::CFile::modeReadWrite | kvo::CFile::modeNoTruncate;
+// Exclusive, truncating, and renameable while open, so a commit needs no second open.
+constexpr unsigned kCreateFlags = kvo::CFile::modeCreate | kvo::CFile::modeWrite | kvo::CFile::modeRenameable;
+constexpr unsigned kResumeFlags =
+    kvo::CFile::modeCreate | kvo::CFile::modeReadWrite | kvo::CFile::modeNoTruncate | kvo::CFile::modeRenameable;
 constexpr long kNameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
 
 }  // namespace
@@ -60,13 +62,15 @@ bool CTempFileBeside::Commit(kvo::CFileException* error)
             *error = kvo::CFileException(kvo::CFileException::generic, -1, m_strTempPath);
         return false;
     }
-    try {
-        m_file.Close();
-    } catch (const kvo::CFileException& closeError) {
-        if (error)
-            *error = closeError;
-        Discard();
-        return false;
+    if (m_file.IsOpen()) {
+        // Still open: moved through its own handle, then closed under the target's name.
+        if (!m_file.RenameReplacing(m_strTargetPath.c_str(), error)) {
+            Discard();
+            return false;
+        }
+        m_file.Abort();
+        m_bCreated = false;
+        return true;
     }
     if (!kvo::CFile::MoveReplacing(m_strTempPath.c_str(), m_strTargetPath.c_str(), error)) {
         Discard();

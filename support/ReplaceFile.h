@@ -37,9 +37,9 @@ public:
     const std::string& Path() const noexcept { return m_strTempPath; }
     const std::string& TargetPath() const noexcept { return m_strTargetPath; }
 
-    /// Closes the temporary file and moves it over the target. False, with `error` filled when
-    /// given, when the file could not be closed or the target could not be replaced (read-only,
-    /// in use): the target is then untouched and the temporary file is deleted.
+    /// Moves the temporary file over the target (through its handle while it is still open) and
+    /// closes it. False, with `error` filled when given, when the target could not be replaced
+    /// (read-only, in use): the target is then untouched and the temporary file is deleted.
     bool Commit(kvo::CFileException* error = nullptr);
 
 private:

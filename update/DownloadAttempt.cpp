@@ -172,9 +172,9 @@ bool AcceptResponse(kvo::CHttpFile& request, Body& body, const TransferState& st
     return true;
 }
 
-/// Reads the body into the temporary file block by block, keeping the counters up to date and
-/// every byte hashed. True when exactly `total` bytes are there at the end; more than announced
-/// stops the transfer at once.
+/// Reads the body into the temporary file block by block, keeping the counters up to date and,
+/// when the entry lists a hash to check, every byte hashed. True when exactly `total` bytes are
+/// there at the end; more than announced stops the transfer at once.
 bool ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
                  std::uint32_t total)
 {
@@ -186,7 +186,8 @@ bool ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::CHttpFile&
         if (got > total - received)
             return false;
         body.temp.File().Write(buffer.data(), got);
-        body.hash.Update(buffer.data(), got);
+        if (road.IsHashChecked())
+            body.hash.Update(buffer.data(), got);
         dialog.m_nCurFileDone += got;
         received += got;
         dialog.TellProgress();
