@@ -136,6 +136,7 @@ class Bench:
         shutil.copy(self.tool("bench", "BenchLauncherEager.exe"), os.path.join(folder, "KvoLauncherEager.exe"))
         shutil.copy(self.tool("tools", "helpers", "KVOLobby.exe"), folder)
         shutil.copy(self.tool("bench", "BenchStartLobby.exe"), folder)
+        shutil.copy(self.tool("bench", "BenchStartFloor.exe"), folder)
         return folder
 
     @staticmethod
@@ -143,13 +144,13 @@ class Bench:
         write_file(os.path.join(folder, "LobbyDate", "Update.INI"), b"[VerInfo]\r\nPVer=%d\r\n" % version)
 
     @staticmethod
-    def time_to_lobby(folder, program):
-        """Seconds from starting `program` in `folder` to the lobby's start record."""
+    def time_to_lobby(folder, program, *args):
+        """Seconds from starting `program` (with `args`) in `folder` to the lobby's start record."""
         record = os.path.join(folder, "lobby-started.txt")
         with contextlib.suppress(FileNotFoundError):
             os.remove(record)
         start = time.monotonic()
-        process = wine([os.path.join(folder, program)], cwd=folder)
+        process = wine([os.path.join(folder, program)] + list(args), cwd=folder)
         deadline = start + RUN_TIMEOUT
         while not os.path.exists(record):
             if time.monotonic() > deadline:
@@ -166,12 +167,14 @@ class Bench:
         os.makedirs(os.path.join(folder, "DownLoad"))  # so the signed starts log their verification
         self.set_installed_version(folder, INSTALLED_VERSION)
         entries = [("Lobby%d.dll" % i, "1.0.0.%d" % i, "http://127.0.0.1:%d/x%d" % (self.port, i)) for i in range(10)]
-        launcher, baseline, signed, eager = [], [], [], []
+        launcher, baseline, signed, eager, floor = [], [], [], [], []
+        manifest_url = "http://127.0.0.1:%d/AutoUpdate/update.xml" % self.port
         for _ in range(START_RUNS):  # interleaved, so drifts of the machine hit all alike
             self.publish_manifest(INSTALLED_VERSION, entries)
             launcher.append(self.time_to_lobby(folder, "KvoLauncher.exe"))
             baseline.append(self.time_to_lobby(folder, "BenchStartLobby.exe"))
             eager.append(self.time_to_lobby(folder, "KvoLauncherEager.exe"))
+            floor.append(self.time_to_lobby(folder, "BenchStartFloor.exe", manifest_url))
             self.publish_manifest(INSTALLED_VERSION, entries, signed=True)
             signed.append(self.time_to_lobby(folder, "KvoLauncherSigned.exe"))
         log = b"".join(read_bytes(path) for path in glob.glob(os.path.join(folder, "DownLoad", "*.log")))
@@ -179,9 +182,10 @@ class Bench:
         self.results["start"] = {"launcher": statistics.median(launcher), "baseline": statistics.median(baseline),
                                  "signed": statistics.median(signed), "eager": statistics.median(eager),
                                  "launcher_all": launcher, "baseline_all": baseline, "signed_all": signed,
-                                 "eager_all": eager}
+                                 "eager_all": eager, "floor": statistics.median(floor), "floor_all": floor}
         self.commands.append("no update: the launcher without a key (unsigned manifest), BenchStartLobby.exe, the "
-                             "launcher with its system libraries loaded first (BenchEagerMain.cpp) and the "
+                             "launcher with its system libraries loaded first (BenchEagerMain.cpp), BenchStartFloor.exe "
+                             "(the same manifest fetched and loaded into the XML component, nothing else) and the "
                              "launcher built with the test key (the same manifest signed) (PVer = Ver = %d), %d starts each, "
                              "time from the process start to the stub lobby's start record" % (INSTALLED_VERSION,
                                                                                                START_RUNS))
@@ -433,9 +437,13 @@ def start_section(s):
             row("baseline: a program that only starts the lobby", "baseline"),
             row("the launcher with its system libraries loaded before its first line, as static imports were",
                 "eager"),
+            row("floor: the road's platform calls alone (guard, lobby window, settings, fetch, XML component)",
+                "floor"),
             row("the launcher built with a key (the same manifest, signed and verified)", "signed"),
             "", "Ratio %.2f× the baseline (fastest runs: %.2f×); goal within %.1f×: %s." % (
                 ratio, min(s["launcher_all"]) / min(s["baseline_all"]), GOAL_START, verdict(ratio <= GOAL_START)),
+            "", "The road's platform calls alone take %.2f× the baseline; the launcher takes %.2f× that floor." % (
+                s["floor"] / s["baseline"], s["launcher"] / s["floor"]),
             "", "Loading the system libraries on first use instead of before the first line: %.0f ms (%.2f× the "
                 "start that loads them first)." % (1000 * (s["eager"] - s["launcher"]), s["launcher"] / s["eager"]),
             "", "Verifying the signature costs %.0f ms (%.2f× the unsigned start)." % (

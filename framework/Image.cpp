@@ -241,6 +241,93 @@ bool CImage::Load(IStream* stream) noexcept
     return false;
 }
 
+namespace {
+
+/// The layout the DIB keeps: the decoded one where GDI can draw it, 32 bits otherwise.
+struct DibLayout {
+    int bitsPerPixel = kDwordBits;
+    DWORD flags = 0;
+    Gdiplus::PixelFormat format = PixelFormat32bppRGB;
+};
+
+DibLayout LayoutFor(Gdiplus::PixelFormat sourceFormat)
+{
+    DibLayout layout;
+    if (sourceFormat & PixelFormatGDI) {
+        layout.bitsPerPixel = static_cast<int>(Gdiplus::GetPixelFormatSize(sourceFormat));
+        layout.format = sourceFormat;
+    }
+    if (sourceFormat & PixelFormatAlpha) {
+        layout.bitsPerPixel = kDwordBits;
+        layout.flags |= CImage::createAlphaChannel;
+        layout.format = PixelFormat32bppARGB;
+    }
+    return layout;
+}
+
+/// The palette of an indexed `source` as the image's colour table.
+bool CopyPalette(Gdiplus::GpBitmap* source, CImage& image)
+{
+    INT paletteSize = 0;
+    if (gp::GdipGetImagePaletteSize(source, &paletteSize) != Gdiplus::Ok ||
+        paletteSize < static_cast<INT>(sizeof(Gdiplus::ColorPalette)))
+        return false;
+    std::vector<BYTE> paletteBytes(static_cast<std::size_t>(paletteSize));
+    auto* palette = reinterpret_cast<Gdiplus::ColorPalette*>(paletteBytes.data());
+    if (gp::GdipGetImagePalette(source, palette, paletteSize) != Gdiplus::Ok)
+        return false;
+    const UINT maxEntries =
+        (static_cast<UINT>(paletteSize) - offsetof(Gdiplus::ColorPalette, Entries)) / sizeof(Gdiplus::ARGB);
+    if (palette->Count < 1 || palette->Count > kMaxPaletteEntries || palette->Count > maxEntries)
+        return false;
+    RGBQUAD table[kMaxPaletteEntries] = {};
+    for (UINT i = 0; i < palette->Count; ++i) {
+        const Gdiplus::ARGB argb = palette->Entries[i];
+        table[i].rgbRed = static_cast<BYTE>(argb >> kRedShift);
+        table[i].rgbGreen = static_cast<BYTE>(argb >> kGreenShift);
+        table[i].rgbBlue = static_cast<BYTE>(argb >> kBlueShift);
+    }
+    return image.SetColorTable(0, palette->Count, table);
+}
+
+/// The pixels of `source`, already in the image's layout, row by row into its bits.
+bool CopyPixels(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat format, CImage& image)
+{
+    Gdiplus::GpRect whole(0, 0, image.GetWidth(), image.GetHeight());
+    Gdiplus::BitmapData data{};
+    if (gp::GdipBitmapLockBits(source, &whole, Gdiplus::ImageLockModeRead, format, &data) != Gdiplus::Ok)
+        return false;
+    const std::size_t rowBytes =
+        (static_cast<std::size_t>(image.GetWidth()) * image.GetBPP() + kBitsPerByte - 1) / kBitsPerByte;
+    const auto* from = static_cast<const BYTE*>(data.Scan0);
+    auto* to = static_cast<BYTE*>(image.GetBits());
+    for (int row = 0; row < image.GetHeight(); ++row) {
+        std::memcpy(to, from, rowBytes);
+        from += data.Stride;
+        to += image.GetPitch();
+    }
+    gp::GdipBitmapUnlockBits(source, &data);
+    return true;
+}
+
+/// `source` drawn into the image's bits, converted to the image's layout by GDI+.
+bool DrawConverted(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat format, CImage& image)
+{
+    Gdiplus::GpBitmap* rawWrapper = nullptr;
+    gp::GdipCreateBitmapFromScan0(image.GetWidth(), image.GetHeight(), image.GetPitch(), format,
+                                  static_cast<BYTE*>(image.GetBits()), &rawWrapper);
+    GpBitmapPtr wrapper(rawWrapper);
+    if (!wrapper)
+        return false;
+    Gdiplus::GpGraphics* rawGraphics = nullptr;
+    gp::GdipGetImageGraphicsContext(wrapper.get(), &rawGraphics);
+    GpGraphicsPtr graphics(rawGraphics);
+    return graphics && gp::GdipDrawImageRectI(graphics.get(), source, 0, 0, image.GetWidth(), image.GetHeight()) ==
+                           Gdiplus::Ok;
+}
+
+}  // namespace
+
 bool CImage::DecodeWithGdiplus(IStream* stream) noexcept
 {
     Gdiplus::GpBitmap* raw = nullptr;
@@ -256,78 +343,13 @@ bool CImage::DecodeWithGdiplus(IStream* stream) noexcept
         gp::GdipGetImageWidth(source.get(), &width) != Gdiplus::Ok ||
         gp::GdipGetImageHeight(source.get(), &height) != Gdiplus::Ok)
         return false;
-
-    // The DIB keeps the decoded layout where GDI can draw it, and 32 bits otherwise.
-    int bitsPerPixel = kDwordBits;
-    DWORD flags = 0;
-    Gdiplus::PixelFormat destFormat = PixelFormat32bppRGB;
-    if (sourceFormat & PixelFormatGDI) {
-        bitsPerPixel = static_cast<int>(Gdiplus::GetPixelFormatSize(sourceFormat));
-        destFormat = sourceFormat;
-    }
-    if (sourceFormat & PixelFormatAlpha) {
-        bitsPerPixel = kDwordBits;
-        flags |= createAlphaChannel;
-        destFormat = PixelFormat32bppARGB;
-    }
-    if (!Create(static_cast<int>(width), static_cast<int>(height), bitsPerPixel, flags))
+    const DibLayout layout = LayoutFor(sourceFormat);
+    if (!Create(static_cast<int>(width), static_cast<int>(height), layout.bitsPerPixel, layout.flags))
         return false;
-
-    if (sourceFormat & PixelFormatIndexed) {
-        INT paletteSize = 0;
-        if (gp::GdipGetImagePaletteSize(source.get(), &paletteSize) != Gdiplus::Ok ||
-            paletteSize < static_cast<INT>(sizeof(Gdiplus::ColorPalette)))
-            return false;
-        std::vector<BYTE> paletteBytes(static_cast<std::size_t>(paletteSize));
-        auto* palette = reinterpret_cast<Gdiplus::ColorPalette*>(paletteBytes.data());
-        if (gp::GdipGetImagePalette(source.get(), palette, paletteSize) != Gdiplus::Ok)
-            return false;
-        const UINT maxEntries =
-            (static_cast<UINT>(paletteSize) - offsetof(Gdiplus::ColorPalette, Entries)) / sizeof(Gdiplus::ARGB);
-        if (palette->Count < 1 || palette->Count > kMaxPaletteEntries || palette->Count > maxEntries)
-            return false;
-        RGBQUAD table[kMaxPaletteEntries] = {};
-        for (UINT i = 0; i < palette->Count; ++i) {
-            const Gdiplus::ARGB argb = palette->Entries[i];
-            table[i].rgbRed = static_cast<BYTE>(argb >> kRedShift);
-            table[i].rgbGreen = static_cast<BYTE>(argb >> kGreenShift);
-            table[i].rgbBlue = static_cast<BYTE>(argb >> kBlueShift);
-        }
-        if (!SetColorTable(0, palette->Count, table))
-            return false;
-    }
-
-    if (destFormat == sourceFormat) {
-        Gdiplus::GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-        Gdiplus::BitmapData data{};
-        if (gp::GdipBitmapLockBits(source.get(), &whole, Gdiplus::ImageLockModeRead, sourceFormat, &data) !=
-            Gdiplus::Ok)
-            return false;
-        const std::size_t rowBytes = (static_cast<std::size_t>(width) * bitsPerPixel + kBitsPerByte - 1) / kBitsPerByte;
-        const auto* from = static_cast<const BYTE*>(data.Scan0);
-        auto* to = static_cast<BYTE*>(m_pBits);
-        for (UINT row = 0; row < height; ++row) {
-            std::memcpy(to, from, rowBytes);
-            from += data.Stride;
-            to += m_nPitch;
-        }
-        gp::GdipBitmapUnlockBits(source.get(), &data);
-        return true;
-    }
-
-    Gdiplus::GpBitmap* rawWrapper = nullptr;
-    gp::GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), m_nPitch, destFormat,
-                                  static_cast<BYTE*>(m_pBits), &rawWrapper);
-    GpBitmapPtr wrapper(rawWrapper);
-    if (!wrapper)
+    if ((sourceFormat & PixelFormatIndexed) && !CopyPalette(source.get(), *this))
         return false;
-    Gdiplus::GpGraphics* rawGraphics = nullptr;
-    gp::GdipGetImageGraphicsContext(wrapper.get(), &rawGraphics);
-    GpGraphicsPtr graphics(rawGraphics);
-    if (!graphics)
-        return false;
-    return gp::GdipDrawImageRectI(graphics.get(), source.get(), 0, 0, static_cast<INT>(width),
-                                  static_cast<INT>(height)) == Gdiplus::Ok;
+    return layout.format == sourceFormat ? CopyPixels(source.get(), sourceFormat, *this)
+                                         : DrawConverted(source.get(), layout.format, *this);
 }
 
 }  // namespace kvo

@@ -99,8 +99,11 @@ bool ManifestFlag(const std::string& text)
 
 bool ReadManifestEntries(const std::string& text, int& serverVersion, std::vector<UpdateFileEntry>& entries)
 {
-    // Each parse adds one initialisation on the thread; the process ends soon after start-up.
-    ::CoInitialize(nullptr);
+    // Each parse adds one initialisation on the thread; the process ends soon after start-up. The
+    // DOM component runs in either kind of apartment; a multithreaded one spares the hidden window
+    // that a single-threaded apartment makes, which costs every start (a thread already in a
+    // single-threaded apartment stays in it, which serves as well).
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     try {
         CVorelXML xml;
         if (FAILED(xml.CreateDocument()))

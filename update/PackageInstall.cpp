@@ -144,6 +144,57 @@ bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string&
     return true;
 }
 
+/// Whether the package may be written under `base` at all: every name stays below it and the
+/// declared sizes fit the volume's free space (each entry inflates to its declared size at most).
+/// Nothing is written before this holds; `problem` says why it does not.
+bool MayBeWritten(CUnzipFile& archive, const std::string& base, std::string& problem)
+{
+    std::string name;
+    std::uint64_t declared = 0;
+    if (!AllNamesAreSafe(archive, base, declared, name)) {
+        problem = name + kRefusedNameSuffix;
+        return false;
+    }
+    const std::uint64_t available = FreeBytesFor(base);
+    if (declared > available) {
+        problem = kNoRoom + std::to_string(declared) + " > " + std::to_string(available);
+        return false;
+    }
+    return true;
+}
+
+/// Installs every entry from the first one; stops at the first that fails, with `problem` naming
+/// it. `name` follows the entry at hand, `written` collects the directories written to.
+bool InstallEntries(CUnzipFile& archive, const std::string& base, std::string& name, std::set<std::string>& written,
+                    std::string& problem)
+{
+    CDirectoryMaker directories;
+    std::vector<unsigned char> buffer(kCopyBufferSize);
+    std::string entryProblem;
+    do {
+        EntryInfo info;
+        name = CurrentEntryName(archive, info);
+        if (IsDirectoryEntryName(name))
+            continue;
+        std::string target;
+        if (!JoinUnderBase(base, name, target)) {
+            problem = name + kRefusedNameSuffix;
+            return false;
+        }
+        const std::size_t cut = target.find_last_of('\\');
+        if (cut == std::string::npos || !directories.Make(target.substr(0, cut))) {
+            problem = name + " " + kCannotWrite + std::to_string(::GetLastError());
+            return false;
+        }
+        written.insert(target.substr(0, cut));
+        if (!InstallEntry(archive, info, target, buffer, entryProblem)) {
+            problem = name + " " + entryProblem;
+            return false;
+        }
+    } while (archive.MoveToNextEntry());
+    return true;
+}
+
 /// The directory that holds `packagePath`, with its trailing separator; "" when there is none.
 std::string PackageDirectory(const std::string& packagePath)
 {
@@ -166,47 +217,12 @@ bool InstallPackage(std::string packagePath, std::string& problem)
         problem = packagePath + kRefusedNameSuffix;
         return false;
     }
-    std::string name;
+    std::string name;               // the entry at hand, for the reason of a failure
     std::set<std::string> written;  // the directories the package writes to
     bool installed = false;
     try {
         CUnzipFile archive(packagePath.c_str());
-        std::uint64_t declared = 0;
-        if (!AllNamesAreSafe(archive, base, declared, name)) {
-            problem = name + kRefusedNameSuffix;
-            return false;
-        }
-        // Each entry inflates to its declared size at most: a package that cannot fit writes nothing.
-        const std::uint64_t available = FreeBytesFor(base);
-        if (declared > available) {
-            problem = kNoRoom + std::to_string(declared) + " > " + std::to_string(available);
-            return false;
-        }
-        CDirectoryMaker directories;
-        std::vector<unsigned char> buffer(kCopyBufferSize);
-        std::string entryProblem;
-        do {
-            EntryInfo info;
-            name = CurrentEntryName(archive, info);
-            if (IsDirectoryEntryName(name))
-                continue;
-            std::string target;
-            if (!JoinUnderBase(base, name, target)) {
-                problem = name + kRefusedNameSuffix;
-                return false;
-            }
-            const std::size_t cut = target.find_last_of('\\');
-            if (cut == std::string::npos || !directories.Make(target.substr(0, cut))) {
-                problem = name + " " + kCannotWrite + std::to_string(::GetLastError());
-                return false;
-            }
-            written.insert(target.substr(0, cut));
-            if (!InstallEntry(archive, info, target, buffer, entryProblem)) {
-                problem = name + " " + entryProblem;
-                break;
-            }
-        } while (archive.MoveToNextEntry());
-        if (problem.empty()) {
+        if (MayBeWritten(archive, base, problem) && InstallEntries(archive, base, name, written, problem)) {
             name.clear();
             archive.CloseArchive();
             installed = true;
