@@ -124,10 +124,10 @@ int main(int argc, char** argv)
     log.Open((dir + "costs.log").c_str());
     Print("log", -1, PerEntry(count, [&](int) { log.WriteLog("m\\M00000.dll 当前已是最新"); }));
     const std::string manifest = ManifestOf(count);
-    int serverVersion = 0;
+    ManifestRelease release;
     std::vector<UpdateFileEntry> entries;
     const BenchClock parse;
-    const bool read = ReadManifestEntries(manifest, serverVersion, entries);
+    const bool read = ReadManifestEntries(manifest, release, entries);
     Print("parse", -1, read ? parse.Seconds() * 1000 / count : -1);
     return 0;
 }

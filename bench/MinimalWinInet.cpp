@@ -1,12 +1,16 @@
 // The least a WinINet download can do, as the yardstick of the launcher's: one request, reads of
 // 10240 bytes written straight to the file, no checks, no progress. With "sha256" every block is
-// also hashed as the launcher hashes it: the cost of the hash alone.
-//   MinimalWinInet.exe HOST PORT OBJECT FILE [sha256]
+// also hashed as the launcher hashes it: the cost of the hash alone. With "bounded" each read asks
+// only for what InternetQueryDataAvailable says has come, as a download with a speed floor must
+// (a read of a whole block would wait for all of it): the cost of the bounded reads alone.
+//   MinimalWinInet.exe HOST PORT OBJECT FILE [sha256|bounded]
 #include "BenchSupport.h"
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "framework/Handles.h"
@@ -22,7 +26,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: MinimalWinInet HOST PORT OBJECT FILE [sha256]\n");
         return 2;
     }
-    const bool hashing = argc == 6;
+    const bool hashing = argc == 6 && std::strcmp(argv[5], "sha256") == 0;
+    const bool bounded = argc == 6 && std::strcmp(argv[5], "bounded") == 0;
     CSha256 hash;
     const BenchClock clock;
     const kvo::unique_hinternet session(::InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -40,7 +45,12 @@ int main(int argc, char** argv)
     std::vector<char> buffer(kBlockSize);
     std::uint64_t total = 0;
     DWORD got = 0;
-    while (::InternetReadFile(request.get(), buffer.data(), kBlockSize, &got) && got > 0) {
+    for (;;) {
+        DWORD want = kBlockSize;
+        if (bounded && (!::InternetQueryDataAvailable(request.get(), &want, 0, 0) || want == 0))
+            break;
+        if (!::InternetReadFile(request.get(), buffer.data(), std::min(want, kBlockSize), &got) || got == 0)
+            break;
         DWORD written = 0;
         ::WriteFile(file.get(), buffer.data(), got, &written, nullptr);
         if (hashing)

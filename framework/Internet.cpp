@@ -50,6 +50,14 @@ unsigned CInternetFile::Read(void* buffer, unsigned count)
     return done;
 }
 
+unsigned CInternetFile::QueryDataAvailable()
+{
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(m_hFile.get(), &available, 0, 0))
+        ThrowLastInternetError();
+    return available;
+}
+
 bool CInternetFile::FillLineBuffer()
 {
     m_lineBuffer.erase(0, m_lineStart);

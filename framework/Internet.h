@@ -28,6 +28,9 @@ public:
 
     /// Reads up to `count` bytes of the body; 0 at its end. Raises CInternetException.
     unsigned Read(void* buffer, unsigned count);
+    /// Waits until some of the body has come (within the receive time-out) and returns how much
+    /// can be read at once; 0 at the end of the body. Raises CInternetException.
+    unsigned QueryDataAvailable();
     /// Reads one line without its line end ("\n" or "\r\n"). False at the end of the body.
     bool ReadString(std::string& line);
     void Close() noexcept { m_hFile.reset(); }

@@ -9,6 +9,9 @@ Scripted responses: GET /gen?<options> answers a generated body whose byte i is 
   length=TEXT    Content-Length header text instead of the real size (the connection is closed after
                  the body); "none" leaves it out
   chunk=N        send the body in pieces of N bytes, each flushed on its own (default: at once)
+  pause=S        with chunk: wait S seconds after each piece (a trickling server; default 0.02)
+  chunked=1      send the body with chunked transfer encoding and no Content-Length (as some CDNs
+                 and proxies do); a body cut by the options below ends without its last chunk
   delay=S        wait S seconds before answering (status line and headers)
   stall_after=N  after N body bytes, keep the connection open and send nothing (for --stall seconds)
   stall_for=S    with stall_after: stay silent for S seconds instead of --stall
@@ -146,7 +149,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if getattr(self, "content_range", None):
             self.send_header("Content-Range", self.content_range)
         length = option("length")
-        if length is None:
+        chunked = option("chunked") == "1"
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif length is None:
             self.send_header("Content-Length", str(len(body)))
         elif length != "none":
             self.send_header("Content-Length", length)
@@ -162,14 +168,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         close_after = option("close_after")
         cut = min(int(x) for x in (stall_after, reset_after, close_after, str(len(body))) if x is not None)
         chunk = int(option("chunk", "0")) or max(cut, 1)
+        pause = float(option("pause", "0.02"))  # by default just enough for the client to see separate reads
         sent = 0
         while sent < cut:
             piece = body[sent:min(sent + chunk, cut)]
-            self.wfile.write(piece)
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
             self.wfile.flush()
             sent += len(piece)
             if chunk < cut:
-                time.sleep(0.02)  # let the client see separate reads
+                time.sleep(pause)
+        if chunked and cut == len(body):
+            self.wfile.write(b"0\r\n\r\n")
+            self.wfile.flush()
         if stall_after is not None:
             time.sleep(float(option("stall_for", self.server.stall_seconds)))
             self.close_connection = True

@@ -4,6 +4,7 @@
 // that temporary file. An entry with a SHA-256 keeps the bytes of a cut attempt for the next.
 #include "update/DownloadAttempt.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <new>
 #include <vector>
 
+#include "app/BuildHosts.h"
 #include "app/KvoLauncherDlg.h"
 #include "framework/Internet.h"
 #include "support/PeImage.h"
@@ -86,6 +88,8 @@ bool OpenBody(const EntryRoad& road, const TransferState& state, Body& body)
         return body.StartOver();
     if (!body.temp.OpenToResume(body.kept, &body.error))
         return false;
+    if (road.signedLength != 0 && body.kept > road.signedLength)
+        return body.StartOver();  // more than the file can hold: not a part of it
     try {
         body.temp.File().Seek(0, kvo::CFile::begin);
         HashFileRest(body.temp.File(), body.hash);  // leaves the file at its end, where the rest goes
@@ -127,11 +131,50 @@ AttemptResult RefusedStatus(DWORD status, bool rangeAsked)
             IsPassingHttpStatus(status) ? AttemptOutcome::retry : AttemptOutcome::fail};
 }
 
+/// The whole file's length as the response gives it: the total of a Content-Range, else
+/// Content-Length (after the kept bytes), else, for a body sent without a length (chunked), the
+/// length the manifest vouches for. False, with `refusal` set, when no trustworthy length is there
+/// or it is not the one the manifest vouches for.
+bool AnnouncedTotal(kvo::CHttpFile& request, const EntryRoad& road, std::uint64_t kept, std::uint64_t rangeTotal,
+                    std::uint32_t& total, AttemptResult& refusal)
+{
+    std::string lengthText;
+    std::uint32_t announced = 0;
+    const bool lengthGiven = request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText);
+    if (lengthGiven && (!ParseAnnouncedLength(lengthText, announced) ||
+                        (rangeTotal != 0 && kept + announced != rangeTotal))) {
+        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
+        return false;
+    }
+    std::uint64_t whole = 0;
+    if (rangeTotal != 0) {
+        whole = rangeTotal;
+    } else if (lengthGiven) {
+        whole = kept + announced;
+    } else if (road.signedLength != 0) {
+        whole = road.signedLength;  // read to its end, bounded by what the manifest vouches for
+    } else {
+        // Without a length a complete body cannot be told from a cut one.
+        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
+        return false;
+    }
+    if (road.signedLength != 0 && whole != road.signedLength) {
+        refusal = Failed(kErrorLengthMismatch);
+        return false;
+    }
+    if (whole > static_cast<std::uint64_t>(INT32_MAX)) {
+        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
+        return false;
+    }
+    total = static_cast<std::uint32_t>(whole);
+    return true;
+}
+
 /// Takes the response's status and lengths: `total` receives the whole file's length. False, with
 /// `refusal` saying what follows, when the body is not the one asked for or its length cannot be
 /// trusted. A 200 to a range request starts the body over.
-bool AcceptResponse(kvo::CHttpFile& request, Body& body, const TransferState& state, std::uint32_t& total,
-                    AttemptResult& refusal)
+bool AcceptResponse(kvo::CHttpFile& request, const EntryRoad& road, Body& body, const TransferState& state,
+                    std::uint32_t& total, AttemptResult& refusal)
 {
     const bool rangeAsked = body.kept > 0;
     DWORD status = 0;
@@ -159,41 +202,83 @@ bool AcceptResponse(kvo::CHttpFile& request, Body& body, const TransferState& st
         refusal = RefusedStatus(status, rangeAsked);
         return false;
     }
-    // Without a trustworthy length a complete body cannot be told from a cut one.
-    std::string lengthText;
-    std::uint32_t announced = 0;
-    if (!request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) || !ParseAnnouncedLength(lengthText, announced) ||
-        body.kept + announced > static_cast<std::uint64_t>(INT32_MAX) ||
-        (rangeTotal != 0 && body.kept + announced != rangeTotal)) {
-        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
-        return false;
-    }
-    total = static_cast<std::uint32_t>(body.kept + announced);
-    return true;
+    return AnnouncedTotal(request, road, body.kept, rangeTotal, total, refusal);
 }
 
+/// The floor under a body's speed: kDownloadSpeedFloorBytes in every window of
+/// kDownloadSpeedWindowMs. A server that trickles bytes would otherwise hold an attempt for as long
+/// as each byte comes within the receive time-out. Each read waits at most for what is left of the
+/// window, so an attempt below the floor ends when its window does.
+class CSpeedFloor {
+public:
+    CSpeedFloor(HINTERNET request, std::uint64_t received) noexcept : m_request(request)
+    {
+        StartWindow(received, ::GetTickCount64());
+    }
+
+    /// Before each read; false when the window has ended without its bytes.
+    bool BeforeRead(std::uint64_t received) noexcept
+    {
+        const ULONGLONG now = ::GetTickCount64();
+        if (received - m_windowStartBytes >= kDownloadSpeedFloorBytes)
+            StartWindow(received, now);
+        else if (now >= m_windowEnd)
+            return false;
+        DWORD waitMs = static_cast<DWORD>(std::min<ULONGLONG>(m_windowEnd - now, g_receiveTimeoutMs.load()));
+        ::InternetSetOptionA(m_request, INTERNET_OPTION_RECEIVE_TIMEOUT, &waitMs, sizeof waitMs);
+        return true;
+    }
+
+private:
+    void StartWindow(std::uint64_t received, ULONGLONG now) noexcept
+    {
+        m_windowStartBytes = received;
+        m_windowEnd = now + kDownloadSpeedWindowMs;
+    }
+
+    HINTERNET m_request;
+    std::uint64_t m_windowStartBytes = 0;
+    ULONGLONG m_windowEnd = 0;
+};
+
 /// Reads the body into the temporary file block by block, keeping the counters up to date and,
-/// when the entry lists a hash to check, every byte hashed. True when exactly `total` bytes are
-/// there at the end; more than announced stops the transfer at once.
-bool ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
-                 std::uint32_t total)
+/// when the entry lists a hash to check, every byte hashed. Done when exactly `total` bytes are
+/// there at the end. More than `total` stops the transfer before it is written (for a length the
+/// manifest vouches for, at once and for good), and so does a speed below the floor.
+AttemptResult ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
+                          std::uint32_t total)
 {
     std::vector<char> buffer(kBlockSize);
     std::uint64_t received = body.kept;
-    unsigned got = request.Read(buffer.data(), kBlockSize);
-    dialog.m_log.WriteLog((kDownloadingPrefix + road.entry.FileName).c_str());
-    while (got > 0) {
+    CSpeedFloor floor(request.GetHandle(), received);
+    bool started = false;
+    for (;;) {
+        if (!floor.BeforeRead(received))
+            return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
+        // Only what has come: a read of a whole block waits for all of it, byte by byte, and no
+        // time-out or close ends that wait on every platform. The wait for something to come is
+        // bounded by what is left of the window.
+        const unsigned available = request.QueryDataAvailable();
+        const unsigned got = available == 0 ? 0 : request.Read(buffer.data(), std::min(available, kBlockSize));
+        if (!started) {
+            dialog.m_log.WriteLog((kDownloadingPrefix + road.entry.FileName).c_str());
+            started = true;
+        }
+        if (got == 0)
+            break;
         if (got > total - received)
-            return false;
+            return road.signedLength != 0 ? Failed(kErrorLengthMismatch)
+                                          : AttemptResult{ERROR_HANDLE_EOF, AttemptOutcome::retry};
         body.temp.File().Write(buffer.data(), got);
         if (road.IsHashChecked())
             body.hash.Update(buffer.data(), got);
         dialog.m_nCurFileDone += got;
         received += got;
         dialog.TellProgress();
-        got = request.Read(buffer.data(), kBlockSize);
     }
-    return received == total && body.temp.File().GetLength() == total;
+    if (received != total || body.temp.File().GetLength() != total)
+        return {ERROR_HANDLE_EOF, AttemptOutcome::retry};  // cut short: what came may be resumed
+    return {};
 }
 
 /// The transfer itself: request, response, body. Done when the temporary file holds the whole
@@ -211,15 +296,13 @@ AttemptResult Transfer(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferS
         const std::unique_ptr<kvo::CHttpFile> request = SendRequest(session, connection, url, body.kept);
         std::uint32_t total = 0;
         AttemptResult refusal;
-        if (!AcceptResponse(*request, body, state, total, refusal))
+        if (!AcceptResponse(*request, road, body, state, total, refusal))
             return refusal;
         state.total = total;
         dialog.m_nCurFileSize = total;
         dialog.m_nCurFileDone = static_cast<std::uint32_t>(body.kept);
         dialog.TellProgress();
-        if (!ReceiveBody(dialog, road, *request, body, total))
-            return {ERROR_HANDLE_EOF, AttemptOutcome::retry};
-        return {};
+        return ReceiveBody(dialog, road, *request, body, total);
     } catch (const kvo::CInternetException& error) {
         return {error.m_dwError, IsPassingTransferError(error.m_dwError) ? AttemptOutcome::retry : AttemptOutcome::fail};
     } catch (const kvo::CFileException& error) {

@@ -15,6 +15,8 @@ EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir)
     road.isPackage = IsPackageFileName(entry.FileName);
     road.hashGiven = !entry.SHA256.empty();
     road.hashWellFormed = ParseSha256Hex(entry.SHA256, road.listed);
+    if (road.hashWellFormed && entry.Length > 0)
+        road.signedLength = static_cast<std::uint32_t>(entry.Length);
     // Refused before any request: a name that could write outside the installation directory,
     // or whose temporary file would not fit the path buffers.
     if (!JoinUnderBase(moduleDir, entry.FileName, road.target)) {

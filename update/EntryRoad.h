@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "support/Sha256.h"
@@ -23,6 +24,9 @@ struct EntryRoad {
     bool hashGiven = false;
     bool hashWellFormed = false;
     Sha256Digest listed{};
+    /// The body's length as the manifest vouches for it (Length, with a well-formed SHA256); 0
+    /// when it vouches for none. A server must announce exactly this, and no more is ever written.
+    std::uint32_t signedLength = 0;
     /// The target is the running program's own file.
     bool replacesLauncher = false;
 

@@ -12,6 +12,7 @@
 #include "support/Base64.h"
 #include "support/Sha256.h"
 #include "support/VorelXML.h"
+#include "update/ManifestExpiry.h"
 #include "update/ManifestFetch.h"
 #include "update/ManifestSignature.h"
 
@@ -27,6 +28,10 @@ const char kSignatureMissing[] = "清单没有签名  ";
 const char kSignatureMalformed[] = "清单签名格式错误  ";
 const char kSignatureInvalid[] = "清单签名无效  ";
 const char kFileHashMissing[] = "清单文件缺少SHA256  ";
+const char kManifestExpired[] = "清单已过期  ";
+const char kManifestExpiryInvalid[] = "清单有效期无效  ";
+const char kExpiresInfix[] = "  有效期至 ";
+const char kClockInfix[] = "  本机时钟 ";
 
 /// Checks the fetched bytes against the update key and logs the outcome with the address.
 bool IsAuthentic(CKvoLauncherDlg& dialog, const std::string& body, const std::string& updateKey, const std::string& url)
@@ -84,6 +89,42 @@ bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
     return true;
 }
 
+/// A signature that leaves a file's bytes unchecked protects nothing: all or none.
+bool EveryFileHashed(CKvoLauncherDlg& dialog, const std::vector<UpdateFileEntry>& entries)
+{
+    Sha256Digest ignored;
+    const auto unchecked = std::find_if(entries.begin(), entries.end(),
+                                        [&](const UpdateFileEntry& entry) { return !ParseSha256Hex(entry.SHA256, ignored); });
+    if (unchecked == entries.end())
+        return true;
+    dialog.m_log.WriteLog((kFileHashMissing + unchecked->FileName).c_str());
+    return false;
+}
+
+/// A verified manifest that has not lapsed; the refusal is logged with the host, the expiry and the
+/// machine's clock, so that support can tell a replayed manifest from a wrong clock.
+bool IsFresh(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::string& url)
+{
+    const FILETIME now = UtcNow();
+    const ManifestExpiry expiry = CheckManifestExpiry(release.expires, now);
+    if (expiry == ManifestExpiry::fresh)
+        return true;
+    dialog.m_log.WriteLog(((expiry == ManifestExpiry::expired ? kManifestExpired : kManifestExpiryInvalid) + url +
+                           kExpiresInfix + release.expires + kClockInfix + FormatUtcTime(now))
+                              .c_str());
+    return false;
+}
+
+/// The update state from a manifest that was read and accepted.
+void TakeManifest(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::vector<UpdateFileEntry>& entries)
+{
+    dialog.m_nServerVer = release.version;
+    dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
+    const int count = static_cast<int>(dialog.m_files.size());
+    dialog.m_nFileCount = count;
+    dialog.m_nFilesLeft = count;
+}
+
 }  // namespace
 
 int ManifestNumber(const std::string& text)
@@ -97,7 +138,7 @@ bool ManifestFlag(const std::string& text)
     return text != kFlagOff;
 }
 
-bool ReadManifestEntries(const std::string& text, int& serverVersion, std::vector<UpdateFileEntry>& entries)
+bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std::vector<UpdateFileEntry>& entries)
 {
     // Each parse adds one initialisation on the thread; the process ends soon after start-up. The
     // DOM component runs in either kind of apartment; a multithreaded one spares the hidden window
@@ -115,17 +156,19 @@ bool ReadManifestEntries(const std::string& text, int& serverVersion, std::vecto
             return false;
         xml.GetAttribute("productname");
         ManifestNumber(xml.GetAttribute("filenum"));  // not checked against the File count
-        const int version = ManifestNumber(xml.GetAttribute("Ver"));
+        ManifestRelease read;
+        read.version = ManifestNumber(xml.GetAttribute("Ver"));
+        read.expires = xml.GetAttribute("Expires");
 
-        std::vector<UpdateFileEntry> read;
+        std::vector<UpdateFileEntry> files;
         xml.SelectNodes(kFilePattern);
         while (xml.NextNode()) {
             UpdateFileEntry entry;
             if (ReadFileEntry(xml, entry))
-                read.push_back(std::move(entry));
+                files.push_back(std::move(entry));
         }
-        serverVersion = version;
-        entries = std::move(read);
+        release = std::move(read);
+        entries = std::move(files);
         return true;
     } catch (const CComError&) {
         // The XML component could not be had or refused a step: this host's manifest is unusable.
@@ -138,24 +181,11 @@ bool ReadManifestEntries(const std::string& text, int& serverVersion, std::vecto
 bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, bool requireFileHashes)
 {
     // Entries are gathered first, so a failure half-way leaves the list as it was.
-    int serverVersion = 0;
+    ManifestRelease release;
     std::vector<UpdateFileEntry> entries;
-    if (!ReadManifestEntries(text, serverVersion, entries))
+    if (!ReadManifestEntries(text, release, entries) || (requireFileHashes && !EveryFileHashed(dialog, entries)))
         return false;
-    // A signature that leaves a file's bytes unchecked protects nothing: all or none.
-    Sha256Digest ignored;
-    const auto unchecked = std::find_if(entries.begin(), entries.end(), [&](const UpdateFileEntry& entry) {
-        return requireFileHashes && !ParseSha256Hex(entry.SHA256, ignored);
-    });
-    if (unchecked != entries.end()) {
-        dialog.m_log.WriteLog((kFileHashMissing + unchecked->FileName).c_str());
-        return false;
-    }
-    dialog.m_nServerVer = serverVersion;
-    dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
-    const int count = static_cast<int>(dialog.m_files.size());
-    dialog.m_nFileCount = count;
-    dialog.m_nFilesLeft = count;
+    TakeManifest(dialog, release, entries);
     return true;
 }
 
@@ -173,5 +203,13 @@ bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& 
     const bool signatureRequired = !updateKey.empty();
     if (signatureRequired && !IsAuthentic(dialog, body, updateKey, url))
         return false;
-    return ReadManifestText(dialog, JoinBodyLines(body), signatureRequired);
+    ManifestRelease release;
+    std::vector<UpdateFileEntry> entries;
+    if (!ReadManifestEntries(JoinBodyLines(body), release, entries))
+        return false;
+    // What the signature vouches for is checked on the verified document.
+    if (signatureRequired && (!EveryFileHashed(dialog, entries) || !IsFresh(dialog, release, url)))
+        return false;
+    TakeManifest(dialog, release, entries);
+    return true;
 }

@@ -7,11 +7,17 @@
 
 class CKvoLauncherDlg;
 
+/// What a manifest's first Product says of the release besides its files.
+struct ManifestRelease {
+    int version = 0;      ///< Ver
+    std::string expires;  ///< Expires as written ("" when absent), checked for signed manifests only
+};
+
 /// Fetches and reads the manifest at `url` into the dialog's update state. True when a manifest
 /// with a Product was read. A launcher built with an update key first checks the fetched bytes
 /// against `updateKey` (base64 of X‖Y; the build's key by default) and takes only a manifest
-/// signed by it whose every File carries a well-formed SHA256; anything else is logged and counts
-/// as not fetched.
+/// signed by it whose every File carries a well-formed SHA256 and whose Expires has not passed;
+/// anything else is logged and counts as not fetched.
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url);
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey);
 
@@ -22,10 +28,10 @@ bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& 
 /// `requireFileHashes`, when a File lacks a well-formed SHA256 (logged with its name).
 bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, bool requireFileHashes = false);
 
-/// The product version and the Product//File entries of a manifest text, without any update
-/// state. False when the text is not a well-formed document with a Product child of its root or
-/// the XML component fails.
-bool ReadManifestEntries(const std::string& text, int& serverVersion, std::vector<UpdateFileEntry>& entries);
+/// The release and the Product//File entries of a manifest text, without any update state. False
+/// when the text is not a well-formed document with a Product child of its root or the XML
+/// component fails.
+bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std::vector<UpdateFileEntry>& entries);
 
 /// A decimal number as atoi reads it: white space, an optional sign, digits; 0 without digits.
 /// Values beyond 32 bits are clamped.

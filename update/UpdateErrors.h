@@ -11,3 +11,6 @@ constexpr DWORD kErrorVersionMismatch = 0x20000002;
 /// A new copy of the running launcher that could strand the installation: not a whole image of
 /// the running one's machine type and subsystem, or without the update key the running one has.
 constexpr DWORD kErrorLauncherRefused = 0x20000003;
+/// The server announced another length than the one the manifest vouches for (an entry with
+/// SHA256 and a Length above 0), or sent more than it: refused before anything is written.
+constexpr DWORD kErrorLengthMismatch = 0x20000004;

@@ -54,14 +54,20 @@ def write_bytes(path, data):
         out.write(data)
 
 
-def manifest(entries, version):
-    """Manifest bytes: `entries` are (FileName, FileVersion, URL[, SHA256]), listed in this order."""
+# Far ahead: signed test manifests are fresh unless a scenario gives another expiry.
+FRESH_EXPIRES = "2099-12-31T23:59:59Z"
+
+
+def manifest(entries, version, expires=FRESH_EXPIRES):
+    """Manifest bytes: `entries` are (FileName, FileVersion, URL[, SHA256]), listed in this order;
+    `expires` is the Product's Expires (None: left out)."""
     def element(entry):
         text = "<FileName>%s</FileName><FileVersion>%s</FileVersion><URL>%s</URL>" % tuple(map(escape, entry[:3]))
         return text + ("<SHA256>%s</SHA256>" % entry[3] if len(entry) > 3 else "")
     files = "".join("<File>%s</File>\r\n" % element(entry) for entry in entries)
+    expiry = ' Expires="%s"' % expires if expires else ""
     return ('<?xml version="1.0" encoding="gb2312"?>\r\n<Update>\r\n<Product productname="KvoLobby" filenum="%d" '
-            'Ver="%d">\r\n%s</Product>\r\n</Update>\r\n' % (len(entries), version, files)).encode("gbk")
+            'Ver="%d"%s>\r\n%s</Product>\r\n</Update>\r\n' % (len(entries), version, expiry, files)).encode("gbk")
 
 
 # The start of a version resource's fixed record: its key, the key's terminator and the padding to

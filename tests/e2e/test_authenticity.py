@@ -123,6 +123,21 @@ class Authenticity(LauncherTestCase):
         self.assertIn("清单文件缺少SHA256  Module.dll", lines)
         self.assertEqual(self.file_requests(primary) + self.file_requests(fallback), [])
 
+    def test_an_expired_signed_manifest_is_refused_and_the_fresh_fallback_installed(self):
+        installation = self.installation()
+        expired = "2000-01-01T00:00:00Z"
+        primary = self.host(PRIMARY_PORT, sign_manifest(manifest(release_entries(PRIMARY_PORT), SERVER_VERSION,
+                                                                 expires=expired)), RELEASE_FILES)
+        self.host(FALLBACK_PORT, sign_manifest(manifest(release_entries(FALLBACK_PORT), SERVER_VERSION)), RELEASE_FILES)
+        self.assertEqual(installation.run_launcher(), 0)
+
+        self.assert_updated(installation)
+        refusal = [line for line in installation.log_lines() if line.startswith("清单已过期  ")]
+        self.assertEqual(len(refusal), 1, installation.log_lines())
+        self.assertTrue(refusal[0].startswith("清单已过期  %s  有效期至 %s  本机时钟 20" % (manifest_url(PRIMARY_PORT),
+                                                                                    expired)), refusal[0])
+        self.assertEqual(self.file_requests(primary), [])
+
     def run_failing_update(self, installation, **kwargs):
         launcher = installation.start_launcher(**kwargs)
         self.addCleanup(kvo_e2e.stop_wine_process, launcher)

@@ -22,6 +22,7 @@ BOX_TIMEOUT_MS = 90000
 SLOW_SIZE = 3000000          # sent in 10240-byte pieces, 20 ms apart: about six seconds
 SMALL_VOLUME = "6m"
 LAUNCHER_REFUSED = 0x20000003
+ERROR_INTERNET_TIMEOUT = 12002
 IMAGE_FILE_MACHINE_ARM64 = 0xAA64
 
 
@@ -100,6 +101,22 @@ class Resilience(LauncherTestCase):
         self.assertFalse(os.path.exists(installation.path("KvoLauncher.exe.old")))
         self.assertEqual(len(installation.lobby_starts(expect=3)), 3)
         self.assertEqual([r["path"] for r in server.requests() if r["path"].startswith("/files/")], [])
+
+    def test_a_trickling_server_ends_in_the_failure_box_with_the_old_file_intact(self):
+        # 100 bytes every half second: far below the speed floor (this build's window is 3 s).
+        installation = self.make_installation(pver=INSTALLED_VERSION)
+        old = b"the data file as it was\r\n"
+        write_bytes(installation.path("data.bin"), old)
+        entry = ("data.bin", "", url("/gen?size=1000000&chunk=100&pause=0.5"))
+        server = self.serve(PRIMARY_PORT, self.site(manifest([entry], SERVER_VERSION)))
+        launcher = installation.start_launcher()
+        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+        self.assertIsNotNone(answer_box(CAPTION, "cancel", BOX_TIMEOUT_MS), "the per-file failure box")
+        self.assertEqual(launcher.wait(timeout=60), 0)
+        self.assertEqual(read_bytes(installation.path("data.bin")), old)
+        self.assertEqual(len([r for r in server.requests() if r["path"].startswith("/gen")]), 4, "four attempts")
+        self.assertEqual(installation.log_lines()[-1], "data.bin 更新失败 %d" % ERROR_INTERNET_TIMEOUT)
+        self.assertEqual(installation.pver(), str(INSTALLED_VERSION))
 
     def test_a_package_larger_than_the_free_space_fails_with_nothing_written(self):
         if os.geteuid() != 0:

@@ -34,7 +34,8 @@ std::string FormatManifest(const ManifestProduct& product, const std::vector<Upd
     text += "<UpdateInfo>";
     text += kLineEnd;
     text += "  <Product productname=\"" + XmlEscape(product.name) + "\" filenum=\"" + std::to_string(entries.size()) +
-            "\" Ver=\"" + std::to_string(product.version) + "\">";
+            "\" Ver=\"" + std::to_string(product.version) + "\"" +
+            (product.expires.empty() ? std::string() : " Expires=\"" + XmlEscape(product.expires) + "\"") + ">";
     text += kLineEnd;
     for (const UpdateFileEntry& entry : entries) {
         text += "    <File>";
@@ -60,4 +61,26 @@ std::string FormatManifest(const ManifestProduct& product, const std::vector<Upd
     text += "</UpdateInfo>";
     text += kLineEnd;
     return text;
+}
+
+bool SetProductAttribute(std::string& document, const std::string& name, const std::string& value)
+{
+    const std::size_t tag = document.find("<Product ");
+    const std::size_t tagEnd = tag == std::string::npos ? std::string::npos : document.find('>', tag);
+    if (tagEnd == std::string::npos)
+        return false;
+    const std::string quoted = "\"" + XmlEscape(value) + "\"";
+    const std::string prefix = " " + name + "=\"";
+    const std::size_t attribute = document.find(prefix, tag);
+    if (attribute != std::string::npos && attribute < tagEnd) {
+        const std::size_t valueStart = attribute + prefix.size() - 1;  // at the opening quote
+        const std::size_t valueEnd = document.find('"', valueStart + 1);
+        if (valueEnd == std::string::npos || valueEnd > tagEnd)
+            return false;
+        document.replace(valueStart, valueEnd + 1 - valueStart, quoted);
+        return true;
+    }
+    const std::size_t insertAt = document[tagEnd - 1] == '/' ? tagEnd - 1 : tagEnd;
+    document.insert(insertAt, " " + name + "=" + quoted);
+    return true;
 }

@@ -9,6 +9,7 @@
 struct ManifestProduct {
     std::string name;
     int version = 0;
+    std::string expires;  ///< written as Expires="..." when not empty (signed manifests)
 };
 
 /// The whole update.xml for `entries`, in their order, in the system's ANSI code page with no
@@ -17,3 +18,8 @@ struct ManifestProduct {
 /// XML-escaped. FileDateHigh/FileDateLow are written as the signed 32-bit numbers the launcher
 /// keeps, so their bits come back unchanged. SHA256 is written when the entry has one.
 std::string FormatManifest(const ManifestProduct& product, const std::vector<UpdateFileEntry>& entries);
+
+/// Sets the attribute `name` of the first Product start tag of `document` to `value` (XML-escaped),
+/// changing no other byte: the value of an attribute already there is replaced, otherwise the
+/// attribute is added before the tag's end. False when the document has no Product start tag.
+bool SetProductAttribute(std::string& document, const std::string& name, const std::string& value);

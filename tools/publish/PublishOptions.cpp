@@ -1,8 +1,10 @@
 #include "tools/publish/PublishOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -13,6 +15,7 @@ const char kUsage[] =
     "  KvoPublish --release DIR --out DIR --base-url URL --version N [options]\n"
     "  KvoPublish --new-key NAME\n"
     "  KvoPublish --verify OUTDIR --public-key NAME.public\n"
+    "  KvoPublish --refresh OUTDIR --sign-key NAME.private [--expires-days N]\n"
     "\n"
     "Required:\n"
     "  --release DIR     the folder holding the new version exactly as it must be installed\n"
@@ -43,6 +46,8 @@ const char kUsage[] =
     "                    the launcher's 260-byte paths under it is refused\n"
     "  --sign-key FILE   sign the manifest with the key pair FILE (NAME.private): launchers built\n"
     "                    with the matching public key take only manifests signed by it\n"
+    "  --expires-days N  a signed manifest is taken for N days (1 to 3650, default 30); renew it\n"
+    "                    in time with --refresh\n"
     "  --help            this text\n"
     "\n"
     "Keys and checks:\n"
@@ -51,8 +56,11 @@ const char kUsage[] =
     "                    build as KVO_UPDATE_PUBLIC_KEY); never overwrites either file\n"
     "  --verify OUTDIR --public-key FILE\n"
     "                    check a publish's web root: the signature of AutoUpdate\\update.xml and\n"
-    "                    the SHA-256 of every file and package at its URL's path below OUTDIR"
-    "\n"
+    "                    the SHA-256 and length of every file and package at its URL's path below\n"
+    "                    OUTDIR, and that the manifest has not expired\n"
+    "  --refresh OUTDIR --sign-key FILE [--expires-days N]\n"
+    "                    sign the manifest of a publish's web root anew with a new expiry and\n"
+    "                    nothing else changed (run it where the key lives, then copy the manifest up)\n"
     "Every file gets its version from its version resource (empty for files without one), its\n"
     "size, time and URL. Names the launcher would refuse (absolute, '..', devices such as CON,\n"
     "characters Windows does not allow, too long) stop the tool before anything is written.\n"
@@ -60,17 +68,92 @@ const char kUsage[] =
     "Exit status: 0 published (or key made, or all verified), 1 bad command line, 2 release\n"
     "refused, 3 writing failed, 4 verification failed.\n";
 
-/// The decimal number in `text` if it is one and lies in [1, INT_MAX].
-bool ParseVersion(const std::string& text, int& version)
+/// The decimal number in `text` if it is one and lies in [low, high].
+bool ParseNumber(const std::string& text, long long low, long long high, int& number)
 {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     errno = 0;
     constexpr int kDecimalBase = 10;
     const long long value = std::strtoll(text.c_str(), nullptr, kDecimalBase);
-    if (errno == ERANGE || value < 1 || value > INT_MAX)
+    if (errno == ERANGE || value < low || value > high)
         return false;
-    version = static_cast<int>(value);
+    number = static_cast<int>(value);
+    return true;
+}
+
+/// What one option with a value does; false, with `error` set, for a value it cannot take.
+using ValueOption = bool (*)(PublishOptions& options, const std::string& value, std::string& error);
+
+struct OptionSpec {
+    const char* name;
+    ValueOption take;
+};
+
+bool SetNumber(const std::string& value, long long low, long long high, int& number, const char* what,
+               std::string& error)
+{
+    if (ParseNumber(value, low, high, number))
+        return true;
+    error = std::string(what) + " must be a whole number from " + std::to_string(low) + " to " +
+            std::to_string(high) + ", not '" + value + "'";
+    return false;
+}
+
+const OptionSpec kValueOptions[] = {
+    {"--release", [](PublishOptions& o, const std::string& v, std::string&) { o.releaseDir = v; return true; }},
+    {"--out", [](PublishOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }},
+    {"--base-url", [](PublishOptions& o, const std::string& v, std::string&) { o.baseUrl = v; return true; }},
+    {"--version",
+     [](PublishOptions& o, const std::string& v, std::string& e) {
+         o.versionGiven = true;
+         return SetNumber(v, 1, INT_MAX, o.version, "--version", e);
+     }},
+    {"--package", [](PublishOptions& o, const std::string& v, std::string&) { o.packages.push_back(v); return true; }},
+    {"--exclude", [](PublishOptions& o, const std::string& v, std::string&) { o.excludes.push_back(v); return true; }},
+    {"--product", [](PublishOptions& o, const std::string& v, std::string&) { o.productName = v; return true; }},
+    {"--install-dir", [](PublishOptions& o, const std::string& v, std::string&) { o.installDir = v; return true; }},
+    {"--sign-key", [](PublishOptions& o, const std::string& v, std::string&) { o.signKey = v; return true; }},
+    {"--new-key", [](PublishOptions& o, const std::string& v, std::string&) { o.newKeyName = v; return true; }},
+    {"--verify", [](PublishOptions& o, const std::string& v, std::string&) { o.verifyDir = v; return true; }},
+    {"--public-key", [](PublishOptions& o, const std::string& v, std::string&) { o.publicKey = v; return true; }},
+    {"--refresh", [](PublishOptions& o, const std::string& v, std::string&) { o.refreshDir = v; return true; }},
+    {"--expires-days",
+     [](PublishOptions& o, const std::string& v, std::string& e) {
+         return SetNumber(v, 1, PublishOptions::kMaxExpiresDays, o.expiresDays, "--expires-days", e);
+     }},
+};
+
+/// The use the options ask for, once they are read; false, with `error` set, when they do not make one.
+bool CheckUse(PublishOptions& options, std::string& error)
+{
+    const bool publishing = !options.releaseDir.empty() || !options.outDir.empty() || !options.baseUrl.empty() ||
+                            options.versionGiven || options.includeLauncher;
+    const bool refreshing = !options.refreshDir.empty();
+    const int uses = int{publishing} + int{!options.newKeyName.empty()} + int{!options.verifyDir.empty()} +
+                     int{refreshing};
+    if (uses > 1) {
+        error = "--new-key, --verify, --refresh and publishing are separate uses of the tool (see --help)";
+        return false;
+    }
+    if (!options.newKeyName.empty())
+        return true;
+    if (refreshing) {
+        if (options.signKey.empty())
+            error = "--refresh OUTDIR needs --sign-key FILE (see --help)";
+        return error.empty();
+    }
+    if (!options.verifyDir.empty() || !options.publicKey.empty()) {
+        if (options.verifyDir.empty() || options.publicKey.empty())
+            error = "--verify OUTDIR and --public-key FILE go together (see --help)";
+        return error.empty();
+    }
+    if (options.releaseDir.empty() || options.outDir.empty() || options.baseUrl.empty() || !options.versionGiven) {
+        error = "--release, --out, --base-url and --version are required (see --help)";
+        return false;
+    }
+    if (!options.installDir.empty() && options.installDir.back() != '\\')
+        options.installDir.push_back('\\');
     return true;
 }
 
@@ -83,7 +166,6 @@ const char* PublishUsage() noexcept
 
 bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& options, std::string& error)
 {
-    bool versionGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (name == "--help" || name == "-h" || name == "/?") {
@@ -94,65 +176,18 @@ bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& o
             options.includeLauncher = true;
             continue;
         }
+        const auto option = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                                         [&](const OptionSpec& spec) { return name == spec.name; });
+        if (option == std::end(kValueOptions)) {
+            error = name.rfind("--", 0) == 0 ? "unknown option: " + name + " (see --help)" : "unknown argument: " + name;
+            return false;
+        }
         if (i + 1 >= args.size()) {
-            error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument: " + name;
+            error = name + " needs a value";
             return false;
         }
-        const std::string& value = args[++i];
-        if (name == "--release") {
-            options.releaseDir = value;
-        } else if (name == "--out") {
-            options.outDir = value;
-        } else if (name == "--base-url") {
-            options.baseUrl = value;
-        } else if (name == "--version") {
-            if (!ParseVersion(value, options.version)) {
-                error = "--version must be a whole number from 1 to 2147483647, not '" + value + "'";
-                return false;
-            }
-            versionGiven = true;
-        } else if (name == "--package") {
-            options.packages.push_back(value);
-        } else if (name == "--exclude") {
-            options.excludes.push_back(value);
-        } else if (name == "--product") {
-            options.productName = value;
-        } else if (name == "--install-dir") {
-            options.installDir = value;
-        } else if (name == "--sign-key") {
-            options.signKey = value;
-        } else if (name == "--new-key") {
-            options.newKeyName = value;
-        } else if (name == "--verify") {
-            options.verifyDir = value;
-        } else if (name == "--public-key") {
-            options.publicKey = value;
-        } else {
-            error = "unknown option: " + name + " (see --help)";
+        if (!option->take(options, args[++i], error))
             return false;
-        }
     }
-    const bool publishing = !options.releaseDir.empty() || !options.outDir.empty() || !options.baseUrl.empty() ||
-                            versionGiven || !options.signKey.empty() || options.includeLauncher;
-    const int uses = int{publishing} + int{!options.newKeyName.empty()} + int{!options.verifyDir.empty()};
-    if (uses > 1) {
-        error = "--new-key, --verify and publishing are separate uses of the tool (see --help)";
-        return false;
-    }
-    if (!options.newKeyName.empty())
-        return true;
-    if (!options.verifyDir.empty() || !options.publicKey.empty()) {
-        if (options.verifyDir.empty() || options.publicKey.empty()) {
-            error = "--verify OUTDIR and --public-key FILE go together (see --help)";
-            return false;
-        }
-        return true;
-    }
-    if (options.releaseDir.empty() || options.outDir.empty() || options.baseUrl.empty() || !versionGiven) {
-        error = "--release, --out, --base-url and --version are required (see --help)";
-        return false;
-    }
-    if (!options.installDir.empty() && options.installDir.back() != '\\')
-        options.installDir.push_back('\\');
-    return true;
+    return CheckUse(options, error);
 }

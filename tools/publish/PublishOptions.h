@@ -14,6 +14,7 @@ struct PublishOptions {
     std::string outDir;
     std::string baseUrl;
     int version = 0;
+    bool versionGiven = false;
     std::string productName = kDefaultProductName;
     std::string installDir = kDefaultInstallDir;
     std::vector<std::string> packages;  ///< folders below the release, each published as one ZIP
@@ -22,14 +23,19 @@ struct PublishOptions {
     std::string newKeyName;  ///< --new-key: make NAME.private and NAME.public, nothing else
     std::string verifyDir;   ///< --verify: check what a publish wrote to this web root
     std::string publicKey;   ///< --public-key: the public key file --verify checks against
+    std::string refreshDir;  ///< --refresh: re-sign the manifest of this web root with a new expiry
+    int expiresDays = kDefaultExpiresDays;  ///< --expires-days: how long a signed manifest stays valid
     bool includeLauncher = false;  ///< --include-launcher: publish KvoLauncher.exe for it to update itself
     bool help = false;
+
+    static constexpr int kDefaultExpiresDays = 30;
+    static constexpr int kMaxExpiresDays = 3650;
 };
 
 /// Reads the arguments (without the program name). False with a one-line reason in `error`
-/// when they are not complete or not valid; `--help` alone is always valid. Three uses: a
-/// publish (--release, --out, --base-url, --version), `--new-key NAME` alone, and
-/// `--verify OUTDIR --public-key FILE`.
+/// when they are not complete or not valid; `--help` alone is always valid. Four uses: a
+/// publish (--release, --out, --base-url, --version), `--new-key NAME` alone,
+/// `--verify OUTDIR --public-key FILE` and `--refresh OUTDIR --sign-key FILE`.
 bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& options, std::string& error);
 
 /// The text of --help.

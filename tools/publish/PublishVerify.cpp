@@ -2,8 +2,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "framework/Internet.h"
 #include "support/EcdsaP256.h"
@@ -14,6 +12,7 @@
 #include "tools/publish/ReleaseTree.h"
 #include "tools/publish/SigningKey.h"
 #include "update/Manifest.h"
+#include "update/ManifestExpiry.h"
 #include "update/ManifestFetch.h"
 #include "update/ManifestSignature.h"
 
@@ -34,6 +33,28 @@ const char* SignatureProblem(ManifestSignatureCheck check)
         break;
     }
     return "the manifest's signature does not match this public key (or the manifest was changed after signing)";
+}
+
+const char* ExpiryProblem(ManifestExpiry expiry)
+{
+    switch (expiry) {
+    case ManifestExpiry::fresh:
+        return nullptr;
+    case ManifestExpiry::expired:
+        return "the manifest has expired: launchers built with a key refuse it; renew it with --refresh";
+    case ManifestExpiry::malformed:
+        break;
+    }
+    return "the manifest has no valid Expires: launchers built with a key refuse it; publish or --refresh it "
+           "with --sign-key";
+}
+
+/// True when the served file is as long as the entry says (a Length of 0 says nothing).
+bool HasListedLength(const UpdateFileEntry& entry, const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return entry.Length <= 0 || (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+                                 data.nFileSizeHigh == 0 && data.nFileSizeLow == static_cast<DWORD>(entry.Length));
 }
 
 /// The file below `webRoot` that the server answers `url` with; false when the URL's path is
@@ -61,23 +82,26 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
         return kPublishBadCommandLine;
     }
     const std::string webRoot = FullPathOf(options.verifyDir);
-    std::ifstream source(webRoot + kManifestPath, std::ios::binary);
-    if (!source) {
+    std::string document;
+    if (!ReadWholeFile(webRoot + kManifestPath, document)) {
         err << "KvoPublish: no manifest at " << webRoot << kManifestPath << "\n";
         return kPublishVerifyFailed;
     }
-    const std::string document((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
 
     bool allGood = true;
     if (const char* problem = SignatureProblem(CheckManifestSignature(document, publicKey))) {
         err << "KvoPublish: " << problem << "\n";
         allGood = false;
     }
-    int version = 0;
+    ManifestRelease release;
     std::vector<UpdateFileEntry> entries;
-    if (!ReadManifestEntries(JoinBodyLines(document), version, entries)) {
+    if (!ReadManifestEntries(JoinBodyLines(document), release, entries)) {
         err << "KvoPublish: the manifest cannot be read as a manifest\n";
         return kPublishVerifyFailed;
+    }
+    if (const char* problem = ExpiryProblem(CheckManifestExpiry(release.expires, UtcNow()))) {
+        err << "KvoPublish: " << problem << " (Expires=\"" << release.expires << "\")\n";
+        allGood = false;
     }
     for (const UpdateFileEntry& entry : entries) {
         std::string path;
@@ -91,6 +115,8 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
             err << "KvoPublish: " << entry.FileName << ": missing at " << path << "\n";
         else if (served != listed)
             err << "KvoPublish: " << entry.FileName << ": " << path << " differs from the manifest's SHA256\n";
+        else if (!HasListedLength(entry, path))
+            err << "KvoPublish: " << entry.FileName << ": " << path << " is not the manifest's Length long\n";
         else
             continue;
         allGood = false;
@@ -99,6 +125,7 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
         err << "KvoPublish: verification FAILED\n";
         return kPublishVerifyFailed;
     }
-    out << "verified: version " << version << ", signature good, " << entries.size() << " file(s) match\n";
+    out << "verified: version " << release.version << ", signature good, expires " << release.expires << ", "
+        << entries.size() << " file(s) match\n";
     return kPublishOk;
 }

@@ -21,13 +21,13 @@
 #include "support/Base64.h"
 #include "update/FileCheck.h"
 #include "update/LauncherCheck.h"
+#include "update/ManifestExpiry.h"
+#include "update/ManifestSignature.h"
 #include "update/PackageInstall.h"
 
 namespace {
 
-const char kManifestFolder[] = "AutoUpdate";
 const char kLauncherFileName[] = "KvoLauncher.exe";
-const char kManifestName[] = "update.xml";
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
 /// 1980-01-01 00:00, the earliest time a ZIP entry can carry.
 constexpr std::uint32_t kEarliestDosDateTime = 0x00210000;
@@ -250,40 +250,144 @@ void CheckPublishedLauncher(const PublishPlan& plan, const std::vector<unsigned 
     }
 }
 
+/// The places of a publish: the release, the web root, where its files go and its manifest.
+struct PublishPlaces {
+    std::string releaseDir;
+    std::string outDir;
+    ServedLocation location;
+    std::string manifestPath;
+};
+
+const char* const kManifestRelativePath = "\\AutoUpdate\\update.xml";
+
+/// Checks the folders and the base URL; false with the reason on `err`.
+bool LocatePublish(const PublishOptions& options, PublishPlaces& places, std::ostream& err)
+{
+    places.releaseDir = FullPathOf(options.releaseDir);
+    places.outDir = FullPathOf(options.outDir);
+    const DWORD releaseAttributes = ::GetFileAttributesA(places.releaseDir.c_str());
+    if (places.releaseDir.empty() || releaseAttributes == INVALID_FILE_ATTRIBUTES ||
+        !(releaseAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        err << "KvoPublish: the release folder does not exist: " << options.releaseDir << "\n";
+        return false;
+    }
+    if (places.outDir.empty() || IsSameOrBelow(places.outDir, places.releaseDir) ||
+        IsSameOrBelow(places.releaseDir, places.outDir)) {
+        err << "KvoPublish: --out must be a folder outside the release (and not holding it)\n";
+        return false;
+    }
+    std::string urlError;
+    if (!LocateBaseUrl(options, places.outDir, places.location, urlError)) {
+        err << "KvoPublish: " << urlError << "\n";
+        return false;
+    }
+    places.manifestPath = places.outDir + kManifestRelativePath;
+    return true;
+}
+
+/// The key pair of --sign-key (none without it); false with the reason on `err`.
+bool ReadSigningKey(const PublishOptions& options, std::vector<unsigned char>& key, std::ostream& err)
+{
+    std::string keyError;
+    if (options.signKey.empty() || ReadKeyFile(options.signKey, kP256PrivateKeySize, key, keyError))
+        return true;
+    err << "KvoPublish: " << keyError << "\n";
+    return false;
+}
+
+/// Copies every plain file and writes every package under the web root; their manifest entries,
+/// sorted by name.
+std::vector<UpdateFileEntry> WriteServedFiles(const PublishPlan& plan, const ServedLocation& location,
+                                              std::ostream& err, bool& tooLarge)
+{
+    std::vector<UpdateFileEntry> entries;
+    tooLarge = false;
+    for (const ReleaseItem& file : plan.files) {
+        UpdateFileEntry entry = MakeEntry(file.components, location);
+        Sha256Digest digest;
+        entry.Length = static_cast<int>(CopyInPlace(file.fullPath, location.outFolder + entry.FileName, digest));
+        entry.SHA256 = Sha256Hex(digest);
+        std::string version;
+        if (GetFileVersionString(file.fullPath, version) >= 0)
+            entry.FileVersion = version;
+        SetFileDate(entry, file.lastWrite);
+        entries.push_back(entry);
+    }
+    for (const PackagePlan& package : plan.packages) {
+        UpdateFileEntry entry = MakeEntry(PackageComponents(package), location);
+        const std::string target = location.outFolder + entry.FileName;
+        const std::uint64_t size = WritePackage(package, target, entry);
+        if (size > static_cast<std::uint64_t>(INT_MAX)) {
+            err << "KvoPublish: " << entry.FileName << " came out 2 GiB or larger, which the launcher cannot "
+                << "download; split the folder into several packages\n";
+            tooLarge = true;
+            return entries;
+        }
+        entry.Length = static_cast<int>(size);
+        entry.ZipFile = true;
+        std::uint64_t ignored = 0;
+        FILETIME written{};
+        StatFile(target, ignored, written);
+        SetFileDate(entry, written);
+        entries.push_back(entry);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const UpdateFileEntry& a, const UpdateFileEntry& b) { return a.FileName < b.FileName; });
+    return entries;
+}
+
+/// The UTC time `days` from now, as Expires carries it.
+std::string ExpiryInDays(int days)
+{
+    constexpr ULONGLONG kTicksPerDay = 864000000000ULL;  // 100-ns ticks
+    const FILETIME now = UtcNow();
+    const ULONGLONG then = ((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) + kTicksPerDay * days;
+    FILETIME expiry{};
+    expiry.dwLowDateTime = static_cast<DWORD>(then);
+    expiry.dwHighDateTime = static_cast<DWORD>(then >> 32);
+    return FormatUtcTime(expiry);
+}
+
+/// Signs `document` with `key` (when there is one) as its very last step and writes it to `path`
+/// through a temporary file: the servers never see a half-written manifest. False with the reason
+/// on `err`; the previous manifest then stays.
+bool WriteManifest(std::string document, const std::vector<unsigned char>& key, const std::string& path,
+                   const std::string& keyName, std::ostream& err)
+{
+    if (!key.empty()) {
+        std::string signature;
+        if (!SignManifest(document, key, signature)) {
+            err << "KvoPublish: the system could not sign with " << keyName << "\n";
+            return false;
+        }
+        document += signature;
+    }
+    CTempFileBeside manifestFile(path);
+    OpenBeside(manifestFile);
+    manifestFile.File().Write(document.data(), static_cast<unsigned>(document.size()));
+    CommitBeside(manifestFile);
+    return true;
+}
+
+/// What went wrong with the files of a publish, said the same way for every use.
+PublishStatus ReportWriteFailure(std::ostream& err)
+{
+    err << "KvoPublish: the manifest was not written; the update servers keep the previous one\n";
+    return kPublishWriteFailed;
+}
+
 }  // namespace
 
 PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
 {
-    const std::string releaseDir = FullPathOf(options.releaseDir);
-    const std::string outDir = FullPathOf(options.outDir);
-    const DWORD releaseAttributes = ::GetFileAttributesA(releaseDir.c_str());
-    if (releaseDir.empty() || releaseAttributes == INVALID_FILE_ATTRIBUTES ||
-        !(releaseAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        err << "KvoPublish: the release folder does not exist: " << options.releaseDir << "\n";
-        return kPublishBadCommandLine;
-    }
-    if (outDir.empty() || IsSameOrBelow(outDir, releaseDir) || IsSameOrBelow(releaseDir, outDir)) {
-        err << "KvoPublish: --out must be a folder outside the release (and not holding it)\n";
-        return kPublishBadCommandLine;
-    }
-    ServedLocation location;
-    std::string urlError;
-    if (!LocateBaseUrl(options, outDir, location, urlError)) {
-        err << "KvoPublish: " << urlError << "\n";
-        return kPublishBadCommandLine;
-    }
-    const std::string manifestPath = outDir + "\\" + kManifestFolder + "\\" + kManifestName;
+    PublishPlaces places;
     std::vector<unsigned char> signingKey;
-    std::string keyError;
-    if (!options.signKey.empty() && !ReadKeyFile(options.signKey, kP256PrivateKeySize, signingKey, keyError)) {
-        err << "KvoPublish: " << keyError << "\n";
+    if (!LocatePublish(options, places, err) || !ReadSigningKey(options, signingKey, err))
         return kPublishBadCommandLine;
-    }
-
     try {
-        const PublishPlan plan = PlanRelease(ScanReleaseTree(releaseDir), options);
+        const PublishPlan plan = PlanRelease(ScanReleaseTree(places.releaseDir), options);
         std::vector<std::string> errors = plan.errors;
-        CheckLayout(plan, location, manifestPath, errors);
+        CheckLayout(plan, places.location, places.manifestPath, errors);
         CheckPublishedLauncher(plan, signingKey, errors);
         for (const std::string& note : plan.notes)
             err << "note: " << note << "\n";
@@ -293,61 +397,22 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
             err << "KvoPublish: nothing was written\n";
             return kPublishRefused;
         }
-
-        std::vector<UpdateFileEntry> entries;
-        for (const ReleaseItem& file : plan.files) {
-            UpdateFileEntry entry = MakeEntry(file.components, location);
-            Sha256Digest digest;
-            entry.Length = static_cast<int>(CopyInPlace(file.fullPath, location.outFolder + entry.FileName, digest));
-            entry.SHA256 = Sha256Hex(digest);
-            std::string version;
-            if (GetFileVersionString(file.fullPath, version) >= 0)
-                entry.FileVersion = version;
-            SetFileDate(entry, file.lastWrite);
-            entries.push_back(entry);
-        }
-        for (const PackagePlan& package : plan.packages) {
-            UpdateFileEntry entry = MakeEntry(PackageComponents(package), location);
-            const std::string target = location.outFolder + entry.FileName;
-            const std::uint64_t size = WritePackage(package, target, entry);
-            if (size > static_cast<std::uint64_t>(INT_MAX)) {
-                err << "KvoPublish: " << entry.FileName << " came out 2 GiB or larger, which the launcher cannot "
-                    << "download; split the folder into several packages\n";
-                return kPublishWriteFailed;
-            }
-            entry.Length = static_cast<int>(size);
-            entry.ZipFile = true;
-            std::uint64_t ignored = 0;
-            FILETIME written{};
-            StatFile(target, ignored, written);
-            SetFileDate(entry, written);
-            entries.push_back(entry);
-        }
-        std::sort(entries.begin(), entries.end(),
-                  [](const UpdateFileEntry& a, const UpdateFileEntry& b) { return a.FileName < b.FileName; });
-
-        std::string manifest = FormatManifest({options.productName, options.version}, entries);
-        if (!signingKey.empty()) {
-            // The last step: the signature covers every byte of the finished document.
-            std::string signature;
-            if (!SignManifest(manifest, signingKey, signature)) {
-                err << "KvoPublish: the system could not sign with " << options.signKey << "\n";
-                return kPublishWriteFailed;
-            }
-            manifest += signature;
-        }
-        CTempFileBeside manifestFile(manifestPath);
-        OpenBeside(manifestFile);
-        manifestFile.File().Write(manifest.data(), static_cast<unsigned>(manifest.size()));
-        CommitBeside(manifestFile);
-
+        bool tooLarge = false;
+        const std::vector<UpdateFileEntry> entries = WriteServedFiles(plan, places.location, err, tooLarge);
+        // A signed manifest lapses: it is renewed with --refresh where the key lives.
+        const ManifestProduct product{options.productName, options.version,
+                                      signingKey.empty() ? std::string() : ExpiryInDays(options.expiresDays)};
+        if (tooLarge || !WriteManifest(FormatManifest(product, entries), signingKey, places.manifestPath,
+                                       options.signKey, err))
+            return ReportWriteFailure(err);
         for (const UpdateFileEntry& entry : entries)
             out << "  " << entry.FileName << "  " << (entry.FileVersion.empty() ? "-" : entry.FileVersion) << "  "
                 << entry.Length << " bytes" << (entry.ZipFile ? "  (package)" : "") << "\n";
         out << "published version " << options.version << ": " << plan.files.size() << " file(s), "
             << plan.packages.size() << " package(s)\n"
-            << "manifest: " << manifestPath << (signingKey.empty() ? " (not signed)" : " (signed)") << "\n"
-            << "serve " << outDir << " as the web root of the update hosts\n";
+            << "manifest: " << places.manifestPath
+            << (signingKey.empty() ? " (not signed)" : " (signed, expires " + product.expires + ")") << "\n"
+            << "serve " << places.outDir << " as the web root of the update hosts\n";
         return kPublishOk;
     } catch (const kvo::CFileException& error) {
         err << "KvoPublish: " << error.m_strFileName << ": system error " << error.m_lOsError << "\n";
@@ -356,6 +421,43 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
     } catch (const std::bad_alloc&) {
         err << "KvoPublish: out of memory\n";
     }
-    err << "KvoPublish: the manifest was not written; the update servers keep the previous one\n";
-    return kPublishWriteFailed;
+    return ReportWriteFailure(err);
+}
+
+PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out, std::ostream& err)
+{
+    std::vector<unsigned char> signingKey;
+    if (!ReadSigningKey(options, signingKey, err))
+        return kPublishBadCommandLine;
+    const std::string path = FullPathOf(options.refreshDir) + kManifestRelativePath;
+    std::string document;
+    if (!ReadWholeFile(path, document)) {
+        err << "KvoPublish: no manifest at " << path << "\n";
+        return kPublishBadCommandLine;
+    }
+    // The document as it was before its signature (all of it when it was not signed).
+    std::string content;
+    std::vector<unsigned char> oldSignature;
+    bool missing = false;
+    if (!SplitSignedManifest(document, content, oldSignature, missing)) {
+        if (!missing) {
+            err << "KvoPublish: the manifest's signature comment is malformed; publish it anew\n";
+            return kPublishRefused;
+        }
+        content = document;
+    }
+    const std::string expires = ExpiryInDays(options.expiresDays);
+    if (!SetProductAttribute(content, "Expires", expires)) {
+        err << "KvoPublish: " << path << " has no Product element; publish it anew\n";
+        return kPublishRefused;
+    }
+    try {
+        if (!WriteManifest(content, signingKey, path, options.signKey, err))
+            return ReportWriteFailure(err);
+    } catch (const kvo::CFileException& error) {
+        err << "KvoPublish: " << error.m_strFileName << ": system error " << error.m_lOsError << "\n";
+        return ReportWriteFailure(err);
+    }
+    out << "refreshed " << path << ": signed, expires " << expires << "; copy it to the update hosts\n";
+    return kPublishOk;
 }

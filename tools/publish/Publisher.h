@@ -28,3 +28,8 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
 /// its URL's path below the folder. kPublishOk only when everything matches; every mismatch is
 /// named on `err`.
 PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, std::ostream& err);
+
+/// Signs the manifest of the web root options.refreshDir anew with options.signKey, its Expires set
+/// options.expiresDays from now and every other byte before the signature as it was; written
+/// through a temporary file, so the manifest is never seen half-written.
+PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out, std::ostream& err);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "framework/Exceptions.h"
 #include "framework/Handles.h"
@@ -95,4 +97,13 @@ bool IsSameOrBelow(const std::string& inner, const std::string& outer)
     if (inner.size() < outer.size() || !EqualsNoCase(inner.substr(0, outer.size()), outer))
         return false;
     return inner.size() == outer.size() || inner[outer.size()] == '\\';
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content)
+{
+    std::ifstream source(path, std::ios::binary);
+    if (!source)
+        return false;
+    content.assign(std::istreambuf_iterator<char>(source), std::istreambuf_iterator<char>());
+    return !source.bad();
 }

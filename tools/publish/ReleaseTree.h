@@ -33,3 +33,6 @@ bool IsSameOrBelow(const std::string& inner, const std::string& outer);
 
 /// True when two names are equal the way Windows compares file names (without case).
 bool EqualsNoCase(const std::string& a, const std::string& b);
+
+/// The whole content of the file at `path`; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& content);

@@ -31,5 +31,7 @@ int main(int argc, char** argv)
     }
     if (!options.verifyDir.empty())
         return VerifyPublished(options, std::cout, std::cerr);
+    if (!options.refreshDir.empty())
+        return RefreshPublished(options, std::cout, std::cerr);
     return Publish(options, std::cout, std::cerr);
 }

@@ -183,6 +183,38 @@ TEST_F(Publication, ALauncherIsPublishedOnlyWhenItRunsAndTrustsTheSigningKey)
     }
 }
 
+TEST_F(Publication, ARefreshChangesOnlyTheExpiryAndTheSignatureAndStillVerifies)
+{
+    PublishOptions options = Options();
+    options.signKey = KVO_TEST_SIGNING_KEY;
+    options.expiresDays = 30;
+    ASSERT_EQ(Run(options), kPublishOk) << errors.str();
+    const std::string manifestPath = out + "\\AutoUpdate\\update.xml";
+    const std::string published = ReadWholeFile(manifestPath);
+
+    PublishOptions refresh;
+    refresh.refreshDir = out;
+    refresh.signKey = KVO_TEST_SIGNING_KEY;
+    refresh.expiresDays = 2;
+    ASSERT_EQ(RefreshPublished(refresh, output, errors), kPublishOk) << errors.str();
+    const std::string refreshed = ReadWholeFile(manifestPath);
+
+    // Byte for byte the same up to the expiry's value, and after it up to the signature.
+    const std::size_t at = published.find("Expires=\"") + 9;
+    const std::size_t signature = published.find("<!-- KvoSignature: ");
+    ASSERT_NE(signature, std::string::npos);
+    EXPECT_EQ(refreshed.substr(0, at), published.substr(0, at));
+    EXPECT_NE(refreshed.substr(at, 20), published.substr(at, 20));
+    EXPECT_EQ(refreshed.substr(at + 20, signature - at - 20), published.substr(at + 20, signature - at - 20));
+    EXPECT_NE(refreshed.substr(signature), published.substr(signature));
+
+    PublishOptions verify;
+    verify.verifyDir = out;
+    verify.publicKey = KVO_TEST_PUBLIC_KEY;
+    EXPECT_EQ(VerifyPublished(verify, output, errors), kPublishOk) << errors.str();
+    EXPECT_EQ(TemporaryFilesBelow(out), std::vector<std::string>{});
+}
+
 TEST(PublishOptions, CommandLine)
 {
     const struct {
@@ -193,6 +225,10 @@ TEST(PublishOptions, CommandLine)
         {{"--release", "r", "--out", "o", "--base-url", "http://h/"}, false},  // no version
         {{"--release", "r", "--out", "o", "--base-url", "http://h/", "--version", "2147483648"}, false},
         {{"--release", "r", "--out", "o", "--base-url", "http://h/", "--version", "1", "--bogus", "x"}, false},
+        {{"--refresh", "o", "--sign-key", "k.private", "--expires-days", "3650"}, true},
+        {{"--refresh", "o"}, false},                                            // nothing to sign with
+        {{"--refresh", "o", "--sign-key", "k", "--expires-days", "0"}, false},
+        {{"--refresh", "o", "--sign-key", "k", "--version", "2"}, false},        // two uses at once
     };
     for (const auto& c : cases) {
         PublishOptions options;

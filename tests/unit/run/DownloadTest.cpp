@@ -10,6 +10,7 @@
 #include "update/Download.h"
 #include "update/DownloadAttempt.h"
 #include "update/UpdateErrors.h"
+#include "support/Sha256.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ TEST_F(Download, TheBodyLandsOnlyWhereItsNameSaysAndOnlyWhenComplete)
         {"404", "a.dll", gen("status=404&size=100"), false, "a.dll", kOldContent},
         {"body shorter than announced", "a.dll", gen("size=5000&length=9000"), false, "a.dll", kOldContent},
         {"no Content-Length", "a.dll", gen("size=100&length=none"), false, "a.dll", kOldContent},
+        {"chunked, with no length the manifest vouches for", "a.dll", gen("size=100&chunked=1"), false, "a.dll",
+         kOldContent},
         {"connection reset mid-body", "a.dll", gen("size=40000&chunk=4000&reset_after=12000"), false, "a.dll",
          kOldContent},
         // Silent for longer than a test may wait: only the receive time-out can end these.
@@ -89,6 +92,44 @@ TEST_F(Download, TheBodyLandsOnlyWhereItsNameSaysAndOnlyWhenComplete)
         EXPECT_TRUE(c.ok || lastError != 0) << "the run logs this number";
         EXPECT_EQ(FileExists(Path(c.path)), c.ok || !c.content.empty());
         EXPECT_EQ(ReadWholeFile(Path(c.path)), c.content);
+        EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
+    }
+}
+
+/// An entry whose manifest vouches for its bytes and length: `size` bytes of the test pattern.
+UpdateFileEntry SignedEntry(const std::string& url, std::size_t size)
+{
+    UpdateFileEntry entry = Entry("a.bin", url);
+    const std::string body = PatternBytes(size);
+    entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
+    entry.Length = static_cast<int>(size);
+    return entry;
+}
+
+TEST_F(Download, ALengthTheManifestVouchesForIsTheOnlyOneTakenAndChunkedBodiesAreReadToIt)
+{
+    constexpr std::size_t kSize = 30000;
+    const struct {
+        const char* what;
+        const char* query;  ///< of a /gen address with a marker
+        bool ok;
+        DWORD error;
+    } cases[] = {
+        {"another Content-Length", "size=30000&length=29999", false, kErrorLengthMismatch},
+        {"a chunked body longer than the signed length", "size=40000&chunked=1&chunk=10000", false,
+         kErrorLengthMismatch},
+        {"a chunked body of the signed length and hash", "size=30000&chunked=1&chunk=10000", true, ERROR_SUCCESS},
+    };
+    SetDownloadRetriesForTesting(kDownloadRetries, 1);  // a refusal that were retried would show in the requests
+    int marker = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteWholeFile(Path("a.bin"), kOldContent);
+        const std::string tag = "signed" + std::to_string(++marker);
+        EXPECT_EQ(Run(SignedEntry(MarkedUrl(tag, c.query), kSize)), c.ok);
+        EXPECT_EQ(ReadWholeFile(Path("a.bin")), c.ok ? PatternBytes(kSize) : kOldContent);
+        EXPECT_TRUE(c.ok || lastError == c.error) << lastError;
+        EXPECT_EQ(RequestsWith(tag).size(), 1u);
         EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
     }
 }

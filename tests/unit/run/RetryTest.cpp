@@ -22,12 +22,13 @@ struct Retry : ::testing::Test {
 
     /// Downloads `query` (a /gen address with `marker`) over a.bin, an entry that carries the
     /// SHA-256 of the pattern body of kSize bytes.
-    bool Run(const std::string& marker, const std::string& query)
+    bool Run(const std::string& marker, const std::string& query, bool signedLength = false)
     {
         WriteWholeFile(window.dir() / "a.bin", kOldContent);
         UpdateFileEntry entry = Entry("a.bin", MarkedUrl(marker, query));
         const std::string body = PatternBytes(kSize);
         entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
+        entry.Length = signedLength ? static_cast<int>(kSize) : 0;
         bool result = false;
         window.RunOnWorker([&] { result = dialog.DownloadFile(entry); });
         return result;
@@ -48,21 +49,27 @@ struct Retry : ::testing::Test {
     }
 };
 
+// Rows: a body with its length, and one sent chunked (no length; the manifest vouches for it).
 TEST_F(Retry, AConnectionDroppedAt40PercentResumesWithARangeForTheRest)
 {
-    ASSERT_TRUE(Run("drop", "size=50000&chunk=5000&reset_after=20000&id=drop&fail=1"));
-    ExpectNewFile();
-    EXPECT_EQ(RetryLines().size(), 1u);
-    const std::vector<std::string> requests = RequestsWith("drop");
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].find("Range"), std::string::npos);
-    const std::size_t range = requests[1].find("\"Range\": \"bytes=");
-    ASSERT_NE(range, std::string::npos) << requests[1];
-    const unsigned long kept = std::stoul(requests[1].substr(range + 16));
-    EXPECT_GT(kept, 0u);
-    EXPECT_LE(kept, 20000u);
-    EXPECT_EQ(dialog.m_nCurFileSize.load(), kSize) << "the bar counts the whole file";
-    EXPECT_EQ(dialog.m_nCurFileDone.load(), kSize);
+    for (const char* chunked : {"0", "1"}) {
+        SCOPED_TRACE(std::string("chunked=") + chunked);
+        const std::string marker = std::string("drop") + chunked;
+        ASSERT_TRUE(Run(marker, "size=50000&chunk=5000&reset_after=20000&fail=1&id=" + marker + "&chunked=" + chunked,
+                        chunked[0] == '1'));
+        ExpectNewFile();
+        const std::vector<std::string> requests = RequestsWith(marker);
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[0].find("Range"), std::string::npos);
+        const std::size_t range = requests[1].find("\"Range\": \"bytes=");
+        ASSERT_NE(range, std::string::npos) << requests[1];
+        const unsigned long kept = std::stoul(requests[1].substr(range + 16));
+        EXPECT_GT(kept, 0u);
+        EXPECT_LE(kept, 20000u);
+        EXPECT_EQ(dialog.m_nCurFileSize.load(), kSize) << "the bar counts the whole file";
+        EXPECT_EQ(dialog.m_nCurFileDone.load(), kSize);
+    }
+    EXPECT_EQ(RetryLines().size(), 2u);
 }
 
 // Each row: a resumed attempt the server answers wrongly; the file still ends whole and right.
@@ -101,6 +108,12 @@ TEST_F(Retry, AServerErrorThatPassesIsRetriedAtMostThreeTimesAndOneThatWillNotIs
     EXPECT_TRUE(dialog.m_bFailed);
     EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
     EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
+    // A trickle below the speed floor (100 bytes every half second): each attempt ends with its
+    // window, as a time-out does, and the last one ends the download; what came stays to resume.
+    EXPECT_FALSE(Run("trickle", "size=50000&chunk=100&pause=0.5"));
+    EXPECT_EQ(RequestsWith("trickle").size(), 1u + kDownloadRetries);
+    EXPECT_NE(RetryLines().back().find(std::to_string(ERROR_INTERNET_TIMEOUT)), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
 }
 
 }  // namespace
