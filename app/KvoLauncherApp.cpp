@@ -10,6 +10,7 @@
 #include "app/KvoLauncherDlg.h"
 #include "app/Settings.h"
 #include "update/Manifest.h"
+#include "update/Rollout.h"
 #include "update/SelfUpdate.h"
 
 CKvoLauncherApp theApp;
@@ -19,6 +20,8 @@ namespace {
 constexpr DWORD kModuleNameBufferSize = 500;
 constexpr DWORD kLobbyExitCode = 4;
 const char kLobbyRunningText[] = "检测到大厅正在运行，请先关闭大厅!";
+const char kOutsideRolloutPrefix[] = "本机不在本次分批发布范围  分组 ";
+const char kRolloutInfix[] = "  Rollout ";
 
 std::string ManifestUrl(const char* host) { return std::string("http://") + host + KVO_MANIFEST_PATH; }
 
@@ -28,6 +31,18 @@ bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles)
 {
     // Unsigned, as the versions were always compared: a Ver of -1 is above every installed one.
     return static_cast<unsigned>(serverVersion) > installedVersion && hasFiles;
+}
+
+bool IsInRollout(CKvoLauncherDlg& dialog)
+{
+    if (dialog.m_nRollout >= kFullRollout)
+        return true;  // no id is made or read for a release that reaches everyone
+    const int bucket = RolloutBucket(ReadOrMakeInstallId(dialog.m_strModuleDir), dialog.m_nServerVer);
+    if (bucket < dialog.m_nRollout)
+        return true;
+    dialog.m_log.WriteLog((kOutsideRolloutPrefix + std::to_string(bucket) + kRolloutInfix +
+                           std::to_string(dialog.m_nRollout)).c_str());
+    return false;
 }
 
 void StartLobby(const std::string& moduleDir)
@@ -102,7 +117,7 @@ BOOL CKvoLauncherApp::InitInstance()
     // one known to work.
     RemoveOldProgramCopy();
 
-    if (!IsUpdateDue(dialog->m_nServerVer, m_nInstalledVersion, !dialog->m_files.empty())) {
+    if (!IsUpdateDue(dialog->m_nServerVer, m_nInstalledVersion, !dialog->m_files.empty()) || !IsInRollout(*dialog)) {
         StartLobby();
         return FALSE;
     }

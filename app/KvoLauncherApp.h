@@ -5,9 +5,16 @@
 #include "framework/App.h"
 #include "framework/Handles.h"
 
+class CKvoLauncherDlg;
+
 /// Whether a manifest of `serverVersion` with `hasFiles` updates an installation at
 /// `installedVersion`: the versions compare as unsigned 32-bit numbers.
 bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles);
+
+/// Whether this installation takes the release the dialog's manifest describes: always for a
+/// Rollout of 100; otherwise when its bucket (from its installation id, made and kept at the first
+/// need) is below the Rollout. An installation outside the share logs its bucket and the Rollout.
+bool IsInRollout(CKvoLauncherDlg& dialog);
 
 /// Starts "KVOLobby.exe" of the installation at `moduleDir`; nothing waits for it.
 void StartLobby(const std::string& moduleDir);

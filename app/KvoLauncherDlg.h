@@ -37,6 +37,8 @@ public:
     std::atomic<int> m_nFileCount{0};
     std::atomic<int> m_nFilesLeft{0};
     int m_nServerVer = 0;
+    int m_nRollout = 100;                   ///< the manifest's Rollout: the share of installations it reaches
+    std::vector<std::string> m_mirrors;     ///< the manifest's Mirror addresses, the base first
     std::atomic<std::uint32_t> m_nCurFileSize{0};
     std::atomic<std::uint32_t> m_nCurFileDone{0};
     std::atomic<bool> m_bFailed{false};

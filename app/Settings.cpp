@@ -4,10 +4,15 @@
 
 #include <cstdio>
 
+#include "update/Rollout.h"
+
 namespace {
 const char kSettingsRelativePath[] = "LobbyDate\\Update.INI";
 const char kVersionSection[] = "VerInfo";
 const char kVersionKey[] = "PVer";
+const char kLauncherSection[] = "KvoLauncher";
+const char kInstallIdKey[] = "InstallId";
+constexpr DWORD kIdBufferSize = 64;
 }  // namespace
 
 std::string SettingsPath(const std::string& moduleDir)
@@ -34,4 +39,20 @@ bool WriteInstalledVersion(const std::string& moduleDir, int version)
     char text[16];
     std::snprintf(text, sizeof text, "%d", version);
     return ::WritePrivateProfileStringA(kVersionSection, kVersionKey, text, path.c_str()) != FALSE;
+}
+
+std::string ReadOrMakeInstallId(const std::string& moduleDir)
+{
+    const std::string path = SettingsPath(moduleDir);
+    if (path.empty())
+        return {};
+    char kept[kIdBufferSize] = {};
+    ::GetPrivateProfileStringA(kLauncherSection, kInstallIdKey, "", kept, kIdBufferSize, path.c_str());
+    if (IsWellFormedInstallId(kept))
+        return kept;
+    const std::string id = MakeInstallId();
+    // An id that cannot be kept would change at every start: better none at all (bucket 0).
+    if (id.empty() || !::WritePrivateProfileStringA(kLauncherSection, kInstallIdKey, id.c_str(), path.c_str()))
+        return {};
+    return id;
 }

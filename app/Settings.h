@@ -1,4 +1,5 @@
-// The lobby's settings file "LobbyDate\Update.INI", section "VerInfo", key "PVer".
+// The lobby's settings file "LobbyDate\Update.INI": section "VerInfo", key "PVer" (the installed
+// version), and the launcher's own section "KvoLauncher", key "InstallId".
 #pragma once
 #include <string>
 
@@ -10,3 +11,6 @@ std::string SettingsPath(const std::string& moduleDir);
 unsigned ReadInstalledVersion(const std::string& moduleDir);
 /// Writes `version` as "%d"; false when the path is too long or the write failed.
 bool WriteInstalledVersion(const std::string& moduleDir, int version);
+/// The installation's id (section "KvoLauncher", key "InstallId"): the one kept there, or, when it
+/// is missing or not 16 hexadecimal digits, a new one, kept. "" when none can be kept.
+std::string ReadOrMakeInstallId(const std::string& moduleDir);

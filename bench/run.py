@@ -26,6 +26,7 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import nginx_site  # noqa: E402
 import test_http_server  # noqa: E402
 from test_signing import sign_manifest  # noqa: E402
+import rollout  # noqa: E402  (bench/rollout.py: the release-day simulation, no Wine)
 
 WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
 MB = 1000 * 1000
@@ -562,6 +563,10 @@ def window_section(w):
                 w["longest"], w["probes"], verdict(w["longest"] <= GOAL_WINDOW_GAP_MS)), ""]
 
 
+def simulate_release_day(bench):
+    bench.results["rollout"] = rollout.simulate()[0]
+
+
 # Each part, in run order: the step that measures it (into results[name]) and the section that reports it.
 GOAL_HASH_COST = 0.10
 
@@ -570,7 +575,8 @@ PARTS = {"start": (Bench.bench_no_update, start_section),
          "install": (Bench.bench_install, install_section),
          "entries": (Bench.bench_entries, entries_section),
          "resume": (Bench.bench_resume, resume_section),
-         "window": (Bench.bench_window, window_section)}
+         "window": (Bench.bench_window, window_section),
+         "rollout": (simulate_release_day, lambda lines: lines)}
 
 
 def report(bench, elapsed, command, parts):

@@ -178,6 +178,12 @@ std::vector<std::pair<std::string, std::string>> CVorelXML::GetChildElementTexts
     return texts;
 }
 
+std::string CVorelXML::GetText()
+{
+    RequireSet(m_pCurNode);
+    return NodeText(m_pCurNode);
+}
+
 std::string CVorelXML::GetAttribute(const char* name)
 {
     kvo::unique_bstr wide = WidenToBstr(name);

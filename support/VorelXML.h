@@ -34,6 +34,8 @@ public:
     /// element of a name is the one a query for that name selects; one walk reads them all, where
     /// a query per name costs an XPath evaluation each.
     std::vector<std::pair<std::string, std::string>> GetChildElementTexts();
+    /// Text of the current node itself (all the text it holds).
+    std::string GetText();
     /// Text of the current node's attribute `name`; empty when it is absent.
     std::string GetAttribute(const char* name);
 

@@ -3,6 +3,8 @@
 
 Static files: GET /<path> serves <root>/<path> (root given with --root); GET /<path>?length=N
 announces N as its Content-Length but sends the whole file (a stale header of a proxy or CDN).
+With --static-status N every static path is answered with status N and no file (a host that is
+down, as a CDN in an outage answers).
 Scripted responses: GET /gen?<options> answers a generated body whose byte i is (i * 7) % 251:
   size=N         body length (default 0)
   status=N       status code (default 200)
@@ -19,12 +21,15 @@ Scripted responses: GET /gen?<options> answers a generated body whose byte i is 
                  what it has not read yet), reset the connection (RST)
   close_after=N  after N body bytes, close the connection in order (what was sent arrives)
   text=HEX       the body is these bytes instead of the pattern (hex-encoded)
+  corrupt=1      the whole body with its first byte changed (a copy that is not the file)
   id=NAME&fail=K the options status, length, stall_after and reset_after apply only to the first K
                  requests with this id (default: all); later ones are served plainly, so a test can
                  make a server fail and then recover
   A request with "Range: bytes=N-" is answered 206 with the body from N and its Content-Range,
   unless range=ignore (answers 200 and the whole body), range=shift (a Content-Range that starts
   one byte later than asked) or range=corrupt (the rest of a body whose first byte after N differs)
+GET /mirror/NAME/gen?<options> is /gen as served by mirror NAME: an option written NAME.OPTION
+applies to that mirror alone (a.status=503 fails mirror a only).
 Every request line and its headers are appended to --log as one JSON object per line.
 With --tls-port-file, a second listener speaks TLS with a self-signed certificate (made with
 openssl at start): each connection is logged as {"tls_client_hello": <first byte was a TLS
@@ -35,6 +40,7 @@ import argparse
 import http.server
 import json
 import os
+import re
 import socket
 import socketserver
 import ssl
@@ -57,6 +63,13 @@ def pattern_bytes(size):
     return (PATTERN_PERIOD * (size // len(PATTERN_PERIOD) + 1))[:size]
 
 
+def mirror_options(query, name):
+    """The options of /gen for mirror `name`: its own NAME.OPTION ones over the shared ones."""
+    shared = {key: value for key, value in query.items() if "." not in key}
+    own = {key.split(".", 1)[1]: value for key, value in query.items() if key.startswith(name + ".")}
+    return dict(shared, **own)
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "KvoTestServer/1.0"
@@ -74,12 +87,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self.record()
         url = urllib.parse.urlsplit(self.path)
+        mirror = re.fullmatch(r"/mirror/(\w+)/gen", url.path)
         if url.path == "/gen":
             self.generated(urllib.parse.parse_qs(url.query))
+        elif mirror:
+            self.generated(mirror_options(urllib.parse.parse_qs(url.query), mirror.group(1)))
         else:
             self.static(urllib.parse.unquote(url.path), urllib.parse.parse_qs(url.query).get("length", [None])[0])
 
     def static(self, path, announced=None):
+        if self.server.static_status:
+            self.send_response(self.server.static_status)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         root = os.path.realpath(self.server.root or "/nonexistent")
         target = os.path.realpath(os.path.join(root, path.lstrip("/")))
         if not target.startswith(root + os.sep) or not os.path.isfile(target):
@@ -128,6 +149,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.content_range = None  # the handler serves every request of a kept-alive connection
         option = lambda name, default=None: query.get(name, [default])[0]
         body = bytes.fromhex(option("text")) if option("text") is not None else pattern_bytes(int(option("size", "0")))
+        if option("corrupt") == "1" and body:
+            body = bytes([body[0] ^ 0xFF]) + body[1:]
         start, total = self.range_start(), len(body)
         if start is not None and option("range") != "ignore" and "status" not in query:
             if start >= total:
@@ -254,6 +277,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: any free one)")
     parser.add_argument("--root", help="directory served for static paths")
+    parser.add_argument("--static-status", type=int, help="answer every static path with this status")
     parser.add_argument("--log", help="file that receives one JSON line per request")
     parser.add_argument("--port-file", help="file that receives the chosen port once listening")
     parser.add_argument("--stall", type=float, default=60.0, help="seconds a stalled response stays silent")
@@ -263,6 +287,7 @@ def main():
 
     server = Server(("127.0.0.1", args.port), Handler)
     server.root = args.root
+    server.static_status = args.static_status
     server.request_log = args.log
     server.log_lock = threading.Lock()
     server.stall_seconds = args.stall

@@ -3,11 +3,13 @@
 // was; between attempts the run waits a little longer each time.
 #include "update/Download.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "app/KvoLauncherDlg.h"
+#include "framework/Internet.h"
 #include "update/DownloadAttempt.h"
 
 namespace {
@@ -16,6 +18,8 @@ constexpr DWORD kMillisecondsPerSecond = 1000;
 
 const char kRetryInfix[] = " 下载失败 ";
 const char kRetryWaitFormat[] = "，%u秒后重试";
+const char kHostInfix[] = "  ";
+const char kNextAddressSuffix[] = "，换用下一地址";
 constexpr std::size_t kRetryTextSize = 64;
 
 std::atomic<DWORD> g_retryUnitMs{kMillisecondsPerSecond};
@@ -30,6 +34,40 @@ void WaitBeforeRetry(CKvoLauncherDlg& dialog, unsigned retry)
     dialog.m_bRetrying = false;
 }
 
+/// What follows a failed attempt.
+enum class AfterFailure { nextAddress, wait, nothing };
+
+/// The download failed for good: the number the run logs.
+bool GiveUp(CKvoLauncherDlg& dialog, DWORD error)
+{
+    dialog.m_bFailed = true;
+    // The handles closed on the way out must not have replaced it.
+    ::SetLastError(error);
+    return false;
+}
+
+/// "<file> 下载失败 <n>", with the address's host when the entry has more than one address, and
+/// what follows. A file of one address logs only the attempts a wait follows, as it always has.
+void LogFailedAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, const std::string& address, DWORD error,
+                      AfterFailure next, unsigned round)
+{
+    const bool mirrored = road.addresses.size() > 1;
+    if (!mirrored && next != AfterFailure::wait)
+        return;
+    std::string line = road.entry.FileName + kRetryInfix + std::to_string(static_cast<int>(error));
+    kvo::ParsedUrl parts;
+    if (mirrored && kvo::ParseURL(address, parts))
+        line += kHostInfix + parts.server + ":" + std::to_string(parts.port);
+    if (next == AfterFailure::wait) {
+        char wait[kRetryTextSize];
+        std::snprintf(wait, sizeof wait, kRetryWaitFormat, kRetryDelaysSeconds[round]);
+        line += wait;
+    } else if (next == AfterFailure::nextAddress) {
+        line += kNextAddressSuffix;
+    }
+    dialog.m_log.WriteLog(line.c_str());
+}
+
 }  // namespace
 
 void SetDownloadRetriesForTesting(unsigned retries, DWORD secondMs) noexcept
@@ -40,26 +78,37 @@ void SetDownloadRetriesForTesting(unsigned retries, DWORD secondMs) noexcept
 
 bool CKvoLauncherDlg::DownloadFile(UpdateFileEntry entry)
 {
-    return DownloadFile(TakeEntry(entry, m_strModuleDir));
+    return DownloadFile(TakeEntry(entry, m_strModuleDir, m_mirrors));
 }
 
 bool CKvoLauncherDlg::DownloadFile(const EntryRoad& road)
 {
+    // Each round tries every address that may still serve the file; the wait comes only after a
+    // whole round failed. An address that will not serve it (404, a wrong length or body) leaves
+    // the list; resumed bytes carry over from one address to the next (the hash decides at the end).
+    const std::vector<std::string>& addresses = road.addresses;
+    std::vector<bool> usable(addresses.size(), true);
+    const auto anyUsable = [&](std::size_t from) { return std::find(usable.begin() + from, usable.end(), true) != usable.end(); };
     TransferState state;
-    for (unsigned retry = 0;; ++retry) {
-        const AttemptResult attempt = DownloadAttempt(*this, road, state);
-        if (attempt.outcome == AttemptOutcome::done)
-            return true;
-        if (attempt.outcome == AttemptOutcome::fail || retry >= g_retries.load()) {
-            m_bFailed = true;
-            // The run logs this number; the handles closed on the way out must not have replaced it.
-            ::SetLastError(attempt.error);
-            return false;
+    for (unsigned round = 0;; ++round) {
+        AttemptResult attempt;
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            if (!usable[i])
+                continue;
+            attempt = DownloadAttempt(*this, road, addresses[i], state);
+            if (attempt.outcome == AttemptOutcome::done)
+                return true;
+            if (attempt.outcome == AttemptOutcome::fail)
+                return GiveUp(*this, attempt.error);
+            usable[i] = attempt.outcome != AttemptOutcome::tryElsewhere;
+            state.resume = attempt.outcome == AttemptOutcome::retry;
+            const AfterFailure next = anyUsable(i + 1)                          ? AfterFailure::nextAddress
+                                      : round < g_retries.load() && anyUsable(0) ? AfterFailure::wait
+                                                                                 : AfterFailure::nothing;
+            LogFailedAttempt(*this, road, addresses[i], attempt.error, next, round);
         }
-        char wait[kRetryTextSize];
-        std::snprintf(wait, sizeof wait, kRetryWaitFormat, kRetryDelaysSeconds[retry]);
-        m_log.WriteLog((road.entry.FileName + kRetryInfix + std::to_string(static_cast<int>(attempt.error)) + wait).c_str());
-        state.resume = attempt.outcome == AttemptOutcome::retry;
-        WaitBeforeRetry(*this, retry);
+        if (!anyUsable(0) || round >= g_retries.load())
+            return GiveUp(*this, attempt.error);
+        WaitBeforeRetry(*this, round);
     }
 }

@@ -127,9 +127,16 @@ AttemptResult RefusedStatus(DWORD status, bool rangeAsked)
     // An unexpected answer to a range request starts the file over.
     if (rangeAsked)
         return {ERROR_HTTP_INVALID_SERVER_RESPONSE, AttemptOutcome::retryFromStart};
+    if (IsPassingHttpStatus(status))
+        return {ERROR_HTTP_INVALID_SERVER_RESPONSE, AttemptOutcome::retry};
+    // This server does not have the file; a mirror may.
     return {ERROR_HTTP_INVALID_SERVER_RESPONSE,
-            IsPassingHttpStatus(status) ? AttemptOutcome::retry : AttemptOutcome::fail};
+            status == HTTP_STATUS_NOT_FOUND ? AttemptOutcome::tryElsewhere : AttemptOutcome::fail};
 }
+
+/// A body or an announced length that is not the one the manifest vouches for: this server's copy
+/// is not the file, another one's may be.
+AttemptResult WrongHere(DWORD error) { return {error, AttemptOutcome::tryElsewhere}; }
 
 /// The whole file's length as the response gives it: the total of a Content-Range, else
 /// Content-Length (after the kept bytes), else, for a body sent without a length (chunked), the
@@ -159,7 +166,7 @@ bool AnnouncedTotal(kvo::CHttpFile& request, const EntryRoad& road, std::uint64_
         return false;
     }
     if (road.signedLength != 0 && whole != road.signedLength) {
-        refusal = Failed(kErrorLengthMismatch);
+        refusal = WrongHere(kErrorLengthMismatch);
         return false;
     }
     if (whole > static_cast<std::uint64_t>(INT32_MAX)) {
@@ -267,7 +274,7 @@ AttemptResult ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::C
         if (got == 0)
             break;
         if (got > total - received)
-            return road.signedLength != 0 ? Failed(kErrorLengthMismatch)
+            return road.signedLength != 0 ? WrongHere(kErrorLengthMismatch)
                                           : AttemptResult{ERROR_HANDLE_EOF, AttemptOutcome::retry};
         body.temp.File().Write(buffer.data(), got);
         if (road.IsHashChecked())
@@ -374,9 +381,11 @@ AttemptResult Finish(CKvoLauncherDlg& dialog, const EntryRoad& road, Body& body)
         return Failed(FileErrorCode(error));
     }
     if (const DWORD mismatch = CheckReceivedFile(road, body.temp.Path(), body.hash.Finish())) {
-        // Bytes pieced together from attempts may be the fault: one more fetch from the start.
-        return {mismatch, body.kept > 0 && mismatch == kErrorHashMismatch ? AttemptOutcome::retryFromStart
-                                                                            : AttemptOutcome::fail};
+        // Bytes pieced together from attempts may be the fault: one more fetch from the start. A
+        // whole body that is not the file is this server's fault.
+        if (mismatch != kErrorHashMismatch)
+            return Failed(mismatch);
+        return body.kept > 0 ? AttemptResult{mismatch, AttemptOutcome::retryFromStart} : WrongHere(mismatch);
     }
     return PutInPlace(dialog, road, body.temp);
 }
@@ -445,13 +454,13 @@ bool ParseAnnouncedLength(const std::string& text, std::uint32_t& length)
     return true;
 }
 
-AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferState& state)
+AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, const std::string& address,
+                              TransferState& state)
 {
     if (road.refusal != ERROR_SUCCESS)
         return Failed(road.refusal);
     kvo::ParsedUrl url;
-    if (!kvo::ParseURL(road.entry.URL, url) ||
-        (url.scheme != INTERNET_SCHEME_HTTP && url.scheme != INTERNET_SCHEME_HTTPS))
+    if (!kvo::ParseURL(address, url) || (url.scheme != INTERNET_SCHEME_HTTP && url.scheme != INTERNET_SCHEME_HTTPS))
         return Failed(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
     Body body(road.target);
     if (!OpenBody(road, state, body))

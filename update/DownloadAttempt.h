@@ -28,7 +28,8 @@ enum class AttemptOutcome {
     done,             ///< the file is in place (or the package was installed, or failed to be)
     retry,            ///< may pass; the bytes kept in the temporary file are resumed
     retryFromStart,   ///< may pass; the kept bytes were discarded, the next attempt starts over
-    fail,             ///< will not pass by trying again
+    tryElsewhere,     ///< will not pass at this address (404, a wrong length, a wrong whole body); another may serve it
+    fail,             ///< will not pass by trying again anywhere
 };
 
 struct AttemptResult {
@@ -42,12 +43,13 @@ struct TransferState {
     std::uint32_t total = 0;       ///< the file's full length as announced before; 0 when unknown
 };
 
-/// One GET of the road's entry (a range request for the rest when its bytes can be checked and
-/// its temporary file holds some), checked and put in place: the body goes to a temporary file
-/// beside the target, which replaces the target (or is installed, for a package) only when it
-/// holds exactly the announced length, the listed SHA-256 and, for a module, its version.
-/// Progress goes to the dialog's counters and status.
-AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferState& state);
+/// One GET of the road's entry from `url` (a range request for the rest when its bytes can be
+/// checked and its temporary file holds some), checked and put in place: the body goes to a
+/// temporary file beside the target, which replaces the target (or is installed, for a package)
+/// only when it holds exactly the announced length, the listed SHA-256 and, for a module, its
+/// version. Progress goes to the dialog's counters and status.
+AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, const std::string& url,
+                              TransferState& state);
 
 /// True for the errors of a transfer that may pass by trying again: connection refused, reset or
 /// aborted, a time-out, a name that did not resolve, a body cut short.

@@ -7,10 +7,16 @@
 #include "update/FileCheck.h"
 #include "update/SelfUpdate.h"
 
-EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir)
+EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir, const std::vector<std::string>& mirrors)
 {
     EntryRoad road;
     road.entry = entry;
+    road.addresses.push_back(entry.URL);
+    const std::string& base = mirrors.empty() ? std::string() : mirrors.front();
+    if (!base.empty() && entry.URL.size() > base.size() && entry.URL.compare(0, base.size(), base) == 0) {
+        for (auto mirror = mirrors.begin() + 1; mirror != mirrors.end(); ++mirror)
+            road.addresses.push_back(*mirror + entry.URL.substr(base.size()));
+    }
     road.localPath = moduleDir + entry.FileName;
     road.isPackage = IsPackageFileName(entry.FileName);
     road.hashGiven = !entry.SHA256.empty();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "support/Sha256.h"
 #include "update/UpdateFileEntry.h"
@@ -29,11 +30,16 @@ struct EntryRoad {
     std::uint32_t signedLength = 0;
     /// The target is the running program's own file.
     bool replacesLauncher = false;
+    /// Where the file may be fetched, in the order tried: its URL, then the same path under each
+    /// mirror when the URL lies under the manifest's base.
+    std::vector<std::string> addresses;
 
     /// The entry's bytes can be checked at the end, so a download may be pieced together from
     /// attempts (resumed) and a local file with those bytes is current.
     bool IsHashChecked() const { return hashWellFormed; }
 };
 
-/// The road of `entry` in the installation at `moduleDir` (ending in a backslash).
-EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir);
+/// The road of `entry` in the installation at `moduleDir` (ending in a backslash), with the
+/// manifest's `mirrors` (its base first; none when it lists none).
+EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir,
+                    const std::vector<std::string>& mirrors = {});

@@ -12,13 +12,16 @@
 #include "support/Base64.h"
 #include "support/Sha256.h"
 #include "support/VorelXML.h"
+#include "framework/Internet.h"
 #include "update/ManifestExpiry.h"
 #include "update/ManifestFetch.h"
 #include "update/ManifestSignature.h"
+#include "update/Rollout.h"
 
 namespace {
 
 const char kProductPattern[] = "Product";
+const char kMirrorPattern[] = "Product/Mirror";
 const char kFilePattern[] = "Product//File";
 const char kFlagOff[] = "NO";
 constexpr int kDecimalBase = 10;
@@ -32,6 +35,8 @@ const char kManifestExpired[] = "清单已过期  ";
 const char kManifestExpiryInvalid[] = "清单有效期无效  ";
 const char kExpiresInfix[] = "  有效期至 ";
 const char kClockInfix[] = "  本机时钟 ";
+const char kRolloutInvalid[] = "清单Rollout无效  ";
+const char kMirrorInvalid[] = "清单镜像地址无效  ";
 
 /// Checks the fetched bytes against the update key and logs the outcome with the address.
 bool IsAuthentic(CKvoLauncherDlg& dialog, const std::string& body, const std::string& updateKey, const std::string& url)
@@ -115,10 +120,34 @@ bool IsFresh(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std:
     return false;
 }
 
+/// The Rollout and the Mirrors every launcher reads: a manifest that gets them wrong is refused as
+/// malformed, so that a mistake in them never spreads a release wider or elsewhere than meant.
+bool HasValidRelease(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::string& url)
+{
+    int percent = kFullRollout;
+    if (!release.rollout.empty() && !ParseRollout(release.rollout, percent)) {
+        dialog.m_log.WriteLog((kRolloutInvalid + url + "  Rollout=" + release.rollout).c_str());
+        return false;
+    }
+    for (const std::string& mirror : release.mirrors) {
+        kvo::ParsedUrl parts;
+        if (!kvo::ParseURL(mirror, parts) || parts.server.empty() ||
+            (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS)) {
+            dialog.m_log.WriteLog((kMirrorInvalid + url + "  " + mirror).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 /// The update state from a manifest that was read and accepted.
 void TakeManifest(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::vector<UpdateFileEntry>& entries)
 {
     dialog.m_nServerVer = release.version;
+    dialog.m_nRollout = kFullRollout;
+    if (!release.rollout.empty())
+        ParseRollout(release.rollout, dialog.m_nRollout);
+    dialog.m_mirrors = release.mirrors;
     dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
     const int count = static_cast<int>(dialog.m_files.size());
     dialog.m_nFileCount = count;
@@ -159,6 +188,10 @@ bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std:
         ManifestRelease read;
         read.version = ManifestNumber(xml.GetAttribute("Ver"));
         read.expires = xml.GetAttribute("Expires");
+        read.rollout = xml.GetAttribute("Rollout");
+        xml.SelectNodes(kMirrorPattern);
+        while (xml.NextNode())
+            read.mirrors.push_back(xml.GetText());
 
         std::vector<UpdateFileEntry> files;
         xml.SelectNodes(kFilePattern);
@@ -208,7 +241,8 @@ bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& 
     if (!ReadManifestEntries(JoinBodyLines(body), release, entries))
         return false;
     // What the signature vouches for is checked on the verified document.
-    if (signatureRequired && (!EveryFileHashed(dialog, entries) || !IsFresh(dialog, release, url)))
+    if ((signatureRequired && (!EveryFileHashed(dialog, entries) || !IsFresh(dialog, release, url))) ||
+        !HasValidRelease(dialog, release, url))
         return false;
     TakeManifest(dialog, release, entries);
     return true;

@@ -11,13 +11,18 @@ class CKvoLauncherDlg;
 struct ManifestRelease {
     int version = 0;      ///< Ver
     std::string expires;  ///< Expires as written ("" when absent), checked for signed manifests only
+    std::string rollout;  ///< Rollout as written ("" when absent: every installation)
+    /// The Mirror elements' addresses: the first is the base every URL is written with, the others
+    /// serve the same files under their own base.
+    std::vector<std::string> mirrors;
 };
 
 /// Fetches and reads the manifest at `url` into the dialog's update state. True when a manifest
 /// with a Product was read. A launcher built with an update key first checks the fetched bytes
 /// against `updateKey` (base64 of X‖Y; the build's key by default) and takes only a manifest
-/// signed by it whose every File carries a well-formed SHA256 and whose Expires has not passed;
-/// anything else is logged and counts as not fetched.
+/// signed by it whose every File carries a well-formed SHA256 and whose Expires has not passed.
+/// Every launcher refuses a Rollout that is not a whole number from 0 to 100 and a Mirror that is
+/// not an http or https address with a host. Anything refused is logged and counts as not fetched.
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url);
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey);
 

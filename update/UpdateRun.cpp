@@ -114,7 +114,7 @@ void CKvoLauncherDlg::OnTimer(UINT_PTR timerId)
             g_dialogInRun = this;
             if (!g_startWorker.load()(RunThreadProc, this)) {
                 const DWORD error = ::GetLastError();
-                m_curFile = TakeEntry(m_files.back(), m_strModuleDir);  // the run stops at the entry it would have taken first
+                m_curFile = TakeEntry(m_files.back(), m_strModuleDir, m_mirrors);  // the run stops at the entry it would have taken first
                 ReportFileFailure(*this, error);
             }
         } else {
@@ -134,7 +134,7 @@ void CKvoLauncherDlg::OnTimer(UINT_PTR timerId)
 void CKvoLauncherDlg::ProcessNextFile()
 {
     while (!m_files.empty()) {
-        m_curFile = TakeEntry(m_files.back(), m_strModuleDir);
+        m_curFile = TakeEntry(m_files.back(), m_strModuleDir, m_mirrors);
         m_files.pop_back();
         --m_nFilesLeft;
         TellCurrentFile(m_curFile.entry.FileName);

@@ -201,12 +201,14 @@ def answer_box(caption, button, timeout_ms=60000):
 class HttpServer:
     """tools/test_http_server.py on a fixed loopback port (a static root and /gen)."""
 
-    def __init__(self, port, root=None, stall=30):
+    def __init__(self, port, root=None, stall=30, static_status=None):
         self.log = tempfile.mktemp(prefix="kvo-http-log-")
         args = [sys.executable, TEST_SERVER, "--port", str(port), "--log", self.log, "--stall", str(stall),
                 "--lifetime", "900"]
         if root:
             args += ["--root", root]
+        if static_status:
+            args += ["--static-status", str(static_status)]
         self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.process.stdout.readline()  # the port, once listening
 
@@ -219,6 +221,7 @@ class HttpServer:
     def close(self):
         self.process.kill()
         self.process.wait()
+        self.process.stdout.close()
         with contextlib.suppress(FileNotFoundError):
             os.remove(self.log)
 

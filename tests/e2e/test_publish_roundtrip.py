@@ -3,14 +3,17 @@
 
 The installation must afterwards equal the release byte for byte (plain files, the module with
 its version resource, the unpacked package), carry the published PVer, and a second start must
-find nothing to do: the server sees the manifest asked for again and no file. A signed publish
-made with a key of KvoPublish's own verifies (with KvoPublish --verify and with openssl) until a
-served byte changes.
+find nothing to do: the server sees the manifest asked for again and no file. The release's base
+address is down (503) and its one mirror serves it. A signed publish made with a key of
+KvoPublish's own verifies (with KvoPublish --verify and with openssl) until a served byte changes.
+Halted with --refresh --rollout 0, the release stays where it is installed and an installation one
+version behind starts its lobby without asking for a file.
 """
 import base64
 import hashlib
 import os
 import random
+import re
 import shutil
 import subprocess
 import tempfile
@@ -25,6 +28,7 @@ PUBLISH = os.path.join(BUILD_DIR, "tools", "publish", "KvoPublish.exe")
 OLD_MODULE = os.path.join(BUILD_DIR, "tools", "publish", "demo", "old", "LobbyCore.dll")
 NEW_MODULE = os.path.join(BUILD_DIR, "tools", "publish", "demo", "new", "LobbyCore.dll")
 PUBLISH_TIMEOUT = 120
+ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152  # the number a refused status is logged with
 OLD_VERSION = 6
 NEW_VERSION = 7
 MANIFEST_URI = "/AutoUpdate/update.xml"
@@ -112,8 +116,10 @@ class PublishRoundTrip(LauncherTestCase):
         public_key = read_bytes(key + ".public").decode()
         self.assertNotEqual(run_publish("--new-key", windows_path(key)).returncode, 0, "a key is never overwritten")
         self.assertEqual(read_bytes(key + ".public").decode(), public_key)
-        base_url = "http://127.0.0.1:%d/files/v%d/" % (kvo_e2e.PRIMARY_PORT, NEW_VERSION)
-        result = publish(self.release, self.web, base_url, "--package", "Data",
+        # The base's host is down; the mirror (nginx, which also serves the manifest) has the files.
+        base_url = "http://127.0.0.1:%d/files/v%d/" % (kvo_e2e.FALLBACK_PORT, NEW_VERSION)
+        mirror_url = "http://127.0.0.1:%d/files/v%d/" % (kvo_e2e.PRIMARY_PORT, NEW_VERSION)
+        result = publish(self.release, self.web, base_url, "--package", "Data", "--mirror", mirror_url,
                          "--sign-key", windows_path(key + ".private"))
         self.assertEqual(result.returncode, 0, result.stderr.decode("gbk", "replace"))
 
@@ -128,12 +134,19 @@ class PublishRoundTrip(LauncherTestCase):
         self.assertTrue(all(len(digest) == 64 for _, digest in files.values()), files)
         self.assertTrue(openssl_verifies(document, public_key, self.work), "openssl rejects the signature")
 
-        # The launcher (without a key of its own) installs the signed release.
+        self.assertEqual([m.text for m in product.iter("Mirror")], [base_url, mirror_url])
+
+        # The launcher (without a key of its own) installs the signed release from the mirror.
         installation = self.old_installation()
         site = NginxSite(self.web, kvo_e2e.PRIMARY_PORT)
         self.addCleanup(site.close)
+        down = self.serve(kvo_e2e.FALLBACK_PORT, static_status=503)
         self.assertEqual(installation.run_launcher(), 0)
         self.assertEqual(len(installation.lobby_starts(expect=1)), 1, installation.log_lines())
+        self.assertEqual(len(down.requests()), len(files), "each file asked of the base once")
+        moved_on = "下载失败 %d  127.0.0.1:%d，换用下一地址" % (ERROR_HTTP_INVALID_SERVER_RESPONSE, kvo_e2e.FALLBACK_PORT)
+        self.assertEqual(len([line for line in installation.log_lines() if moved_on in line]), len(files),
+                         installation.log_lines())
         # The installation now holds the release, and the user's own files as they were.
         release_files, release_folders = tree_of(self.release)
         skip = {"KvoLauncher.exe", "KVOLobby.exe", "lobby-started.txt", "mine.txt", "DownLoad", "LobbyDate"}
@@ -149,10 +162,22 @@ class PublishRoundTrip(LauncherTestCase):
         self.assertEqual(sorted(uri for uri, status, _ in first_run[1:] if status == 200), sorted([
             "/files/v7/Data.zip", "/files/v7/LobbyCore.dll", "/files/v7/Skins/default.ini",
             "/files/v7/%E8%AF%B4%E6%98%8E%20%26%20notes%20%231.txt"]))
-        # Second start: the same version is installed, so only the manifest is asked for.
+        # Halted: where it is installed the release stays (only the manifest is asked for), and an
+        # installation one version behind does not take it.
+        halt = run_publish("--refresh", windows_path(self.web), "--sign-key", windows_path(key + ".private"),
+                           "--rollout", "0")
+        self.assertEqual(halt.returncode, 0, halt.stderr.decode("gbk", "replace"))
         self.assertEqual(installation.run_launcher(), 0)
         self.assertEqual(len(installation.lobby_starts(expect=2)), 2)
-        self.assertEqual([uri for uri, _, _ in site.requests()[len(first_run):]], [MANIFEST_URI])
+        self.assertEqual(installation.pver(), str(NEW_VERSION))
+        behind = self.old_installation()
+        self.assertEqual(behind.run_launcher(), 0)
+        self.assertEqual(len(behind.lobby_starts(expect=1)), 1)
+        self.assertEqual([uri for uri, _, _ in site.requests()[len(first_run):]], [MANIFEST_URI, MANIFEST_URI])
+        self.assertEqual(behind.pver(), str(OLD_VERSION))
+        self.assertTrue(any(re.fullmatch(r"本机不在本次分批发布范围  分组 \d+  Rollout 0", line)
+                            for line in behind.log_lines()), behind.log_lines())
+        self.assertRegex(behind.settings_bytes().decode("ascii"), r"\[KvoLauncher\]\r\nInstallId=[0-9A-Fa-f]{16}\r\n")
 
         verify = lambda: run_publish("--verify", windows_path(self.web), "--public-key", windows_path(key + ".public"))
         self.assertEqual(verify().returncode, 0)

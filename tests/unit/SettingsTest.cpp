@@ -3,6 +3,7 @@
 #include "TempDir.h"
 #include "app/KvoLauncherApp.h"
 #include "app/Settings.h"
+#include "update/Rollout.h"
 
 TEST(Settings, PVerReadAsZeroWhenAbsentAndWrittenBesideOtherKeys)
 {
@@ -35,4 +36,38 @@ TEST(UpdateDecision, AHigherVersionWithFilesUpdatesComparedUnsigned)
     EXPECT_FALSE(IsUpdateDue(42, 41, false)) << "nothing listed: nothing to do";
     EXPECT_TRUE(IsUpdateDue(-1, 5, true)) << "Ver -1 is above every installed version";
     EXPECT_TRUE(IsUpdateDue(-1, 4000000000u, true));
+}
+
+TEST(Rollout, TheBucketOfAnIdAndAVersionIsTheFirstFourBytesOfTheirHashModulo100)
+{
+    // Expected values from Python: int.from_bytes(hashlib.sha256((id + str(ver)).encode()).digest()[:4], "big") % 100
+    EXPECT_EQ(RolloutBucket("0123456789ABCDEF", 42), 59);
+    EXPECT_EQ(RolloutBucket("0123456789ABCDEF", 43), 0);
+    EXPECT_EQ(RolloutBucket("FFFFFFFFFFFFFFFF", 1), 34);
+    EXPECT_EQ(RolloutBucket("a1b2c3d4e5f60718", 2147483647), 26);
+    EXPECT_EQ(RolloutBucket("", 42), 0) << "an id that could not be kept";
+    int percent = -1;
+    for (const char* good : {"0", "5", "100"})
+        EXPECT_TRUE(ParseRollout(good, percent)) << good;
+    EXPECT_EQ(percent, 100);
+    for (const char* bad : {"", "101", "-5", "+5", "5%", " 5", "5.0", "0100"})
+        EXPECT_FALSE(ParseRollout(bad, percent)) << bad;
+}
+
+TEST(Rollout, TheIdIsMadeOnceKeptInItsOwnSectionAndMadeAnewWhenMalformed)
+{
+    TempDir dir;
+    EXPECT_EQ(ReadOrMakeInstallId(dir.path()), "") << "no settings folder: nothing can be kept";
+    ::CreateDirectoryA((dir / "LobbyDate").c_str(), nullptr);
+    const std::string ini = dir / "LobbyDate\\Update.INI";
+    WriteWholeFile(ini, "[VerInfo]\r\nPVer=41\r\n");
+    const std::string id = ReadOrMakeInstallId(dir.path());
+    EXPECT_TRUE(IsWellFormedInstallId(id)) << id;
+    EXPECT_EQ(ReadOrMakeInstallId(dir.path()), id) << "the same at every start";
+    EXPECT_NE(ReadWholeFile(ini).find("[KvoLauncher]\r\nInstallId=" + id), std::string::npos) << ReadWholeFile(ini);
+    EXPECT_EQ(ReadInstalledVersion(dir.path()), 41u);
+    WriteWholeFile(ini, "[KvoLauncher]\r\nInstallId=not-an-id\r\n");
+    const std::string anew = ReadOrMakeInstallId(dir.path());
+    EXPECT_TRUE(IsWellFormedInstallId(anew));
+    EXPECT_NE(anew, id);
 }

@@ -35,8 +35,13 @@ std::string FormatManifest(const ManifestProduct& product, const std::vector<Upd
     text += kLineEnd;
     text += "  <Product productname=\"" + XmlEscape(product.name) + "\" filenum=\"" + std::to_string(entries.size()) +
             "\" Ver=\"" + std::to_string(product.version) + "\"" +
-            (product.expires.empty() ? std::string() : " Expires=\"" + XmlEscape(product.expires) + "\"") + ">";
+            (product.expires.empty() ? std::string() : " Expires=\"" + XmlEscape(product.expires) + "\"") +
+            (product.rollout < 0 ? std::string() : " Rollout=\"" + std::to_string(product.rollout) + "\"") + ">";
     text += kLineEnd;
+    for (const std::string& mirror : product.mirrors) {
+        text += "    <Mirror>" + XmlEscape(mirror) + "</Mirror>";
+        text += kLineEnd;
+    }
     for (const UpdateFileEntry& entry : entries) {
         text += "    <File>";
         text += kLineEnd;

@@ -10,6 +10,9 @@ struct ManifestProduct {
     std::string name;
     int version = 0;
     std::string expires;  ///< written as Expires="..." when not empty (signed manifests)
+    int rollout = -1;     ///< written as Rollout="..." when 0 or more
+    /// Written as Mirror elements before the files: the base every URL is written with first.
+    std::vector<std::string> mirrors;
 };
 
 /// The whole update.xml for `entries`, in their order, in the system's ANSI code page with no

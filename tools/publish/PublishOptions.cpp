@@ -15,7 +15,7 @@ const char kUsage[] =
     "  KvoPublish --release DIR --out DIR --base-url URL --version N [options]\n"
     "  KvoPublish --new-key NAME\n"
     "  KvoPublish --verify OUTDIR --public-key NAME.public\n"
-    "  KvoPublish --refresh OUTDIR --sign-key NAME.private [--expires-days N]\n"
+    "  KvoPublish --refresh OUTDIR --sign-key NAME.private [--expires-days N] [--rollout P]\n"
     "\n"
     "Required:\n"
     "  --release DIR     the folder holding the new version exactly as it must be installed\n"
@@ -48,6 +48,10 @@ const char kUsage[] =
     "                    with the matching public key take only manifests signed by it\n"
     "  --expires-days N  a signed manifest is taken for N days (1 to 3650, default 30); renew it\n"
     "                    in time with --refresh\n"
+    "  --rollout P       only P per cent (0 to 100) of the installations take the release; widen it\n"
+    "                    later with --refresh --rollout; 0 halts it (default: all of them)\n"
+    "  --mirror URL      another address that serves the same files as --base-url (http or https,\n"
+    "                    the same layout below it); repeatable. Launchers try --base-url first\n"
     "  --help            this text\n"
     "\n"
     "Keys and checks:\n"
@@ -58,9 +62,9 @@ const char kUsage[] =
     "                    check a publish's web root: the signature of AutoUpdate\\update.xml and\n"
     "                    the SHA-256 and length of every file and package at its URL's path below\n"
     "                    OUTDIR, and that the manifest has not expired\n"
-    "  --refresh OUTDIR --sign-key FILE [--expires-days N]\n"
-    "                    sign the manifest of a publish's web root anew with a new expiry and\n"
-    "                    nothing else changed (run it where the key lives, then copy the manifest up)\n"
+    "  --refresh OUTDIR --sign-key FILE [--expires-days N] [--rollout P]\n"
+    "                    sign the manifest of a publish's web root anew with a new expiry (and share)\n"
+    "                    and nothing else changed (run it where the key lives, then copy it up)\n"
     "Every file gets its version from its version resource (empty for files without one), its\n"
     "size, time and URL. Names the launcher would refuse (absolute, '..', devices such as CON,\n"
     "characters Windows does not allow, too long) stop the tool before anything is written.\n"
@@ -118,6 +122,9 @@ const OptionSpec kValueOptions[] = {
     {"--verify", [](PublishOptions& o, const std::string& v, std::string&) { o.verifyDir = v; return true; }},
     {"--public-key", [](PublishOptions& o, const std::string& v, std::string&) { o.publicKey = v; return true; }},
     {"--refresh", [](PublishOptions& o, const std::string& v, std::string&) { o.refreshDir = v; return true; }},
+    {"--rollout",
+     [](PublishOptions& o, const std::string& v, std::string& e) { return SetNumber(v, 0, 100, o.rollout, "--rollout", e); }},
+    {"--mirror", [](PublishOptions& o, const std::string& v, std::string&) { o.mirrors.push_back(v); return true; }},
     {"--expires-days",
      [](PublishOptions& o, const std::string& v, std::string& e) {
          return SetNumber(v, 1, PublishOptions::kMaxExpiresDays, o.expiresDays, "--expires-days", e);
@@ -128,7 +135,7 @@ const OptionSpec kValueOptions[] = {
 bool CheckUse(PublishOptions& options, std::string& error)
 {
     const bool publishing = !options.releaseDir.empty() || !options.outDir.empty() || !options.baseUrl.empty() ||
-                            options.versionGiven || options.includeLauncher;
+                            options.versionGiven || options.includeLauncher || !options.mirrors.empty();
     const bool refreshing = !options.refreshDir.empty();
     const int uses = int{publishing} + int{!options.newKeyName.empty()} + int{!options.verifyDir.empty()} +
                      int{refreshing};

@@ -25,10 +25,13 @@ struct PublishOptions {
     std::string publicKey;   ///< --public-key: the public key file --verify checks against
     std::string refreshDir;  ///< --refresh: re-sign the manifest of this web root with a new expiry
     int expiresDays = kDefaultExpiresDays;  ///< --expires-days: how long a signed manifest stays valid
+    int rollout = kNoRollout;                ///< --rollout: the share of installations that take the release
+    std::vector<std::string> mirrors;        ///< --mirror: more addresses serving the files of --base-url
     bool includeLauncher = false;  ///< --include-launcher: publish KvoLauncher.exe for it to update itself
     bool help = false;
 
     static constexpr int kDefaultExpiresDays = 30;
+    static constexpr int kNoRollout = -1;  ///< not given: no Rollout written (every installation)
     static constexpr int kMaxExpiresDays = 3650;
 };
 

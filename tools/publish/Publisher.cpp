@@ -40,28 +40,50 @@ constexpr unsigned kHighWordBits = 32;
 struct ServedLocation {
     std::string baseUrl;    ///< ends in "/"
     std::string outFolder;  ///< --out + the URL's path, "\"-separated, ends in "\"
+    std::vector<std::string> mirrors;  ///< the base and every --mirror, each ending in "/"; none without --mirror
 };
+
+/// `url` as a base under which files are served (ending in "/"), and its path; false with the
+/// reason in `error` when it is not an http or https address with a plain path.
+bool CheckServedAddress(const char* option, const std::string& url, std::string& base, std::string& path,
+                        std::string& error)
+{
+    kvo::ParsedUrl parts;
+    if (!kvo::ParseURL(url, parts) || (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS) ||
+        parts.server.empty()) {
+        error = std::string(option) + " must be an http:// or https:// address, not '" + url + "'";
+        return false;
+    }
+    path = parts.object;
+    if (!IsPlainUrlPath(path) || path.find("/../") != std::string::npos || path.find("/./") != std::string::npos) {
+        error = "the path of " + std::string(option) + " may hold only letters, digits, '-', '_', '.', '~' and '/', "
+                "and no '.' or '..' segment: " + path;
+        return false;
+    }
+    base = url;
+    if (path.back() != '/') {
+        path.push_back('/');
+        base.push_back('/');
+    }
+    return true;
+}
 
 bool LocateBaseUrl(const PublishOptions& options, const std::string& outDir, ServedLocation& location,
                    std::string& error)
 {
-    kvo::ParsedUrl parts;
-    if (!kvo::ParseURL(options.baseUrl, parts) ||
-        (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS) || parts.server.empty()) {
-        error = "--base-url must be an http:// or https:// address, not '" + options.baseUrl + "'";
+    std::string path;
+    if (!CheckServedAddress("--base-url", options.baseUrl, location.baseUrl, path, error))
         return false;
+    location.mirrors.push_back(location.baseUrl);
+    for (const std::string& mirror : options.mirrors) {
+        std::string mirrorBase;
+        std::string ignored;
+        if (!CheckServedAddress("--mirror", mirror, mirrorBase, ignored, error))
+            return false;
+        location.mirrors.push_back(mirrorBase);
     }
-    std::string path = parts.object;
-    if (!IsPlainUrlPath(path) || path.find("/../") != std::string::npos || path.find("/./") != std::string::npos) {
-        error = "the path of --base-url may hold only letters, digits, '-', '_', '.', '~' and '/', and no '.' or "
-                "'..' segment: " + path;
-        return false;
-    }
-    location.baseUrl = options.baseUrl;
-    if (path.back() != '/') {
-        path.push_back('/');
-        location.baseUrl.push_back('/');
-    }
+    if (options.mirrors.empty())
+        location.mirrors.clear();
     std::string folder = path.substr(1);
     std::replace(folder.begin(), folder.end(), '/', '\\');
     location.outFolder = outDir + "\\" + folder;
@@ -401,7 +423,8 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
         const std::vector<UpdateFileEntry> entries = WriteServedFiles(plan, places.location, err, tooLarge);
         // A signed manifest lapses: it is renewed with --refresh where the key lives.
         const ManifestProduct product{options.productName, options.version,
-                                      signingKey.empty() ? std::string() : ExpiryInDays(options.expiresDays)};
+                                      signingKey.empty() ? std::string() : ExpiryInDays(options.expiresDays),
+                                      options.rollout, places.location.mirrors};
         if (tooLarge || !WriteManifest(FormatManifest(product, entries), signingKey, places.manifestPath,
                                        options.signKey, err))
             return ReportWriteFailure(err);
@@ -410,6 +433,9 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
                 << entry.Length << " bytes" << (entry.ZipFile ? "  (package)" : "") << "\n";
         out << "published version " << options.version << ": " << plan.files.size() << " file(s), "
             << plan.packages.size() << " package(s)\n"
+            << (options.rollout == PublishOptions::kNoRollout
+                    ? std::string()
+                    : "rollout: " + std::to_string(options.rollout) + " % of the installations\n")
             << "manifest: " << places.manifestPath
             << (signingKey.empty() ? " (not signed)" : " (signed, expires " + product.expires + ")") << "\n"
             << "serve " << places.outDir << " as the web root of the update hosts\n";
@@ -447,7 +473,9 @@ PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out,
         content = document;
     }
     const std::string expires = ExpiryInDays(options.expiresDays);
-    if (!SetProductAttribute(content, "Expires", expires)) {
+    if (!SetProductAttribute(content, "Expires", expires) ||
+        (options.rollout != PublishOptions::kNoRollout &&
+         !SetProductAttribute(content, "Rollout", std::to_string(options.rollout)))) {
         err << "KvoPublish: " << path << " has no Product element; publish it anew\n";
         return kPublishRefused;
     }
@@ -458,6 +486,9 @@ PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out,
         err << "KvoPublish: " << error.m_strFileName << ": system error " << error.m_lOsError << "\n";
         return ReportWriteFailure(err);
     }
-    out << "refreshed " << path << ": signed, expires " << expires << "; copy it to the update hosts\n";
+    out << "refreshed " << path << ": signed, expires " << expires
+        << (options.rollout == PublishOptions::kNoRollout ? std::string()
+                                                          : ", rollout " + std::to_string(options.rollout) + " %")
+        << "; copy it to the update hosts\n";
     return kPublishOk;
 }

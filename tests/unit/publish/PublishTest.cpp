@@ -134,17 +134,21 @@ TEST_F(Publication, BadPlacesAndAddressesWriteNothing)
         const char* what;
         const char* baseUrl;
         std::string outDir;
+        const char* mirror = nullptr;
     } cases[] = {
         {"not http", "ftp://127.0.0.1/files/", out},
         {"a space in the path", "http://127.0.0.1/my files/", out},
         {"a query", "http://127.0.0.1/files/?v=7", out},
         {"the output inside the release", kBaseUrl, release + "\\out"},
         {"the output holding the release", kBaseUrl, dir.path()},
+        {"a mirror without a host", kBaseUrl, out, "http:///files/"},
     };
     for (const auto& c : cases) {
         PublishOptions options = Options();
         options.baseUrl = c.baseUrl;
         options.outDir = c.outDir;
+        if (c.mirror)
+            options.mirrors.push_back(c.mirror);
         EXPECT_EQ(Run(options), kPublishBadCommandLine) << c.what;
         EXPECT_FALSE(FileExists(c.outDir + "\\AutoUpdate")) << c.what;
     }
@@ -229,6 +233,10 @@ TEST(PublishOptions, CommandLine)
         {{"--refresh", "o"}, false},                                            // nothing to sign with
         {{"--refresh", "o", "--sign-key", "k", "--expires-days", "0"}, false},
         {{"--refresh", "o", "--sign-key", "k", "--version", "2"}, false},        // two uses at once
+        {{"--refresh", "o", "--sign-key", "k", "--rollout", "25"}, true},
+        {{"--release", "r", "--out", "o", "--base-url", "http://h/", "--version", "1", "--rollout", "101"}, false},
+        {{"--release", "r", "--out", "o", "--base-url", "http://h/", "--version", "1", "--rollout", "5%"}, false},
+        {{"--mirror", "http://m/"}, false},                                      // a mirror of nothing
     };
     for (const auto& c : cases) {
         PublishOptions options;

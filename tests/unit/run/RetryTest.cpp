@@ -2,6 +2,8 @@
 // pass, resumed from the bytes already there when the entry's SHA-256 can check the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "UpdateTestSupport.h"
 #include "support/Sha256.h"
 #include "update/Download.h"
@@ -114,6 +116,67 @@ TEST_F(Retry, AServerErrorThatPassesIsRetriedAtMostThreeTimesAndOneThatWillNotIs
     EXPECT_EQ(RequestsWith("trickle").size(), 1u + kDownloadRetries);
     EXPECT_NE(RetryLines().back().find(std::to_string(ERROR_INTERNET_TIMEOUT)), std::string::npos);
     EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
+}
+
+}  // namespace
+
+namespace {
+
+/// Requests the test server logged for mirror `name` of a marked download.
+std::size_t MirrorRequests(const std::vector<std::string>& requests, const char* name)
+{
+    const std::string path = std::string("/mirror/") + name + "/gen";
+    return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(), [&](const std::string& line) {
+        return line.find(path) != std::string::npos;
+    }));
+}
+
+// The manifest's base (mirror a) and one more mirror (b): a failure that a mirror may not share
+// moves on to the next at once; the wait comes after a whole round; kept bytes resume elsewhere.
+TEST_F(Retry, AnotherMirrorTakesOverAtOnceAndTheWaitFollowsAWholeRound)
+{
+    const struct {
+        const char* what;
+        bool baseDown;        ///< the base's host does not answer at all
+        const char* options;  ///< of the download, a.X and b.X for one mirror only
+        std::size_t fromA, fromB;
+        bool waited;
+        bool resumedOnB;
+    } cases[] = {
+        {"the base is down", true, "", 0, 1, false, false},
+        {"the base's copy is not the file", false, "a.corrupt=1", 1, 1, false, false},
+        {"both fail once, the base serves in the second round", false, "status=503&fail=2", 2, 1, true, false},
+        {"the base is cut, the other mirror serves the rest", false,
+         "a.reset_after=20000&a.chunk=5000&fail=1", 1, 1, false, true},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string marker = "mirror" + std::to_string(++row);
+        const std::string base = c.baseDown ? ClosedPortUrl().substr(0, ClosedPortUrl().find("/AutoUpdate")) + "/mirror/a/"
+                                            : TestServerUrl("/mirror/a/");
+        dialog.m_mirrors = {base, TestServerUrl("/mirror/b/")};
+        const std::size_t retriesBefore = RetryLines().size();
+        WriteWholeFile(window.dir() / "a.bin", kOldContent);
+        UpdateFileEntry entry = Entry("a.bin", base + "gen?marker=" + marker + "&size=50000&id=" + marker + "&" + c.options);
+        const std::string body = PatternBytes(kSize);
+        entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
+        bool result = false;
+        window.RunOnWorker([&] { result = dialog.DownloadFile(entry); });
+        ASSERT_TRUE(result);
+        ExpectNewFile();
+        const std::vector<std::string> requests = RequestsWith(marker);
+        EXPECT_EQ(MirrorRequests(requests, "a"), c.fromA);
+        EXPECT_EQ(MirrorRequests(requests, "b"), c.fromB);
+        EXPECT_EQ(requests.back().find("\"Range\": \"bytes=") != std::string::npos, c.resumedOnB) << requests.back();
+        const std::vector<std::string> lines = RetryLines();
+        ASSERT_GT(lines.size(), retriesBefore);
+        EXPECT_NE(lines[retriesBefore].find("  127.0.0.1:"), std::string::npos) << "each failed address with its host";
+        EXPECT_EQ(std::any_of(lines.begin() + retriesBefore, lines.end(),
+                              [](const std::string& line) { return line.find("秒后重试") != std::string::npos; }),
+                  c.waited);
+    }
+    dialog.m_mirrors.clear();
 }
 
 }  // namespace

@@ -1,0 +1,84 @@
+// Staged rollouts and mirrors as the manifest gives them and as start-up decides by them.
+#include <gtest/gtest.h>
+
+#include "UpdateTestSupport.h"
+#include "app/KvoLauncherApp.h"
+#include "update/Manifest.h"
+
+namespace {
+
+constexpr int kVersion = 42;
+const char kKnownId[] = "0123456789ABCDEF";  // in bucket 59 for version 42
+
+TEST(Rollout, AnInstallationTakesTheReleaseOnlyWhenItsBucketIsBelowTheShare)
+{
+    DialogWindow installation(false);
+    CKvoLauncherDlg& dialog = installation.dialog();
+    const std::string ini = installation.dir() / "LobbyDate\\Update.INI";
+    dialog.m_nServerVer = kVersion;
+    const struct {
+        const char* what;
+        int rollout;
+        bool taken;
+    } cases[] = {
+        {"in: bucket 59, 60 %", 60, true},
+        {"out: bucket 59, 59 %", 59, false},
+        {"the halt", 0, false},
+        {"everyone", 100, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteWholeFile(ini, std::string("[KvoLauncher]\r\nInstallId=") + kKnownId + "\r\n");
+        dialog.m_nRollout = c.rollout;
+        EXPECT_EQ(IsInRollout(dialog), c.taken);
+    }
+    const std::vector<std::string> lines = installation.LogLines();
+    EXPECT_EQ(lines, (std::vector<std::string>{"本机不在本次分批发布范围  分组 59  Rollout 59",
+                                               "本机不在本次分批发布范围  分组 59  Rollout 0"}));
+    ::DeleteFileA(ini.c_str());
+    dialog.m_nRollout = 100;
+    EXPECT_TRUE(IsInRollout(dialog));
+    EXPECT_FALSE(FileExists(ini)) << "a release for everyone needs no id";
+}
+
+TEST(Rollout, AMissingShareIsEveryoneAndAShareOrMirrorNotWellFormedRefusesTheManifest)
+{
+    DialogWindow installation(false);
+    CKvoLauncherDlg& dialog = installation.dialog();
+    const std::string file = FileElement("a.dll");
+    const struct {
+        const char* what;
+        std::string product;  ///< attributes
+        std::string content;  ///< before the File
+        bool taken;
+        int rollout;
+        std::vector<std::string> mirrors;
+        const char* logged;
+    } cases[] = {
+        {"no Rollout", "Ver=\"42\"", "", true, 100, {}, nullptr},
+        {"25 %, two mirrors", "Ver=\"42\" Rollout=\"25\"",
+         "<Mirror>http://a.example/v42/</Mirror><Mirror>https://b.example:8443/x/v42/</Mirror>", true, 25,
+         {"http://a.example/v42/", "https://b.example:8443/x/v42/"}, nullptr},
+        {"a share with a sign", "Ver=\"42\" Rollout=\"5%\"", "", false, 0, {}, "清单Rollout无效  "},
+        {"a mirror that is not http", "Ver=\"42\"", "<Mirror>ftp://a.example/</Mirror>", false, 0, {},
+         "清单镜像地址无效  "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        dialog.m_files.clear();
+        const std::string url = GeneratedBodyUrl(ManifestText(c.product, c.content + file));
+        bool taken = false;
+        installation.RunOnWorker([&] { taken = ParseManifest(dialog, url, std::string()); });
+        EXPECT_EQ(taken, c.taken);
+        if (c.taken) {
+            EXPECT_EQ(dialog.m_nRollout, c.rollout);
+            EXPECT_EQ(dialog.m_mirrors, c.mirrors);
+        } else {
+            const std::vector<std::string> lines = installation.LogLines();
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.back().rfind(c.logged + url, 0), 0u) << lines.back();
+        }
+    }
+}
+
+}  // namespace
