@@ -49,6 +49,8 @@ WINDOW_ENTRIES = 2000
 GOAL_WINDOW_GAP_MS = 250
 
 GOAL_DOWNLOAD = 0.90      # of the minimal WinINet loop's throughput
+GOAL_DOWNLOAD_BOUNDED = 0.90  # of the same loop reading only what has come, the floor a speed floor allows
+GOAL_HASH_COST = 0.10     # the hashing loop's extra time over the minimal loop
 GOAL_INSTALL = 0.80       # of unzip's throughput, where the platform's floor allows it
 GOAL_INSTALL_FLOOR = 0.90  # of the bare Win32 writer's throughput through temporary files
 GOAL_START = 1.5          # times the baseline's start
@@ -456,6 +458,7 @@ def start_section(s):
 def download_section(d):
     mbps = lambda seconds: LARGE_FILE / MB / seconds
     download_ratio = d["minimal"] / d["launcher"]
+    bounded_ratio = d["bounded"] / d["launcher"]
     flat = abs(d["peak_large"] - d["peak_small"]) <= max(1, d["peak_small"]) * 0.05
     lines = ["## Download of a 200 MB file from nginx on loopback", "",
               "| client | fastest of %d | throughput |" % DOWNLOAD_RUNS, "|---|---|---|",
@@ -474,8 +477,9 @@ def download_section(d):
                   100 * download_ratio, 100 * GOAL_DOWNLOAD, verdict(download_ratio >= GOAL_DOWNLOAD),
                   100 * d["curl"] / d["launcher"]),
               "", "Reading only what has come costs the minimal loop %.0f %% of its throughput; against the loop that "
-                  "reads that way the launcher reaches %.0f %%." % (100 * (1 - d["minimal"] / d["bounded"]),
-                                                                   100 * d["bounded"] / d["launcher"]),
+                  "reads that way, the floor of a download with a speed floor, the launcher reaches %.0f %% "
+                  "(goal %.0f %%: %s)." % (100 * (1 - d["minimal"] / d["bounded"]), 100 * bounded_ratio,
+                                           100 * GOAL_DOWNLOAD_BOUNDED, verdict(bounded_ratio >= GOAL_DOWNLOAD_BOUNDED)),
               "", "Hashing costs %.0f %% of the minimal loop's time (goal at most %.0f %%: %s); the hash alone "
                   "takes %.0f %% of it." % (
                   100 * (d["hashed"] / d["minimal"] - 1), 100 * GOAL_HASH_COST,
@@ -568,8 +572,6 @@ def simulate_release_day(bench):
 
 
 # Each part, in run order: the step that measures it (into results[name]) and the section that reports it.
-GOAL_HASH_COST = 0.10
-
 PARTS = {"start": (Bench.bench_no_update, start_section),
          "download": (Bench.bench_download, download_section),
          "install": (Bench.bench_install, install_section),
