@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "update/Rollout.h"
+
 namespace {
 
 const char kUsage[] =
@@ -89,7 +91,7 @@ bool ParseNumber(const std::string& text, long long low, long long high, int& nu
 /// What one option with a value does; false, with `error` set, for a value it cannot take.
 using ValueOption = bool (*)(PublishOptions& options, const std::string& value, std::string& error);
 
-struct OptionSpec {
+struct NamedValueOption {
     const char* name;
     ValueOption take;
 };
@@ -104,7 +106,7 @@ bool SetNumber(const std::string& value, long long low, long long high, int& num
     return false;
 }
 
-const OptionSpec kValueOptions[] = {
+const NamedValueOption kValueOptions[] = {
     {"--release", [](PublishOptions& o, const std::string& v, std::string&) { o.releaseDir = v; return true; }},
     {"--out", [](PublishOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }},
     {"--base-url", [](PublishOptions& o, const std::string& v, std::string&) { o.baseUrl = v; return true; }},
@@ -123,7 +125,7 @@ const OptionSpec kValueOptions[] = {
     {"--public-key", [](PublishOptions& o, const std::string& v, std::string&) { o.publicKey = v; return true; }},
     {"--refresh", [](PublishOptions& o, const std::string& v, std::string&) { o.refreshDir = v; return true; }},
     {"--rollout",
-     [](PublishOptions& o, const std::string& v, std::string& e) { return SetNumber(v, 0, 100, o.rollout, "--rollout", e); }},
+     [](PublishOptions& o, const std::string& v, std::string& e) { return SetNumber(v, 0, kFullRollout, o.rollout, "--rollout", e); }},
     {"--mirror", [](PublishOptions& o, const std::string& v, std::string&) { o.mirrors.push_back(v); return true; }},
     {"--expires-days",
      [](PublishOptions& o, const std::string& v, std::string& e) {
@@ -184,7 +186,7 @@ bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& o
             continue;
         }
         const auto option = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
-                                         [&](const OptionSpec& spec) { return name == spec.name; });
+                                         [&](const NamedValueOption& known) { return name == known.name; });
         if (option == std::end(kValueOptions)) {
             error = name.rfind("--", 0) == 0 ? "unknown option: " + name + " (see --help)" : "unknown argument: " + name;
             return false;

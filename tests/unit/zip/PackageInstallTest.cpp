@@ -163,7 +163,7 @@ TEST_F(InstallFixture, PackageInASubdirectoryUnpacksThere)
 TEST_F(InstallFixture, FailingEntryLeavesThePreviousFile)
 {
     const std::string bigData = PseudoRandomBytes(40000, 21);
-    const ZipEntrySpec first{"first.txt", "installed first"}, victim{"data/victim.bin", bigData, true};
+    const ZipTestEntry first{"first.txt", "installed first"}, victim{"data/victim.bin", bigData, true};
     const struct {
         const char* what;
         ZipEdit edit;
@@ -229,14 +229,14 @@ TEST_F(InstallFixture, ChineseNamesAreWrittenAsStored)
 TEST_F(InstallFixture, ReplacedFilesTakeTheEntrysTimeAndAttributes)
 {
     constexpr std::uint16_t kArchive = FILE_ATTRIBUTE_ARCHIVE;
-    ZipEntrySpec big{"data/large.bin", PseudoRandomBytes(kLargeEntry, 7), true};
+    ZipTestEntry big{"data/large.bin", PseudoRandomBytes(kLargeEntry, 7), true};
     big.dosDateTime = 0x4A2B5C3Du;  // 2017-01-11 11:33:58
     big.externalAttributes = kArchive;
-    ZipEntrySpec hidden{"data/settings.ini", "now hidden"};
+    ZipTestEntry hidden{"data/settings.ini", "now hidden"};
     hidden.externalAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | kArchive;
-    ZipEntrySpec shown{"readme.txt", "now shown"};
+    ZipTestEntry shown{"readme.txt", "now shown"};
     shown.externalAttributes = FILE_ATTRIBUTE_READONLY;
-    std::vector<ZipEntrySpec> entries = {big, hidden, shown};
+    std::vector<ZipTestEntry> entries = {big, hidden, shown};
     for (const char* name : {"b/2.txt", "a/3.txt", "a/x/4.txt", "b/y/z/7.txt"})
         entries.emplace_back(name, name);
     WriteWholeFile(package, BuildZip(entries));

@@ -25,7 +25,7 @@ void Append32(std::string& out, std::uint32_t value)
 }
 
 /// The fields from "version needed" to "extra length" that local header and central record share.
-void AppendCommonFields(std::string& out, const ZipEntrySpec& entry, std::uint32_t method, std::uint32_t crc,
+void AppendCommonFields(std::string& out, const ZipTestEntry& entry, std::uint32_t method, std::uint32_t crc,
                         std::size_t compressedSize)
 {
     Append16(out, kVersion);
@@ -82,12 +82,12 @@ std::string PseudoRandomBytes(std::size_t count, std::uint32_t seed)
     return out;
 }
 
-std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string& comment, ZipLayout* layout)
+std::string BuildZip(const std::vector<ZipTestEntry>& entries, const std::string& comment, ZipLayout* layout)
 {
     ZipLayout where;
     std::string out;
     std::string central;
-    for (const ZipEntrySpec& entry : entries) {
+    for (const ZipTestEntry& entry : entries) {
         const std::string data = entry.deflate ? RawDeflate(entry.data) : entry.data;
         const std::uint32_t crc = Crc32Of(entry.data);
         const std::uint32_t method = entry.deflate ? kMethodDeflated : 0;
@@ -132,7 +132,7 @@ std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string
     return out;
 }
 
-std::string Edited(const std::vector<ZipEntrySpec>& entries, const ZipEdit& edit)
+std::string Edited(const std::vector<ZipTestEntry>& entries, const ZipEdit& edit)
 {
     ZipLayout layout;
     std::string bytes = BuildZip(entries, std::string(), &layout);

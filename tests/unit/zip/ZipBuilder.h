@@ -6,8 +6,8 @@
 #include <vector>
 
 /// One entry to write.
-struct ZipEntrySpec {
-    ZipEntrySpec(std::string entryName, std::string content, bool deflated = false)
+struct ZipTestEntry {
+    ZipTestEntry(std::string entryName, std::string content, bool deflated = false)
         : name(std::move(entryName)), data(std::move(content)), deflate(deflated)
     {
     }
@@ -29,13 +29,13 @@ struct ZipLayout {
 };
 
 /// The archive of `entries` with `comment` at its end.
-std::string BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string& comment = std::string(),
+std::string BuildZip(const std::vector<ZipTestEntry>& entries, const std::string& comment = std::string(),
                      ZipLayout* layout = nullptr);
 
 /// A change to the bytes of an archive, knowing where the builder put things.
 using ZipEdit = std::function<void(std::string& bytes, const ZipLayout& layout)>;
 /// The archive of `entries` after `edit` changed its bytes.
-std::string Edited(const std::vector<ZipEntrySpec>& entries, const ZipEdit& edit);
+std::string Edited(const std::vector<ZipTestEntry>& entries, const ZipEdit& edit);
 
 /// Raw deflate data (no zlib header) of `data`.
 std::string RawDeflate(const std::string& data);

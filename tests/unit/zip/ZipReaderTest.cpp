@@ -18,7 +18,7 @@ constexpr std::size_t kSmallSecond = 300;  ///< keeps the byte-by-byte loops sho
 const std::string kBigData = PseudoRandomBytes(50000, 11);
 
 /// Two entries, stored and deflated; `secondSize` bytes that deflate hardly shrinks.
-std::vector<ZipEntrySpec> TwoEntries(std::size_t secondSize = 5000)
+std::vector<ZipTestEntry> TwoEntries(std::size_t secondSize = 5000)
 {
     return {{"first.txt", "the first entry\r\n"}, {"dir/second.bin", PseudoRandomBytes(secondSize, 1), true}};
 }
@@ -36,10 +36,10 @@ std::vector<std::pair<std::string, std::string>> ReadEverything(const std::strin
     return result;
 }
 
-std::vector<std::pair<std::string, std::string>> Expected(const std::vector<ZipEntrySpec>& entries)
+std::vector<std::pair<std::string, std::string>> Expected(const std::vector<ZipTestEntry>& entries)
 {
     std::vector<std::pair<std::string, std::string>> result;
-    for (const ZipEntrySpec& entry : entries)
+    for (const ZipTestEntry& entry : entries)
         result.emplace_back(entry.name, entry.data);
     return result;
 }
@@ -152,7 +152,7 @@ TEST(ZipReader, FailedMoveKeepsTheCurrentEntry)
 // of the middle shift everything the end record points to: refused, or read as the original.
 TEST(ZipReader, EveryTruncationAndEveryHoleFailsCleanly)
 {
-    const std::vector<ZipEntrySpec> entries = TwoEntries(kSmallSecond);
+    const std::vector<ZipTestEntry> entries = TwoEntries(kSmallSecond);
     ZipLayout layout;
     const std::string withComment = BuildZip(entries, "comment", &layout);
     const std::size_t commentStart = layout.endRecord + kEndRecordSize;
@@ -185,7 +185,7 @@ TEST(ZipReader, EveryTruncationAndEveryHoleFailsCleanly)
 
 TEST(ZipEntry, ContentIsTheSameInEveryPieceSize)
 {
-    const std::vector<ZipEntrySpec> entries = {{"stored.txt", "short stored text\r\n"}, {"big.stored", kBigData},
+    const std::vector<ZipTestEntry> entries = {{"stored.txt", "short stored text\r\n"}, {"big.stored", kBigData},
                                                {"big.deflated", kBigData, true}, {"empty", "", true}};
     ArchiveFile file(BuildZip(entries));
     for (const unsigned piece : {1u, 128u, 16384u, 100000u}) {
@@ -202,7 +202,7 @@ TEST(ZipEntry, ContentIsTheSameInEveryPieceSize)
 // Each row: a local header or data that contradicts the central directory.
 TEST(ZipEntry, EntriesThatCannotBeReadAsDeclaredAreRefusedAtOpening)
 {
-    const std::vector<ZipEntrySpec> entries = {ZipEntrySpec("a.txt", "stored bytes", false), ZipEntrySpec("b.bin", kBigData, true)};
+    const std::vector<ZipTestEntry> entries = {ZipTestEntry("a.txt", "stored bytes", false), ZipTestEntry("b.bin", kBigData, true)};
     const struct {
         const char* what;
         std::size_t entry;
@@ -240,7 +240,7 @@ TEST(ZipEntry, EntriesThatCannotBeReadAsDeclaredAreRefusedAtOpening)
 // A CRC mismatch shows only once the entry was read to its end, wherever it is closed.
 TEST(ZipEntry, CrcMismatchIsRaisedWhenAFullyReadEntryCloses)
 {
-    const std::vector<ZipEntrySpec> entries = {{"a.bin", kBigData, true}, {"b.txt", "last", false}};
+    const std::vector<ZipTestEntry> entries = {{"a.bin", kBigData, true}, {"b.txt", "last", false}};
     ArchiveFile file(Edited(entries, [](std::string& b, const ZipLayout& l) {
         PutBoth(b, l, 0, kLocalCrc, kCentralCrc, 0xDEADBEEF);
         PutBoth(b, l, 1, kLocalCrc, kCentralCrc, 0xDEADBEEF);
@@ -303,7 +303,7 @@ TEST(ZipEntry, ReadsEndAtTheStreamOrTheDeclaredSizeWhicheverComesFirst)
 // zlib's blocks of an entry abandoned mid-stream belong to the reader until it goes.
 TEST(ZipEntry, AbandonedInflateIsFreedWithTheReader)
 {
-    ArchiveFile file(BuildZip({ZipEntrySpec("b.bin", kBigData, true), ZipEntrySpec("c.bin", kBigData, true)}));
+    ArchiveFile file(BuildZip({ZipTestEntry("b.bin", kBigData, true), ZipTestEntry("c.bin", kBigData, true)}));
     {
         CUnzipFile archive(file.path.c_str());
         archive.OpenEntry();
