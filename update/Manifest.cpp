@@ -122,10 +122,11 @@ bool IsFresh(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std:
 
 /// The Rollout and the Mirrors every launcher reads: a manifest that gets them wrong is refused as
 /// malformed, so that a mistake in them never spreads a release wider or elsewhere than meant.
-bool HasValidRelease(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::string& url)
+/// `rollout` receives the share the release reaches.
+bool HasValidRelease(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::string& url, int& rollout)
 {
-    int percent = kFullRollout;
-    if (!release.rollout.empty() && !ParseRollout(release.rollout, percent)) {
+    rollout = kFullRollout;
+    if (!release.rollout.empty() && !ParseRollout(release.rollout, rollout)) {
         dialog.m_log.WriteLog((kRolloutInvalid + url + "  Rollout=" + release.rollout).c_str());
         return false;
     }
@@ -141,12 +142,11 @@ bool HasValidRelease(CKvoLauncherDlg& dialog, const ManifestRelease& release, co
 }
 
 /// The update state from a manifest that was read and accepted.
-void TakeManifest(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::vector<UpdateFileEntry>& entries)
+void TakeManifest(CKvoLauncherDlg& dialog, const ManifestRelease& release, int rollout,
+                  const std::vector<UpdateFileEntry>& entries)
 {
     dialog.m_nServerVer = release.version;
-    dialog.m_nRollout = kFullRollout;
-    if (!release.rollout.empty())
-        ParseRollout(release.rollout, dialog.m_nRollout);
+    dialog.m_nRollout = rollout;
     dialog.m_mirrors = release.mirrors;
     dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
     const int count = static_cast<int>(dialog.m_files.size());
@@ -211,14 +211,20 @@ bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std:
     }
 }
 
-bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, bool requireFileHashes)
+bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, const std::string& url, bool verified)
 {
     // Entries are gathered first, so a failure half-way leaves the list as it was.
     ManifestRelease release;
     std::vector<UpdateFileEntry> entries;
-    if (!ReadManifestEntries(text, release, entries) || (requireFileHashes && !EveryFileHashed(dialog, entries)))
+    if (!ReadManifestEntries(text, release, entries))
         return false;
-    TakeManifest(dialog, release, entries);
+    // What the signature vouches for is checked on the verified document.
+    if (verified && (!EveryFileHashed(dialog, entries) || !IsFresh(dialog, release, url)))
+        return false;
+    int rollout = kFullRollout;
+    if (!HasValidRelease(dialog, release, url, rollout))
+        return false;
+    TakeManifest(dialog, release, rollout, entries);
     return true;
 }
 
@@ -236,14 +242,5 @@ bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& 
     const bool signatureRequired = !updateKey.empty();
     if (signatureRequired && !IsAuthentic(dialog, body, updateKey, url))
         return false;
-    ManifestRelease release;
-    std::vector<UpdateFileEntry> entries;
-    if (!ReadManifestEntries(JoinBodyLines(body), release, entries))
-        return false;
-    // What the signature vouches for is checked on the verified document.
-    if ((signatureRequired && (!EveryFileHashed(dialog, entries) || !IsFresh(dialog, release, url))) ||
-        !HasValidRelease(dialog, release, url))
-        return false;
-    TakeManifest(dialog, release, entries);
-    return true;
+    return ReadManifestText(dialog, JoinBodyLines(body), url, signatureRequired);
 }

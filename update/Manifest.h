@@ -27,11 +27,13 @@ bool ParseManifest(CKvoLauncherDlg& dialog, std::string url);
 bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey);
 
 /// Reads a manifest already fetched (narrow text in the ANSI code page) into the dialog's update
-/// state: m_nServerVer from the first Product's Ver, the Product//File entries appended to m_files
+/// state: m_nServerVer, m_nRollout and m_mirrors from the first Product, its File entries appended to m_files
 /// and both counters set. False, with the state untouched, when the text is not a well-formed
-/// document with a Product child of its root or the XML component fails, and, when
-/// `requireFileHashes`, when a File lacks a well-formed SHA256 (logged with its name).
-bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, bool requireFileHashes = false);
+/// document with a Product child of its root or the XML component fails; when its Rollout or a
+/// Mirror is malformed; and, when the text was `verified` against the update key, when a File lacks
+/// a well-formed SHA256 or the Expires has passed. Refusals are logged with `url`.
+bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, const std::string& url = std::string(),
+                      bool verified = false);
 
 /// The release and the Product//File entries of a manifest text, without any update state. False
 /// when the text is not a well-formed document with a Product child of its root or the XML

@@ -18,8 +18,6 @@
 
 namespace {
 
-const char kManifestPath[] = "\\AutoUpdate\\update.xml";
-
 const char* SignatureProblem(ManifestSignatureCheck check)
 {
     switch (check) {
@@ -83,8 +81,8 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
     }
     const std::string webRoot = FullPathOf(options.verifyDir);
     std::string document;
-    if (!ReadWholeFile(webRoot + kManifestPath, document)) {
-        err << "KvoPublish: no manifest at " << webRoot << kManifestPath << "\n";
+    if (!ReadWholeFile(webRoot + kManifestRelativePath, document)) {
+        err << "KvoPublish: no manifest at " << webRoot << kManifestRelativePath << "\n";
         return kPublishVerifyFailed;
     }
 

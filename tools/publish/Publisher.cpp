@@ -280,8 +280,6 @@ struct PublishPlaces {
     std::string manifestPath;
 };
 
-const char* const kManifestRelativePath = "\\AutoUpdate\\update.xml";
-
 /// Checks the folders and the base URL; false with the reason on `err`.
 bool LocatePublish(const PublishOptions& options, PublishPlaces& places, std::ostream& err)
 {

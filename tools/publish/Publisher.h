@@ -5,6 +5,9 @@
 
 #include "tools/publish/PublishOptions.h"
 
+/// Where the manifest lies below a web root.
+inline constexpr char kManifestRelativePath[] = "\\AutoUpdate\\update.xml";
+
 /// Exit statuses of the tool.
 enum PublishStatus {
     kPublishOk = 0,
