@@ -3,19 +3,32 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "support/ReplaceFile.h"
 
 #ifdef _WIN32
+namespace {
+constexpr int kMaxNameAttempts = 1000;
+}
+
 TempDir::TempDir()
 {
     char base[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, base);
-    char name[MAX_PATH] = {};
-    ::GetTempFileNameA(base, "kvo", 0, name);
-    ::DeleteFileA(name);
-    ::CreateDirectoryA(name, nullptr);
-    m_path = std::string(name) + "\\";
+    // Test programs run side by side in one Temp folder, and a directory removed a moment ago may
+    // still be pending deletion: each directory takes a name never used before, the process id and
+    // a count, instead of a recycled GetTempFileName number.
+    static LONG s_created = 0;
+    const std::string stem = std::string(base) + "kvo" + std::to_string(::GetCurrentProcessId()) + "-";
+    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+        const std::string path = stem + std::to_string(::InterlockedIncrement(&s_created));
+        if (::CreateDirectoryA(path.c_str(), nullptr)) {
+            m_path = path + "\\";
+            return;
+        }
+    }
+    throw std::runtime_error("no new temporary directory in " + std::string(base));
 }
 
 bool FileExists(const std::string& path)
@@ -24,7 +37,6 @@ bool FileExists(const std::string& path)
 }
 #else
 #include <cstdlib>
-#include <stdexcept>
 
 TempDir::TempDir()
 {
