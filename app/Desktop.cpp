@@ -1,9 +1,8 @@
 #include "app/Desktop.h"
 
-#include <shellapi.h>
-
 #include <vector>
 
+#include "app/UnelevatedShell.h"
 #include "framework/Handles.h"
 
 namespace {
@@ -32,10 +31,7 @@ public:
         }
     }
 
-    void OpenWebSite(const char* url) override
-    {
-        ::ShellExecuteA(nullptr, "OPEN", url, nullptr, nullptr, SW_SHOWNORMAL);
-    }
+    bool OpenWebSite(const char* url) override { return OpenWebSiteUnelevated(url, SystemWebSiteRoutes()); }
 };
 
 CSystemDesktop g_systemDesktop;

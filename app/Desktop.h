@@ -11,8 +11,9 @@ public:
     virtual int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) = 0;
     /// Starts `programPath` with exactly `commandLine` as its command line; nothing waits for it.
     virtual void StartProgram(const std::string& programPath, const std::string& commandLine) = 0;
-    /// Opens the web site with the verb "OPEN".
-    virtual void OpenWebSite(const char* url) = 0;
+    /// Opens the web site with the verb "OPEN", with the player's ordinary rights; false when it
+    /// could not be opened so (the caller then shows the address).
+    virtual bool OpenWebSite(const char* url) = 0;
 };
 
 /// The desktop in use: the real one unless a test installed another.

@@ -9,6 +9,8 @@
 #include "app/Desktop.h"
 #include "app/KvoLauncherDlg.h"
 #include "app/Settings.h"
+#include "framework/LibrarySearch.h"
+#include "support/Log.h"
 #include "update/Manifest.h"
 #include "update/Rollout.h"
 #include "update/SelfUpdate.h"
@@ -22,6 +24,11 @@ constexpr DWORD kLobbyExitCode = 4;
 const char kLobbyRunningText[] = "检测到大厅正在运行，请先关闭大厅!";
 const char kOutsideRolloutPrefix[] = "本机不在本次分批发布范围  分组 ";
 const char kRolloutInfix[] = "  Rollout ";
+const char kIdNotKeptPrefix[] = "安装标识无法保存  分组 ";
+const char kLibraryMissingPrefix[] = "系统组件无法加载 ";
+// The delay-loaded libraries of each road: the manifest's fetch and check, and the window.
+constexpr std::initializer_list<const char*> kUpdateCheckLibraries = {"wininet.dll", "bcrypt.dll"};
+constexpr std::initializer_list<const char*> kWindowLibraries = {"comctl32.dll", "gdiplus.dll", "msimg32.dll"};
 
 std::string ManifestUrl(const char* host) { return std::string("http://") + host + KVO_MANIFEST_PATH; }
 
@@ -37,12 +44,28 @@ bool IsInRollout(CKvoLauncherDlg& dialog)
 {
     if (dialog.m_nRollout >= kFullRollout)
         return true;  // no id is made or read for a release that reaches everyone
-    const int bucket = RolloutBucket(ReadOrMakeInstallId(dialog.m_strModuleDir), dialog.m_nServerVer);
+    const std::string installId = ReadOrMakeInstallId(dialog.m_strModuleDir);
+    if (installId.empty())
+        dialog.m_log.WriteLog((kIdNotKeptPrefix + std::to_string(kLastBucket)).c_str());
+    const int bucket = RolloutBucket(installId, dialog.m_nServerVer);
     if (bucket < dialog.m_nRollout)
         return true;
     dialog.m_log.WriteLog((kOutsideRolloutPrefix + std::to_string(bucket) + kRolloutInfix +
                            std::to_string(dialog.m_nRollout)).c_str());
     return false;
+}
+
+bool LoadRoadLibraries(std::initializer_list<const char*> libraries, CLog& log)
+{
+    for (const char* library : libraries) {
+        // Kept loaded for the life of the process, so that every later delay-loaded call finds it.
+        if (!kvo::LoadSystemLibrary(library)) {
+            log.WriteLog((kLibraryMissingPrefix + std::string(library) + " " +
+                          std::to_string(static_cast<int>(::GetLastError()))).c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 void StartLobby(const std::string& moduleDir)
@@ -108,8 +131,9 @@ BOOL CKvoLauncherApp::InitInstance()
 
     // The dialog belongs to start-up until its window exists; then the window deletes it.
     auto dialog = std::make_unique<CKvoLauncherDlg>(m_strModuleDir);
-    if (!ParseManifest(*dialog, ManifestUrl(kPrimaryUpdateHost)) &&
-        !ParseManifest(*dialog, ManifestUrl(kFallbackUpdateHost))) {
+    if (!LoadRoadLibraries(kUpdateCheckLibraries, dialog->m_log) ||
+        (!ParseManifest(*dialog, ManifestUrl(kPrimaryUpdateHost)) &&
+         !ParseManifest(*dialog, ManifestUrl(kFallbackUpdateHost)))) {
         StartLobby();
         return FALSE;
     }
@@ -123,6 +147,10 @@ BOOL CKvoLauncherApp::InitInstance()
     }
 
     // The common controls only for the window: a start without an update never loads them.
+    if (!LoadRoadLibraries(kWindowLibraries, dialog->m_log)) {
+        StartLobby();
+        return FALSE;
+    }
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES;

@@ -1,11 +1,13 @@
 // The application object: instance guard, lobby check, installed version and the start-up decision.
 #pragma once
+#include <initializer_list>
 #include <string>
 
 #include "framework/App.h"
 #include "framework/Handles.h"
 
 class CKvoLauncherDlg;
+class CLog;
 
 /// Whether a manifest of `serverVersion` with `hasFiles` updates an installation at
 /// `installedVersion`: the versions compare as unsigned 32-bit numbers.
@@ -15,6 +17,11 @@ bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles);
 /// Rollout of 100; otherwise when its bucket (from its installation id, made and kept at the first
 /// need) is below the Rollout. An installation outside the share logs its bucket and the Rollout.
 bool IsInRollout(CKvoLauncherDlg& dialog);
+
+/// Loads the delay-loaded system libraries that a road of the start calls, before it is taken: one
+/// that cannot be loaded would otherwise end the launcher at its first call, with no log line and
+/// no lobby. False, with the library and the error number logged, when one cannot be loaded.
+bool LoadRoadLibraries(std::initializer_list<const char*> libraries, CLog& log);
 
 /// Starts "KVOLobby.exe" of the installation at `moduleDir`; nothing waits for it.
 void StartLobby(const std::string& moduleDir);

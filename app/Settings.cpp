@@ -51,7 +51,7 @@ std::string ReadOrMakeInstallId(const std::string& moduleDir)
     if (IsWellFormedInstallId(kept))
         return kept;
     const std::string id = MakeInstallId();
-    // An id that cannot be kept would change at every start: better none at all (bucket 0).
+    // An id that cannot be kept would change at every start: better none at all (the last bucket).
     if (id.empty() || !::WritePrivateProfileStringA(kLauncherSection, kInstallIdKey, id.c_str(), path.c_str()))
         return {};
     return id;

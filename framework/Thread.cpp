@@ -5,6 +5,7 @@
 #include <process.h>
 
 #include "framework/Handles.h"
+#include "framework/StackAlignment.h"
 
 namespace kvo {
 
@@ -15,7 +16,7 @@ struct WorkerStart {
     void* param;
 };
 
-unsigned __stdcall WorkerEntry(void* raw)
+KVO_REALIGNS_STACK unsigned __stdcall WorkerEntry(void* raw)
 {
     const std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(raw));
     return start->proc(start->param);

@@ -22,10 +22,15 @@ CTempFileBeside::~CTempFileBeside()
     Discard();
 }
 
+bool CTempFileBeside::Fits(const std::string& targetPath) noexcept
+{
+    return targetPath.size() + std::char_traits<char>::length(kSuffix) < kPathBufferSize;
+}
+
 bool CTempFileBeside::Open(kvo::CFileException* error)
 {
     Discard();
-    if (m_strTempPath.size() >= kPathBufferSize) {
+    if (!Fits(m_strTargetPath)) {
         if (error)
             *error = kvo::CFileException(kvo::CFileException::badPath, kNameTooLong, m_strTempPath);
         return false;
@@ -38,7 +43,7 @@ bool CTempFileBeside::OpenToResume(std::uint64_t& kept, kvo::CFileException* err
 {
     Discard();
     kept = 0;
-    if (m_strTempPath.size() >= kPathBufferSize) {
+    if (!Fits(m_strTargetPath)) {
         if (error)
             *error = kvo::CFileException(kvo::CFileException::badPath, kNameTooLong, m_strTempPath);
         return false;

@@ -13,6 +13,10 @@ class CTempFileBeside {
 public:
     static constexpr const char* kSuffix = ".kvotmp";
 
+    /// True when the temporary file of `targetPath` fits the system's 260-byte path buffers, so
+    /// that a target can be refused before anything is written for it.
+    static bool Fits(const std::string& targetPath) noexcept;
+
     explicit CTempFileBeside(std::string targetPath);
     ~CTempFileBeside();  ///< closes and deletes an uncommitted temporary file; never raises
     CTempFileBeside(const CTempFileBeside&) = delete;

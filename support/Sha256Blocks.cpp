@@ -3,6 +3,8 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
+#include "framework/StackAlignment.h"
+
 namespace {
 
 constexpr unsigned kFeatureLeaf = 1;
@@ -37,8 +39,9 @@ bool HasSha256Instructions() noexcept
     return (ebx & kShaBit) != 0;
 }
 
-__attribute__((target("sha,sse4.1,ssse3"))) void Sha256Blocks(std::uint32_t state[kSha256StateWords],
-                                                              const unsigned char* data, std::size_t blocks) noexcept
+// Called on download workers: the frame is realigned before the first 16-byte stack operand.
+__attribute__((target("sha,sse4.1,ssse3"))) KVO_REALIGNS_STACK void Sha256Blocks(
+    std::uint32_t state[kSha256StateWords], const unsigned char* data, std::size_t blocks) noexcept
 {
     // Big-endian words of the message, and the state as the instructions want it: ABEF and CDGH.
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);

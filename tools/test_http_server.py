@@ -15,6 +15,8 @@ Scripted responses: GET /gen?<options> answers a generated body whose byte i is 
   chunked=1      send the body with chunked transfer encoding and no Content-Length (as some CDNs
                  and proxies do); a body cut by the options below ends without its last chunk
   delay=S        wait S seconds before answering (status line and headers)
+  header_pause=S send the status line and headers one byte at a time, S seconds apart (a server that
+                 holds a client without ever being silent for long)
   stall_after=N  after N body bytes, keep the connection open and send nothing (for --stall seconds)
   stall_for=S    with stall_after: stay silent for S seconds instead of --stall
   reset_after=N  after N body bytes, and a moment for the client to read them (a reset discards
@@ -144,6 +146,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return int(header[6:-1])
         return None
 
+    def trickle_headers(self, pause):
+        self._headers_buffer.append(b"\r\n")
+        headers, self._headers_buffer = b"".join(self._headers_buffer), []
+        for byte in headers:
+            self.wfile.write(bytes([byte]))
+            self.wfile.flush()
+            time.sleep(pause)
+
     def generated(self, query):
         query = self.plain_after_failures(query)
         self.content_range = None  # the handler serves every request of a kept-alive connection
@@ -183,7 +193,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.close_connection = True
         self.send_header("Content-Type", "application/octet-stream")
-        self.end_headers()
+        header_pause = option("header_pause")
+        if header_pause is None:
+            self.end_headers()
+        else:
+            self.trickle_headers(float(header_pause))
         self.wfile.flush()
 
         stall_after = option("stall_after")

@@ -14,6 +14,7 @@
 
 #include "app/BuildHosts.h"
 #include "app/KvoLauncherDlg.h"
+#include "framework/BoundedWork.h"
 #include "framework/Internet.h"
 #include "support/PeImage.h"
 #include "support/ReplaceFile.h"
@@ -99,15 +100,11 @@ bool OpenBody(const EntryRoad& road, const TransferState& state, Body& body)
     }
 }
 
-/// The request for `url` (asking for what follows `kept` bytes when there are some); raises
-/// CInternetException for everything that fails on the way.
-std::unique_ptr<kvo::CHttpFile> SendRequest(kvo::CInternetSession& session,
+/// The request for `url`, not yet sent; raises CInternetException for everything that fails.
+std::unique_ptr<kvo::CHttpFile> OpenRequest(kvo::CInternetSession& session,
                                             std::unique_ptr<kvo::CHttpConnection>& connection,
-                                            const kvo::ParsedUrl& url, std::uint64_t kept)
+                                            const kvo::ParsedUrl& url)
 {
-    char range[kRangeHeaderSize] = "";
-    if (kept > 0)
-        std::snprintf(range, sizeof range, kRangeHeaderFormat, static_cast<unsigned long long>(kept));
     connection = session.GetHttpConnection(url.server, url.port);
     // https means TLS to the port the address implies, with the certificate checked as usual.
     const DWORD flags = kRequestFlags | (url.scheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
@@ -116,10 +113,23 @@ std::unique_ptr<kvo::CHttpFile> SendRequest(kvo::CInternetSession& session,
     DWORD timeoutMs = g_receiveTimeoutMs.load();
     for (const DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
         ::InternetSetOptionA(request->GetHandle(), option, &timeoutMs, sizeof timeoutMs);
-    if (!request->SendRequest(range))
-        throw kvo::CInternetException(::GetLastError());
     return request;
 }
+
+/// Sends the request, asking for what follows `kept` bytes when there are some; raises
+/// CInternetException when it fails.
+void SendRequest(kvo::CHttpFile& request, std::uint64_t kept)
+{
+    char range[kRangeHeaderSize] = "";
+    if (kept > 0)
+        std::snprintf(range, sizeof range, kRangeHeaderFormat, static_cast<unsigned long long>(kept));
+    if (!request.SendRequest(range))
+        throw kvo::CInternetException(::GetLastError());
+}
+
+/// A failure that belongs to this address (its answer, its copy, its certificate, the way to it):
+/// another address may serve the file.
+AttemptResult WrongHere(DWORD error) { return {error, AttemptOutcome::tryElsewhere}; }
 
 /// What a status that is not the one asked for means for the next attempt.
 AttemptResult RefusedStatus(DWORD status, bool rangeAsked)
@@ -129,14 +139,10 @@ AttemptResult RefusedStatus(DWORD status, bool rangeAsked)
         return {ERROR_HTTP_INVALID_SERVER_RESPONSE, AttemptOutcome::retryFromStart};
     if (IsPassingHttpStatus(status))
         return {ERROR_HTTP_INVALID_SERVER_RESPONSE, AttemptOutcome::retry};
-    // This server does not have the file; a mirror may.
-    return {ERROR_HTTP_INVALID_SERVER_RESPONSE,
-            status == HTTP_STATUS_NOT_FOUND ? AttemptOutcome::tryElsewhere : AttemptOutcome::fail};
+    // 404, and the 401, 403 or 410 that several CDNs answer for a missing object: this address
+    // will not serve it, a mirror may.
+    return WrongHere(ERROR_HTTP_INVALID_SERVER_RESPONSE);
 }
-
-/// A body or an announced length that is not the one the manifest vouches for: this server's copy
-/// is not the file, another one's may be.
-AttemptResult WrongHere(DWORD error) { return {error, AttemptOutcome::tryElsewhere}; }
 
 /// The whole file's length as the response gives it: the total of a Content-Range, else
 /// Content-Length (after the kept bytes), else, for a body sent without a length (chunked), the
@@ -150,7 +156,7 @@ bool AnnouncedTotal(kvo::CHttpFile& request, const EntryRoad& road, std::uint64_
     const bool lengthGiven = request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText);
     if (lengthGiven && (!ParseAnnouncedLength(lengthText, announced) ||
                         (rangeTotal != 0 && kept + announced != rangeTotal))) {
-        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
+        refusal = WrongHere(ERROR_HTTP_INVALID_HEADER);
         return false;
     }
     std::uint64_t whole = 0;
@@ -162,7 +168,7 @@ bool AnnouncedTotal(kvo::CHttpFile& request, const EntryRoad& road, std::uint64_
         whole = road.signedLength;  // read to its end, bounded by what the manifest vouches for
     } else {
         // Without a length a complete body cannot be told from a cut one.
-        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
+        refusal = WrongHere(ERROR_HTTP_INVALID_HEADER);
         return false;
     }
     if (road.signedLength != 0 && whole != road.signedLength) {
@@ -170,7 +176,7 @@ bool AnnouncedTotal(kvo::CHttpFile& request, const EntryRoad& road, std::uint64_
         return false;
     }
     if (whole > static_cast<std::uint64_t>(INT32_MAX)) {
-        refusal = Failed(ERROR_HTTP_INVALID_HEADER);
+        refusal = WrongHere(ERROR_HTTP_INVALID_HEADER);
         return false;
     }
     total = static_cast<std::uint32_t>(whole);
@@ -218,9 +224,11 @@ bool AcceptResponse(kvo::CHttpFile& request, const EntryRoad& road, Body& body, 
 /// window, so an attempt below the floor ends when its window does.
 class CSpeedFloor {
 public:
-    CSpeedFloor(HINTERNET request, std::uint64_t received) noexcept : m_request(request)
+    /// The first window began with the request: together with the bound on the response's
+    /// headers, the first body byte comes within one window of the request or the attempt ends.
+    CSpeedFloor(HINTERNET request, std::uint64_t received, ULONGLONG requestedAt) noexcept : m_request(request)
     {
-        StartWindow(received, ::GetTickCount64());
+        StartWindow(received, requestedAt);
     }
 
     /// Before each read; false when the window has ended without its bytes.
@@ -253,11 +261,11 @@ private:
 /// there at the end. More than `total` stops the transfer before it is written (for a length the
 /// manifest vouches for, at once and for good), and so does a speed below the floor.
 AttemptResult ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
-                          std::uint32_t total)
+                          std::uint32_t total, ULONGLONG requestedAt)
 {
     std::vector<char> buffer(kBlockSize);
     std::uint64_t received = body.kept;
-    CSpeedFloor floor(request.GetHandle(), received);
+    CSpeedFloor floor(request.GetHandle(), received, requestedAt);
     bool started = false;
     for (;;) {
         if (!floor.BeforeRead(received))
@@ -288,30 +296,67 @@ AttemptResult ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::C
     return {};
 }
 
+/// The request and its response's status line and headers, taken on a worker of their own: a
+/// server that sends them a byte at a time meets every receive time-out, and only a bound on the
+/// whole exchange ends it. A worker left behind after that bound closes what it opened itself.
+struct ResponseJob final : kvo::CBoundedWork {
+    ResponseJob(const kvo::ParsedUrl& address, std::uint64_t keptBytes) : url(address), kept(keptBytes) {}
+
+    void Run() noexcept override
+    {
+        try {
+            session = std::make_unique<kvo::CInternetSession>();
+            session->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+            session->SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+            session->SetOption(INTERNET_OPTION_SEND_TIMEOUT, g_receiveTimeoutMs.load());
+            session->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, g_receiveTimeoutMs.load());
+            request = OpenRequest(*session, connection, url);
+            SendRequest(*request, kept);
+        } catch (const kvo::CInternetException& failure) {
+            error = failure.m_dwError;
+        } catch (const std::bad_alloc&) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        } catch (const std::exception&) {
+            error = ERROR_GEN_FAILURE;
+        }
+    }
+
+    const kvo::ParsedUrl url;
+    const std::uint64_t kept;
+    std::unique_ptr<kvo::CInternetSession> session;
+    std::unique_ptr<kvo::CHttpConnection> connection;
+    std::unique_ptr<kvo::CHttpFile> request;
+    DWORD error = ERROR_SUCCESS;
+};
+
 /// The transfer itself: request, response, body. Done when the temporary file holds the whole
-/// announced body.
+/// announced body. From the request to the first body byte it is bounded by kDownloadSpeedWindowMs
+/// of wall-clock time, and from there by the speed floor.
 AttemptResult Transfer(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferState& state,
                        const kvo::ParsedUrl& url, Body& body)
 {
     try {
-        kvo::CInternetSession session;
-        session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-        session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-        session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, g_receiveTimeoutMs.load());
-        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, g_receiveTimeoutMs.load());
-        std::unique_ptr<kvo::CHttpConnection> connection;
-        const std::unique_ptr<kvo::CHttpFile> request = SendRequest(session, connection, url, body.kept);
+        const ULONGLONG requestedAt = ::GetTickCount64();
+        const auto response = std::make_shared<ResponseJob>(url, body.kept);
+        if (!kvo::RunBounded(response, kDownloadSpeedWindowMs))
+            return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
+        if (response->error != ERROR_SUCCESS)
+            throw kvo::CInternetException(response->error);
+        kvo::CHttpFile& request = *response->request;
         std::uint32_t total = 0;
         AttemptResult refusal;
-        if (!AcceptResponse(*request, road, body, state, total, refusal))
+        if (!AcceptResponse(request, road, body, state, total, refusal))
             return refusal;
         state.total = total;
         dialog.m_nCurFileSize = total;
         dialog.m_nCurFileDone = static_cast<std::uint32_t>(body.kept);
         dialog.TellProgress();
-        return ReceiveBody(dialog, road, *request, body, total);
+        return ReceiveBody(dialog, road, request, body, total, requestedAt);
     } catch (const kvo::CInternetException& error) {
-        return {error.m_dwError, IsPassingTransferError(error.m_dwError) ? AttemptOutcome::retry : AttemptOutcome::fail};
+        // What does not pass (a certificate, a redirect, a refused connection setting) is this
+        // address's: the next one is asked at once.
+        return {error.m_dwError,
+                IsPassingTransferError(error.m_dwError) ? AttemptOutcome::retry : AttemptOutcome::tryElsewhere};
     } catch (const kvo::CFileException& error) {
         return Failed(FileErrorCode(error));
     } catch (const std::bad_alloc&) {
@@ -461,7 +506,7 @@ AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, co
         return Failed(road.refusal);
     kvo::ParsedUrl url;
     if (!kvo::ParseURL(address, url) || (url.scheme != INTERNET_SCHEME_HTTP && url.scheme != INTERNET_SCHEME_HTTPS))
-        return Failed(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return WrongHere(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
     Body body(road.target);
     if (!OpenBody(road, state, body))
         return Failed(FileErrorCode(body.error));

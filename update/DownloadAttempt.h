@@ -28,8 +28,10 @@ enum class AttemptOutcome {
     done,             ///< the file is in place (or the package was installed, or failed to be)
     retry,            ///< may pass; the bytes kept in the temporary file are resumed
     retryFromStart,   ///< may pass; the kept bytes were discarded, the next attempt starts over
-    tryElsewhere,     ///< will not pass at this address (404, a wrong length, a wrong whole body); another may serve it
-    fail,             ///< will not pass by trying again anywhere
+    tryElsewhere,     ///< will not pass at this address (a status such as 404 or 403, a malformed or wrong length,
+                      ///< a wrong whole body, a certificate or redirect failure); another may serve it
+    fail,             ///< a local failure (the disk, a refused name or launcher, a wrong module version): will not
+                      ///< pass by trying again anywhere
 };
 
 struct AttemptResult {

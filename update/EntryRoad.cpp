@@ -1,7 +1,5 @@
 #include "update/EntryRoad.h"
 
-#include <cstring>
-
 #include "support/PathGuard.h"
 #include "support/ReplaceFile.h"
 #include "update/FileCheck.h"
@@ -28,7 +26,7 @@ EntryRoad TakeEntry(const UpdateFileEntry& entry, const std::string& moduleDir, 
     if (!JoinUnderBase(moduleDir, entry.FileName, road.target)) {
         road.refusal = ERROR_INVALID_NAME;
         road.target.clear();
-    } else if (road.target.size() + std::strlen(CTempFileBeside::kSuffix) >= kPathBufferSize) {
+    } else if (!CTempFileBeside::Fits(road.target)) {
         road.refusal = ERROR_FILENAME_EXCED_RANGE;
         road.target.clear();
     } else {

@@ -4,9 +4,8 @@
 #include <memory>
 
 #include "app/KvoLauncherDlg.h"
-#include "framework/Handles.h"
+#include "framework/BoundedWork.h"
 #include "framework/Internet.h"
-#include "framework/Thread.h"
 
 namespace {
 
@@ -24,18 +23,16 @@ constexpr std::size_t kReadBlockSize = 4096;
 constexpr unsigned kErrorTextBufferSize = 200;
 constexpr std::size_t kLogLineSize = kErrorTextBufferSize + 32;  // the number, two blanks, the text
 
-/// One transfer, shared by the waiting thread and the worker that performs it. Whichever of the
-/// two lets go last frees it, so a worker left behind after the deadline touches nothing else.
-struct FetchJob {
+/// One transfer, shared by the waiting thread and the worker that performs it.
+struct FetchJob final : kvo::CBoundedWork {
+    void Run() noexcept override;
+
     std::string url;
     std::string body;
     bool complete = false;
     DWORD error = 0;
     char message[kErrorTextBufferSize] = {};
-    kvo::unique_handle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };
-
-using SharedJob = std::shared_ptr<FetchJob>;
 
 void LogError(CKvoLauncherDlg& dialog, DWORD error, const char* message)
 {
@@ -60,7 +57,7 @@ std::string ReadBody(kvo::CInternetFile& file)
 }
 
 /// The GET itself, with the session's time-outs and retries, in the order the server side expects.
-void PerformFetch(FetchJob& job)
+void FetchJob::Run() noexcept
 {
     try {
         kvo::CInternetSession session;
@@ -68,44 +65,23 @@ void PerformFetch(FetchJob& job)
         session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
         session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
         session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-        std::unique_ptr<kvo::CInternetFile> file = session.OpenURL(job.url, kOpenFlags);
+        std::unique_ptr<kvo::CInternetFile> file = session.OpenURL(url, kOpenFlags);
         if (!file)
             return;
-        job.body = ReadBody(*file);
+        body = ReadBody(*file);
         file->Close();
         session.Close();
-        job.complete = true;
-    } catch (const kvo::CInternetException& error) {
+        complete = true;
+    } catch (const kvo::CInternetException& failure) {
         // The response object and the session were closed as the stack unwound.
-        job.error = error.m_dwError;
-        error.GetErrorMessage(job.message, sizeof job.message);
+        error = failure.m_dwError;
+        failure.GetErrorMessage(message, sizeof message);
     } catch (const std::exception&) {
         // Nothing may escape a worker: this host's manifest is simply not had.
         const kvo::CInternetException failed(ERROR_NOT_ENOUGH_MEMORY);
-        job.error = failed.m_dwError;
-        failed.GetErrorMessage(job.message, sizeof job.message);
+        error = failed.m_dwError;
+        failed.GetErrorMessage(message, sizeof message);
     }
-}
-
-unsigned FetchWorker(void* param)
-{
-    const std::unique_ptr<SharedJob> job(static_cast<SharedJob*>(param));
-    PerformFetch(**job);
-    ::SetEvent((*job)->done.get());
-    return 0;
-}
-
-/// Runs the transfer on a worker and waits at most `deadlineMs`. Some platforms do not apply a
-/// session's time-outs to its requests; this bound holds whatever the transport does.
-bool RunBounded(const SharedJob& job, DWORD deadlineMs)
-{
-    auto handover = std::make_unique<SharedJob>(job);
-    if (!job->done || !kvo::BeginWorkerThread(FetchWorker, handover.get())) {
-        PerformFetch(*job);  // no worker to be had: fetch here, bounded by the transport alone
-        return true;
-    }
-    handover.release();  // the worker owns its reference now
-    return ::WaitForSingleObject(job->done.get(), deadlineMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace
@@ -130,7 +106,7 @@ bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& body, 
     body.clear();
     const auto job = std::make_shared<FetchJob>();
     job->url = std::move(url);
-    if (!RunBounded(job, deadlineMs)) {
+    if (!kvo::RunBounded(job, deadlineMs)) {
         // The worker is left to end on its own; what it still produces is dropped with the job.
         const kvo::CInternetException timedOut(ERROR_INTERNET_TIMEOUT);
         char message[kErrorTextBufferSize] = {};

@@ -41,9 +41,9 @@ std::string CurrentEntryName(CUnzipFile& archive, EntryInfo& info)
     return std::string(name.data(), info.nameLength);
 }
 
-/// Every name of the archive may be written under `base`; the archive is left at its first
-/// entry. `declared` receives the sum of the entries' declared sizes, `refused` the first name
-/// that may not be written.
+/// Every name of the archive may be written under `base`, each file through its temporary file;
+/// the archive is left at its first entry. `declared` receives the sum of the entries' declared
+/// sizes, `refused` the first name that may not be written.
 bool AllNamesAreSafe(CUnzipFile& archive, const std::string& base, std::uint64_t& declared, std::string& refused)
 {
     declared = 0;
@@ -52,7 +52,7 @@ bool AllNamesAreSafe(CUnzipFile& archive, const std::string& base, std::uint64_t
         EntryInfo info;
         std::string joined;
         const std::string name = CurrentEntryName(archive, info);
-        if (!JoinUnderBase(base, name, joined)) {
+        if (!JoinUnderBase(base, name, joined) || (!IsDirectoryEntryName(name) && !CTempFileBeside::Fits(joined))) {
             refused = name;
             return false;
         }

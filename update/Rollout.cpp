@@ -61,7 +61,7 @@ std::string MakeInstallId()
 int RolloutBucket(const std::string& installId, int version)
 {
     if (installId.empty())
-        return 0;
+        return kLastBucket;
     const std::string text = installId + std::to_string(version);
     const Sha256Digest digest = CSha256::Of(text.data(), text.size());
     std::uint32_t first = 0;

@@ -7,6 +7,9 @@
 
 /// The share of installations a manifest without Rollout reaches: all of them.
 inline constexpr int kFullRollout = 100;
+/// The bucket of an installation that cannot keep an id: the last, so that the oddest machines are
+/// never among the first share of a rollout, the one meant to find problems.
+inline constexpr int kLastBucket = kFullRollout - 1;
 
 /// Rollout's text: a whole number from 0 to 100, decimal digits only; false for anything else.
 bool ParseRollout(const std::string& text, int& percent);
@@ -18,5 +21,5 @@ bool IsWellFormedInstallId(const std::string& id);
 std::string MakeInstallId();
 
 /// The first four bytes (big-endian) of the SHA-256 of `installId` followed by the decimal
-/// `version`, modulo 100. An empty id (one that could not be kept) is in bucket 0.
+/// `version`, modulo 100. An empty id (one that could not be kept) is in kLastBucket.
 int RolloutBucket(const std::string& installId, int version);

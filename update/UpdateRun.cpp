@@ -51,8 +51,10 @@ void PostClose(CKvoLauncherDlg& dialog)
 
 void OfferWebSite(HWND owner, const char* text, const char* caption)
 {
-    if (Desktop().ShowMessageBox(owner, text, caption, MB_OKCANCEL) == IDOK)
-        Desktop().OpenWebSite(kOfficialSiteUrl);
+    // A browser that could only be started with the launcher's administrator rights is not
+    // started: the address is shown for the player to open.
+    if (Desktop().ShowMessageBox(owner, text, caption, MB_OKCANCEL) == IDOK && !Desktop().OpenWebSite(kOfficialSiteUrl))
+        Desktop().ShowMessageBox(owner, kOfficialSiteUrl, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 /// The run stops at the entry being processed: the rest is never looked at.

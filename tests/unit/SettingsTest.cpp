@@ -45,7 +45,7 @@ TEST(Rollout, TheBucketOfAnIdAndAVersionIsTheFirstFourBytesOfTheirHashModulo100)
     EXPECT_EQ(RolloutBucket("0123456789ABCDEF", 43), 0);
     EXPECT_EQ(RolloutBucket("FFFFFFFFFFFFFFFF", 1), 34);
     EXPECT_EQ(RolloutBucket("a1b2c3d4e5f60718", 2147483647), 26);
-    EXPECT_EQ(RolloutBucket("", 42), 0) << "an id that could not be kept";
+    EXPECT_EQ(RolloutBucket("", 42), 99) << "an id that could not be kept: never in the first share";
     int percent = -1;
     for (const char* good : {"0", "5", "100"})
         EXPECT_TRUE(ParseRollout(good, percent)) << good;

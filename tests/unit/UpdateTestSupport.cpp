@@ -101,10 +101,11 @@ void RecordingDesktop::StartProgram(const std::string& programPath, const std::s
     m_starts.emplace_back(programPath + "|" + commandLine, ::GetCurrentThreadId());
 }
 
-void RecordingDesktop::OpenWebSite(const char* url)
+bool RecordingDesktop::OpenWebSite(const char* url)
 {
     kvo::CSingleLock lock(m_cs);
     m_sites.push_back(url);
+    return siteOpens;
 }
 
 std::vector<ShownBox> RecordingDesktop::Boxes() { return Copied(m_cs, m_boxes); }

@@ -30,7 +30,7 @@ class RecordingDesktop final : public IDesktop {
 public:
     int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
     void StartProgram(const std::string& programPath, const std::string& commandLine) override;
-    void OpenWebSite(const char* url) override;
+    bool OpenWebSite(const char* url) override;
 
     std::vector<ShownBox> Boxes();
     /// "<program>|<command line>" of every start, and the thread that asked for it.
@@ -38,6 +38,7 @@ public:
     std::vector<std::string> Sites();
 
     int answer = IDCANCEL;
+    bool siteOpens = true;  ///< what OpenWebSite answers
 
 private:
     kvo::CCriticalSection m_cs;

@@ -18,21 +18,6 @@
 
 namespace {
 
-const char* SignatureProblem(ManifestSignatureCheck check)
-{
-    switch (check) {
-    case ManifestSignatureCheck::verified:
-        return nullptr;
-    case ManifestSignatureCheck::missing:
-        return "the manifest is not signed";
-    case ManifestSignatureCheck::malformed:
-        return "the manifest's signature comment is malformed (it must be the last thing in the file, once)";
-    case ManifestSignatureCheck::invalid:
-        break;
-    }
-    return "the manifest's signature does not match this public key (or the manifest was changed after signing)";
-}
-
 const char* ExpiryProblem(ManifestExpiry expiry)
 {
     switch (expiry) {
@@ -70,6 +55,21 @@ bool ServedFileOf(const std::string& webRoot, const std::string& url, std::strin
 }
 
 }  // namespace
+
+const char* SignatureProblem(ManifestSignatureCheck check)
+{
+    switch (check) {
+    case ManifestSignatureCheck::verified:
+        return nullptr;
+    case ManifestSignatureCheck::missing:
+        return "the manifest is not signed";
+    case ManifestSignatureCheck::malformed:
+        return "the manifest's signature comment is malformed (it must be the last thing in the file, once)";
+    case ManifestSignatureCheck::invalid:
+        break;
+    }
+    return "the manifest's signature does not match this public key (or the manifest was changed after signing)";
+}
 
 PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, std::ostream& err)
 {

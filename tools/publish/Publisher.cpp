@@ -27,6 +27,12 @@
 
 namespace {
 
+/// The public key (X‖Y) of a key pair read from a .private file (X‖Y‖d).
+std::vector<unsigned char> PublicHalf(const std::vector<unsigned char>& keyPair)
+{
+    return std::vector<unsigned char>(keyPair.begin(), keyPair.begin() + std::min(keyPair.size(), kP256PublicKeySize));
+}
+
 const char kLauncherFileName[] = "KvoLauncher.exe";
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
 /// 1980-01-01 00:00, the earliest time a ZIP entry can carry.
@@ -251,9 +257,7 @@ std::string LauncherRefusal(const ReleaseItem& file, const std::vector<unsigned 
     if (signingKey.empty() && !image.updateKey.empty())
         return std::string(kLauncherFileName) + ": it is built with an update key, so it would refuse every "
                                                 "unsigned manifest; publish with --sign-key";
-    const std::vector<unsigned char> publicHalf(signingKey.begin(),
-                                                signingKey.begin() + std::min(signingKey.size(), kP256PublicKeySize));
-    if (!signingKey.empty() && image.updateKey != EncodeBase64(publicHalf))
+    if (!signingKey.empty() && image.updateKey != EncodeBase64(PublicHalf(signingKey)))
         return std::string(kLauncherFileName) + ": its built-in update key is not the public half of --sign-key, "
                                                 "so it would refuse every manifest signed with it";
     return {};
@@ -459,17 +463,19 @@ PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out,
         err << "KvoPublish: no manifest at " << path << "\n";
         return kPublishBadCommandLine;
     }
-    // The document as it was before its signature (all of it when it was not signed).
+    // Only what this key signed is signed again: a refresh must never vouch for a copy that someone
+    // else wrote or changed. An expired manifest is what a refresh is for.
+    if (const char* problem = SignatureProblem(CheckManifestSignature(document, PublicHalf(signingKey)))) {
+        err << "KvoPublish: refused: " << path << ": " << problem
+            << "; only a manifest signed with this key is signed again: publish it anew\n"
+            << "KvoPublish: nothing was written\n";
+        return kPublishRefused;
+    }
+    // The document as it was before its signature.
     std::string content;
     std::vector<unsigned char> oldSignature;
     bool missing = false;
-    if (!SplitSignedManifest(document, content, oldSignature, missing)) {
-        if (!missing) {
-            err << "KvoPublish: the manifest's signature comment is malformed; publish it anew\n";
-            return kPublishRefused;
-        }
-        content = document;
-    }
+    SplitSignedManifest(document, content, oldSignature, missing);
     const std::string expires = ExpiryInDays(options.expiresDays);
     if (!SetProductAttribute(content, "Expires", expires) ||
         (options.rollout != PublishOptions::kNoRollout &&

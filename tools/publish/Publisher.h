@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "tools/publish/PublishOptions.h"
+#include "update/ManifestSignature.h"
 
 /// Where the manifest lies below a web root.
 inline constexpr char kManifestRelativePath[] = "\\AutoUpdate\\update.xml";
@@ -34,5 +35,9 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
 
 /// Signs the manifest of the web root options.refreshDir anew with options.signKey, its Expires set
 /// options.expiresDays from now and every other byte before the signature as it was; written
-/// through a temporary file, so the manifest is never seen half-written.
+/// through a temporary file, so the manifest is never seen half-written. Only a manifest that the
+/// same key signed is signed again (expired or not): anything else is refused, nothing written.
 PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out, std::ostream& err);
+
+/// What is wrong with a manifest's signature, in the operator's words; null when it verified.
+const char* SignatureProblem(ManifestSignatureCheck check);

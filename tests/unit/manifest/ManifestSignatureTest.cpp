@@ -10,6 +10,37 @@
 #include "support/Sha256.h"
 #include "update/ManifestSignature.h"
 
+#if defined(__i386__)
+// Calls `blocks` the way a thread start or a system callback may on 32-bit Windows: with the stack
+// 4 bytes off the 16-byte alignment the compiler assumes (esp is 4 mod 16 at the call, not 0).
+extern "C" void KvoCallOnMisalignedStack(void (*blocks)(std::uint32_t*, const unsigned char*, std::size_t),
+                                         std::uint32_t* state, const unsigned char* data, std::size_t count);
+asm(".text\n"
+    ".globl _KvoCallOnMisalignedStack\n"
+    "_KvoCallOnMisalignedStack:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    andl $-16, %esp\n"
+    "    pushl 20(%ebp)\n"
+    "    pushl 16(%ebp)\n"
+    "    pushl 12(%ebp)\n"
+    "    call *8(%ebp)\n"
+    "    leave\n"
+    "    ret\n");
+
+TEST(Sha256, TheSha256InstructionsRunOnAStackAlignedToFourBytesOnly)
+{
+    if (!HasSha256Instructions())
+        GTEST_SKIP() << "this processor has no SHA extensions: the system's hash is used";
+    const std::string block(kSha256BlockSize * 3, 'k');
+    std::uint32_t aligned[kSha256StateWords] = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::uint32_t misaligned[kSha256StateWords] = {1, 2, 3, 4, 5, 6, 7, 8};
+    Sha256Blocks(aligned, reinterpret_cast<const unsigned char*>(block.data()), 3);
+    KvoCallOnMisalignedStack(&Sha256Blocks, misaligned, reinterpret_cast<const unsigned char*>(block.data()), 3);
+    EXPECT_TRUE(std::equal(std::begin(aligned), std::end(aligned), std::begin(misaligned)));
+}
+#endif
+
 namespace {
 
 const char kTestPublicKey[] = "cnPIq0YOE26LhrXcMiLc9XQ6grJo2Vz8sPyrxEEb+bS7bKGEV2zcHcqhZAAisiiJWz28sjBYI5KeVQRF02RTDg==";
@@ -100,6 +131,7 @@ TEST(Base64, StrictStandardAlphabetWithPadding)
     for (const char* bad : {"Zg", "Zg=", "Z===", "Zg==Zg==", "Zh==", "Zm9v\n", "Zm-v", "=Zm9"})
         EXPECT_FALSE(DecodeBase64(bad, ignored)) << bad;
 }
+
 
 TEST(Sha256, KnownDigestsAndTheirTextInEitherCase)
 {

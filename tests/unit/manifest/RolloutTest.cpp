@@ -3,6 +3,7 @@
 
 #include "UpdateTestSupport.h"
 #include "app/KvoLauncherApp.h"
+#include "framework/Handles.h"
 #include "update/Manifest.h"
 
 namespace {
@@ -39,6 +40,19 @@ TEST(Rollout, AnInstallationTakesTheReleaseOnlyWhenItsBucketIsBelowTheShare)
     dialog.m_nRollout = 100;
     EXPECT_TRUE(IsInRollout(dialog));
     EXPECT_FALSE(FileExists(ini)) << "a release for everyone needs no id";
+
+    // A settings file that cannot be written (held open by another program; a read-only one does
+    // not stop the root user the tests run as) keeps no id: the last bucket, said once per start.
+    WriteWholeFile(ini, "[VerInfo]\r\nPVer=41\r\n");
+    dialog.m_nRollout = 99;
+    {
+        const kvo::unique_hfile locked(
+            ::CreateFileA(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(locked);
+        EXPECT_FALSE(IsInRollout(dialog));
+    }
+    EXPECT_EQ(installation.LogLines().back(), "本机不在本次分批发布范围  分组 99  Rollout 99");
+    EXPECT_EQ(installation.LogLines().end()[-2], "安装标识无法保存  分组 99");
 }
 
 TEST(Rollout, AMissingShareIsEveryoneAndAShareOrMirrorNotWellFormedRefusesTheManifest)
@@ -79,6 +93,17 @@ TEST(Rollout, AMissingShareIsEveryoneAndAShareOrMirrorNotWellFormedRefusesTheMan
             EXPECT_EQ(lines.back().rfind(c.logged + url, 0), 0u) << lines.back();
         }
     }
+}
+
+// A system library that cannot be loaded ends the road before its first call, said in the log, as
+// every other start that cannot update does (the caller then starts the lobby).
+TEST(Rollout, ARoadWhoseSystemLibraryCannotBeLoadedIsNotTaken)
+{
+    DialogWindow installation(false);
+    CLog& log = installation.dialog().m_log;
+    EXPECT_TRUE(LoadRoadLibraries({"wininet.dll", "bcrypt.dll"}, log));
+    EXPECT_FALSE(LoadRoadLibraries({"wininet.dll", "kvo-no-such-library.dll", "bcrypt.dll"}, log));
+    EXPECT_EQ(installation.LogLines(), std::vector<std::string>{"系统组件无法加载 kvo-no-such-library.dll 126"});
 }
 
 }  // namespace

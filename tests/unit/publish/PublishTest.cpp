@@ -12,6 +12,7 @@
 #include "tools/publish/PublishOptions.h"
 #include "tools/publish/PublishPlan.h"
 #include "tools/publish/Publisher.h"
+#include "tools/publish/SigningKey.h"
 #include "tools/publish/ZipWriter.h"
 
 namespace {
@@ -217,6 +218,44 @@ TEST_F(Publication, ARefreshChangesOnlyTheExpiryAndTheSignatureAndStillVerifies)
     verify.publicKey = KVO_TEST_PUBLIC_KEY;
     EXPECT_EQ(VerifyPublished(verify, output, errors), kPublishOk) << errors.str();
     EXPECT_EQ(TemporaryFilesBelow(out), std::vector<std::string>{});
+}
+
+// Each row: a manifest in the web root that this key did not sign as it is; a refresh must not
+// vouch for it, and leaves it byte for byte.
+TEST_F(Publication, ARefreshRefusesAManifestThatThisKeyDidNotSign)
+{
+    PublishOptions options = Options();
+    options.signKey = KVO_TEST_SIGNING_KEY;
+    ASSERT_EQ(Run(options), kPublishOk) << errors.str();
+    const std::string manifestPath = out + "\\AutoUpdate\\update.xml";
+    const std::string published = ReadWholeFile(manifestPath);
+    std::string keyError;
+    ASSERT_TRUE(WriteNewKey(dir / "other", keyError)) << keyError;
+    options.outDir = dir / "other-out";
+    options.signKey = dir / "other.private";
+    ASSERT_EQ(Run(options), kPublishOk) << errors.str();
+
+    std::string tampered = published;
+    tampered.replace(tampered.find("Ver=\"7\""), 7, "Ver=\"8\"");
+    const struct {
+        const char* what;
+        std::string document;
+    } cases[] = {
+        {"tampered", tampered},
+        {"unsigned", published.substr(0, published.find("<!-- KvoSignature: "))},
+        {"signed by another key", ReadWholeFile(options.outDir + "\\AutoUpdate\\update.xml")},
+    };
+    PublishOptions refresh;
+    refresh.refreshDir = out;
+    refresh.signKey = KVO_TEST_SIGNING_KEY;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteWholeFile(manifestPath, c.document);
+        errors.str("");
+        EXPECT_EQ(RefreshPublished(refresh, output, errors), kPublishRefused);
+        EXPECT_NE(errors.str().find("nothing was written"), std::string::npos) << errors.str();
+        EXPECT_EQ(ReadWholeFile(manifestPath), c.document);
+    }
 }
 
 TEST(PublishOptions, CommandLine)

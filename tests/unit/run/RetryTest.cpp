@@ -116,6 +116,12 @@ TEST_F(Retry, AServerErrorThatPassesIsRetriedAtMostThreeTimesAndOneThatWillNotIs
     EXPECT_EQ(RequestsWith("trickle").size(), 1u + kDownloadRetries);
     EXPECT_NE(RetryLines().back().find(std::to_string(ERROR_INTERNET_TIMEOUT)), std::string::npos);
     EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
+    // Headers trickled a byte at a time, each well within the receive time-out: each attempt ends
+    // when the speed window passes before the first body byte, as a time-out.
+    EXPECT_FALSE(Run("headers", "size=50000&header_pause=0.3"));
+    EXPECT_EQ(RequestsWith("headers").size(), 1u + kDownloadRetries);
+    EXPECT_NE(RetryLines().back().find(std::to_string(ERROR_INTERNET_TIMEOUT)), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
 }
 
 }  // namespace
@@ -148,6 +154,8 @@ TEST_F(Retry, AnotherMirrorTakesOverAtOnceAndTheWaitFollowsAWholeRound)
         {"both fail once, the base serves in the second round", false, "status=503&fail=2", 2, 1, true, false},
         {"the base is cut, the other mirror serves the rest", false,
          "a.reset_after=20000&a.chunk=5000&fail=1", 1, 1, false, true},
+        {"the base answers 403, as several CDNs do for a missing object", false, "a.status=403", 1, 1, false, false},
+        {"the base announces a malformed length", false, "a.length=-1", 1, 1, false, false},
     };
     int row = 0;
     for (const auto& c : cases) {
@@ -163,7 +171,7 @@ TEST_F(Retry, AnotherMirrorTakesOverAtOnceAndTheWaitFollowsAWholeRound)
         entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
         bool result = false;
         window.RunOnWorker([&] { result = dialog.DownloadFile(entry); });
-        ASSERT_TRUE(result);
+        ASSERT_TRUE(result) << ::testing::PrintToString(RetryLines()) << ::testing::PrintToString(RequestsWith(marker));
         ExpectNewFile();
         const std::vector<std::string> requests = RequestsWith(marker);
         EXPECT_EQ(MirrorRequests(requests, "a"), c.fromA);

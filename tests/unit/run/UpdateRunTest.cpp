@@ -5,6 +5,7 @@
 
 #include "UpdateTestSupport.h"
 #include "app/BuildHosts.h"
+#include "app/UnelevatedShell.h"
 
 namespace {
 
@@ -101,12 +102,18 @@ TEST(UpdateRunFailure, EndsWithItsBoxAndNeitherRecordsNorStarts)
          false,
          true},
     };
+    const struct {
+        int answer;
+        bool siteOpens;  ///< without administrator rights; else its address is shown
+        const char* what;
+    } answers[] = {{IDOK, true, ", OK"}, {IDOK, false, ", OK, the site not opened"}, {IDCANCEL, true, ", Cancel"}};
     for (const FailingRun& run : runs) {
-        for (const int answer : {IDOK, IDCANCEL}) {
-            SCOPED_TRACE(std::string(run.what) + (answer == IDOK ? ", OK" : ", Cancel"));
+        for (const auto& [answer, siteOpens, answered] : answers) {
+            SCOPED_TRACE(run.what + std::string(answered));
             WorkerStarts workers(run.failsToStartWorkers);
             DialogWindow window(true);
             window.desktop().answer = answer;
+            window.desktop().siteOpens = siteOpens;
             RunToTheEnd(window, run.entries);
             Lines log = window.LogLines();
             ASSERT_EQ(log.size(), run.logWithoutNumber.size());
@@ -116,7 +123,12 @@ TEST(UpdateRunFailure, EndsWithItsBoxAndNeitherRecordsNorStarts)
             log.back().resize(log.back().size() - number.size());
             EXPECT_EQ(log, run.logWithoutNumber);
             const std::vector<ShownBox> boxes = window.desktop().Boxes();
-            ASSERT_EQ(boxes.size(), 1u);
+            ASSERT_EQ(boxes.size(), siteOpens ? 1u : 2u);
+            if (!siteOpens) {
+                EXPECT_EQ(boxes[1].text, kOfficialSiteUrl);
+                EXPECT_EQ(boxes[1].owner, boxes[0].owner);
+                EXPECT_EQ(boxes[1].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+            }
             EXPECT_EQ(boxes[0].text, run.text);
             EXPECT_EQ(boxes[0].caption, run.ownedByDialog ? "Kvo更新程序!" : "Kvo更新程序");
             EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OKCANCEL));
@@ -130,4 +142,43 @@ TEST(UpdateRunFailure, EndsWithItsBoxAndNeitherRecordsNorStarts)
     // anything when no worker could start.
     EXPECT_TRUE(Requested("fc"));
     EXPECT_FALSE(Requested("fa") || Requested("wa") || Requested("wb"));
+}
+
+namespace {
+
+bool g_elevated = false;
+bool g_shellOpens = false;
+Lines g_opened;
+
+const WebSiteRoutes kRecordingRoutes{
+    [] { return g_elevated; },
+    [](const char* url) {
+        g_opened.push_back(std::string("shell ") + url);
+        return g_shellOpens;
+    },
+    [](const char* url) {
+        g_opened.push_back(std::string("direct ") + url);
+        return true;
+    }};
+
+}  // namespace
+
+// Each row: how the web site is opened. An elevated launcher never starts a browser itself.
+TEST(WebSite, IsOpenedWithThePlayersOrdinaryRightsOrNotAtAll)
+{
+    const struct {
+        bool elevated, shellOpens, opened;
+        Lines routes;
+    } cases[] = {
+        {false, false, true, {"direct http://site/"}},
+        {true, true, true, {"shell http://site/"}},
+        {true, false, false, {"shell http://site/"}},
+    };
+    for (const auto& c : cases) {
+        g_elevated = c.elevated;
+        g_shellOpens = c.shellOpens;
+        g_opened.clear();
+        EXPECT_EQ(OpenWebSiteUnelevated("http://site/", kRecordingRoutes), c.opened);
+        EXPECT_EQ(g_opened, c.routes);
+    }
 }

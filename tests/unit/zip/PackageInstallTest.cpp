@@ -10,6 +10,7 @@
 #include "TempDir.h"
 #include "ZipBuilder.h"
 #include "ZipTestSupport.h"
+#include "support/PathGuard.h"
 #include "support/zip/UnzipFile.h"
 #include "update/PackageInstall.h"
 
@@ -203,6 +204,7 @@ TEST_F(InstallFixture, HostileNamesWriteNothingAnywhere)
         "C:\\outside.txt", "C:outside.txt", "\\\\host\\share\\outside.txt", "\\\\?\\C:\\outside.txt", "sub/..",
         "CON", "sub/COM1.dat", "file.txt:stream", std::string("a\0b.txt", 7),
         std::string(300, 'n'),
+        std::string(kPathBufferSize - 1 - install.size(), 'n'),  // fits, but its temporary file does not
     };
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
