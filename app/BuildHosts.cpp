@@ -1,4 +1,4 @@
-#include "app/BuildHosts.h"
+#include "update/BuildHosts.h"
 
 // KVO_PRIMARY_HOST, KVO_FALLBACK_HOST, KVO_SITE_URL, KVO_UPDATE_PUBLIC_KEY and KVO_SPEED_WINDOW_MS come from
 // the build (see app/CMakeLists.txt).

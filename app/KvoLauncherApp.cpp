@@ -5,15 +5,16 @@
 #include <memory>
 
 #include "BuildConfig.h"
-#include "app/BuildHosts.h"
+#include "update/BuildHosts.h"
 #include "app/Desktop.h"
 #include "app/KvoLauncherDlg.h"
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "framework/LibrarySearch.h"
 #include "support/Log.h"
 #include "update/Manifest.h"
 #include "update/Rollout.h"
 #include "update/SelfUpdate.h"
+#include "update/UpdateEngine.h"
 
 CKvoLauncherApp theApp;
 
@@ -40,18 +41,18 @@ bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles)
     return static_cast<unsigned>(serverVersion) > installedVersion && hasFiles;
 }
 
-bool IsInRollout(CKvoLauncherDlg& dialog)
+bool IsInRollout(CUpdateEngine& engine)
 {
-    if (dialog.m_nRollout >= kFullRollout)
+    if (engine.m_nRollout >= kFullRollout)
         return true;  // no id is made or read for a release that reaches everyone
-    const std::string installId = ReadOrMakeInstallId(dialog.m_strModuleDir);
+    const std::string installId = ReadOrMakeInstallId(engine.m_strModuleDir);
     if (installId.empty())
-        dialog.m_log.WriteLog((kIdNotKeptPrefix + std::to_string(kLastBucket)).c_str());
-    const int bucket = RolloutBucket(installId, dialog.m_nServerVer);
-    if (bucket < dialog.m_nRollout)
+        engine.m_log.WriteLog((kIdNotKeptPrefix + std::to_string(kLastBucket)).c_str());
+    const int bucket = RolloutBucket(installId, engine.m_nServerVer);
+    if (bucket < engine.m_nRollout)
         return true;
-    dialog.m_log.WriteLog((kOutsideRolloutPrefix + std::to_string(bucket) + kRolloutInfix +
-                           std::to_string(dialog.m_nRollout)).c_str());
+    engine.m_log.WriteLog((kOutsideRolloutPrefix + std::to_string(bucket) + kRolloutInfix +
+                           std::to_string(engine.m_nRollout)).c_str());
     return false;
 }
 
@@ -129,11 +130,11 @@ BOOL CKvoLauncherApp::InitInstance()
     FixModuleDir();
     m_nInstalledVersion = ReadInstalledVersion(m_strModuleDir);
 
-    // The dialog belongs to start-up until its window exists; then the window deletes it.
-    auto dialog = std::make_unique<CKvoLauncherDlg>(m_strModuleDir);
-    if (!LoadRoadLibraries(kUpdateCheckLibraries, dialog->m_log) ||
-        (!ParseManifest(*dialog, ManifestUrl(kPrimaryUpdateHost)) &&
-         !ParseManifest(*dialog, ManifestUrl(kFallbackUpdateHost)))) {
+    // The engine belongs to start-up until a window takes it; the window deletes itself.
+    auto engine = std::make_unique<CUpdateEngine>(m_strModuleDir);
+    if (!LoadRoadLibraries(kUpdateCheckLibraries, engine->m_log) ||
+        (!ParseManifest(*engine, ManifestUrl(kPrimaryUpdateHost)) &&
+         !ParseManifest(*engine, ManifestUrl(kFallbackUpdateHost)))) {
         StartLobby();
         return FALSE;
     }
@@ -141,13 +142,13 @@ BOOL CKvoLauncherApp::InitInstance()
     // one known to work.
     RemoveOldProgramCopy();
 
-    if (!IsUpdateDue(dialog->m_nServerVer, m_nInstalledVersion, !dialog->m_files.empty()) || !IsInRollout(*dialog)) {
+    if (!IsUpdateDue(engine->m_nServerVer, m_nInstalledVersion, !engine->m_files.empty()) || !IsInRollout(*engine)) {
         StartLobby();
         return FALSE;
     }
 
     // The common controls only for the window: a start without an update never loads them.
-    if (!LoadRoadLibraries(kWindowLibraries, dialog->m_log)) {
+    if (!LoadRoadLibraries(kWindowLibraries, engine->m_log)) {
         StartLobby();
         return FALSE;
     }
@@ -155,6 +156,7 @@ BOOL CKvoLauncherApp::InitInstance()
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES;
     ::InitCommonControlsEx(&controls);
+    auto dialog = std::make_unique<CKvoLauncherDlg>(std::move(engine));
     if (!dialog->Create(nullptr)) {
         // Without its window the run cannot happen: leave the installation as it is.
         StartLobby();

@@ -6,17 +6,17 @@
 #include "framework/App.h"
 #include "framework/Handles.h"
 
-class CKvoLauncherDlg;
+class CUpdateEngine;
 class CLog;
 
 /// Whether a manifest of `serverVersion` with `hasFiles` updates an installation at
 /// `installedVersion`: the versions compare as unsigned 32-bit numbers.
 bool IsUpdateDue(int serverVersion, unsigned installedVersion, bool hasFiles);
 
-/// Whether this installation takes the release the dialog's manifest describes: always for a
+/// Whether this installation takes the release the engine's manifest describes: always for a
 /// Rollout of 100; otherwise when its bucket (from its installation id, made and kept at the first
 /// need) is below the Rollout. An installation outside the share logs its bucket and the Rollout.
-bool IsInRollout(CKvoLauncherDlg& dialog);
+bool IsInRollout(CUpdateEngine& engine);
 
 /// Loads the delay-loaded system libraries that a road of the start calls, before it is taken: one
 /// that cannot be loaded would otherwise end the launcher at its first call, with no log line and

@@ -1,8 +1,10 @@
 #include "app/KvoLauncherDlg.h"
 
+#include "app/Desktop.h"
+#include "app/KvoLauncherApp.h"
 #include "framework/App.h"
 #include "skin/PngImageSB.h"
-#include "update/UpdateRun.h"
+#include "update/BuildHosts.h"
 
 namespace {
 
@@ -10,6 +12,10 @@ namespace {
 constexpr int kStatusFontHeight = -12;
 constexpr int kStatusFontWeight = 1;
 const char kStatusFontFace[] = "宋体";
+
+const char kFileFailedText[] = "文件更新失败，请从官网下载更新!";
+const char kRunFailedText[] = "更新失败，请从官网下载更新";
+const char kRunFailedCaption[] = "Kvo更新程序!";
 
 constexpr UINT kTimerPeriodMs = 1000;
 constexpr UINT kSysCommandMask = 0xFFF0;
@@ -45,12 +51,19 @@ void SetUpLabel(CSkinHyperLink& label, const RECT& client, const LabelPlace& pla
     label.RedrawWindow(RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
+void OfferWebSite(HWND owner, const char* text, const char* caption)
+{
+    // A browser that could only be started with the launcher's administrator rights is not
+    // started: the address is shown for the player to open.
+    if (Desktop().ShowMessageBox(owner, text, caption, MB_OKCANCEL) == IDOK && !Desktop().OpenWebSite(kOfficialSiteUrl))
+        Desktop().ShowMessageBox(owner, kOfficialSiteUrl, caption, MB_OK | MB_ICONINFORMATION);
+}
+
 }  // namespace
 
-CKvoLauncherDlg::CKvoLauncherDlg(std::string moduleDir) : kvo::CDialog(IDD), m_strModuleDir(std::move(moduleDir))
+CKvoLauncherDlg::CKvoLauncherDlg(std::unique_ptr<CUpdateEngine> engine) : kvo::CDialog(IDD), m_engine(std::move(engine))
 {
-    // Only what start-up needs before it knows whether an update is due: most starts end there.
-    m_log.Open(MakeDatedLogPath(m_strModuleDir, _time64(nullptr)).c_str());
+    m_engine->SetListener(this);
 }
 
 void CKvoLauncherDlg::LoadPresentation()
@@ -69,8 +82,8 @@ void CKvoLauncherDlg::LoadPresentation()
 
 CKvoLauncherDlg::~CKvoLauncherDlg()
 {
-    EndProcessIfRunHolds(*this);  // a worker still using this object must never outlive it
-    m_log.Close();
+    // Before anything of the window goes: an engine whose run a worker still holds ends the process.
+    m_engine.reset();
 }
 
 void CKvoLauncherDlg::DoDataExchange()
@@ -157,4 +170,48 @@ bool CKvoLauncherDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     default:
         return kvo::CDialog::OnMessage(message, wParam, lParam, result);
     }
+}
+
+void CKvoLauncherDlg::OnTimer(UINT_PTR timerId)
+{
+    switch (timerId) {
+    case IDT_START_UPDATE:
+        ::KillTimer(m_hWnd, IDT_START_UPDATE);
+        if (!m_engine->m_files.empty()) {
+            m_engine->StartRun();
+        } else {
+            StartLobby(m_engine->m_strModuleDir);
+            PostMessage(WM_CLOSE);
+        }
+        Invalidate(true);
+        break;
+    case IDT_REPAINT:
+        Invalidate(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void CKvoLauncherDlg::OnRunEnded(const RunOutcome& outcome) noexcept
+{
+    // The window is captured first: once the run lets the engine go, this object may go any moment.
+    const HWND hwnd = GetSafeHwnd();
+    try {
+        switch (outcome.end) {
+        case RunOutcome::End::updated:
+            StartLobby(m_engine->m_strModuleDir);
+            break;
+        case RunOutcome::End::fileFailed:
+            OfferWebSite(nullptr, kFileFailedText, kLauncherCaption);
+            break;
+        case RunOutcome::End::runFailed:
+            OfferWebSite(hwnd, kRunFailedText, kRunFailedCaption);
+            break;
+        }
+    } catch (const std::exception&) {
+        // Not even the box could be had: at least the program ends.
+    }
+    m_engine->ReleaseRun();
+    ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
 }

@@ -23,16 +23,16 @@ std::string DownloadProgressText(std::uint32_t received, std::uint32_t announced
     return text;
 }
 
-void CKvoLauncherDlg::TellCurrentFile(const std::string& fileName)
+void CKvoLauncherDlg::OnCurrentFile(const std::string& fileName)
 {
     {
         kvo::CSingleLock lock(m_statusLock);
         m_strStatusFile = fileName;
     }
-    TellProgress();
+    OnProgress();
 }
 
-void CKvoLauncherDlg::TellProgress() noexcept
+void CKvoLauncherDlg::OnProgress() noexcept
 {
     const HWND hwnd = GetSafeHwnd();
     if (hwnd && !m_bStatusPosted.exchange(true))
@@ -47,8 +47,9 @@ void CKvoLauncherDlg::ShowRunStatus()
         kvo::CSingleLock lock(m_statusLock);
         fileName = m_strStatusFile;
     }
-    const int count = m_nFileCount;
+    const CUpdateEngine& engine = *m_engine;
+    const int count = engine.m_nFileCount;
     m_lblFileName.SetWindowText(fileName.c_str());
     m_lblProgress.SetWindowText(
-        DownloadProgressText(m_nCurFileDone, m_nCurFileSize, count - m_nFilesLeft, count).c_str());
+        DownloadProgressText(engine.m_nCurFileDone, engine.m_nCurFileSize, count - engine.m_nFilesLeft, count).c_str());
 }

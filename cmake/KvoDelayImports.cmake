@@ -9,8 +9,8 @@
 # GNU ld drops the code of an import-library member whose function is referenced only through its
 # __imp_ pointer (as every call through a dllimport declaration is), and a delay-import member's
 # code is the thunk that loads the library: its pointer would stay null. So each program that links
-# kvo_core asks the linker for the thunk of every delay-loaded function kvo_core calls, by a
-# response file written whenever kvo_core is built.
+# one of the project's libraries asks the linker for the thunk of every delay-loaded function that
+# library calls, by a response file of the library's own, written whenever it is built.
 #
 # Also runs as a script, for the two build steps:
 #   cmake -DNM=... -DDLLTOOL=... -DIMPORT_LIB=... -DDLL=... -DDEF=... -DOUT=... -DKILL_AT=ON|OFF -P KvoDelayImports.cmake
@@ -87,10 +87,10 @@ if(CMAKE_SCRIPT_MODE_FILE AND DEFINED OUT)
   return()
 endif()
 
-# kvo_add_delay_imports(<target> <library>): an INTERFACE library that links the delay-import
-# libraries of KVO_DELAY_LOADED_DLLS instead of their import libraries, for <library> and the
-# programs that link it (with the thunks <library> calls kept, see above).
-function(kvo_add_delay_imports target library)
+# kvo_add_delay_imports(<target> <library>...): an INTERFACE library that links the delay-import
+# libraries of KVO_DELAY_LOADED_DLLS instead of their import libraries, and, for each <library> and
+# the programs that link it, the thunks that <library> calls (see above).
+function(kvo_add_delay_imports target)
   set(tools_prefix ${KVO_MINGW_PREFIX}-)
   find_program(KVO_NM ${tools_prefix}nm REQUIRED)
   find_program(KVO_DLLTOOL ${tools_prefix}dlltool REQUIRED)
@@ -119,11 +119,13 @@ function(kvo_add_delay_imports target library)
   add_custom_target(${target}_files DEPENDS ${libraries})
   add_library(${target} INTERFACE)
   add_dependencies(${target} ${target}_files)
-  set(refs ${CMAKE_BINARY_DIR}/delay-imports/${library}-thunks.rsp)
   target_link_libraries(${target} INTERFACE ${libraries})
-  target_link_options(${target} INTERFACE "LINKER:@${refs}")
-  add_custom_command(TARGET ${library} POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -DNM=${KVO_NM} -DLIBRARY=$<TARGET_FILE:${library}> "-DDEFS=${defs}" -DREFS=${refs}
-            -DKILL_AT=${kill_at} -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
-    VERBATIM)
+  foreach(library IN LISTS ARGN)
+    set(refs ${CMAKE_BINARY_DIR}/delay-imports/${library}-thunks.rsp)
+    target_link_options(${library} INTERFACE "LINKER:@${refs}")
+    add_custom_command(TARGET ${library} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DNM=${KVO_NM} -DLIBRARY=$<TARGET_FILE:${library}> "-DDEFS=${defs}" -DREFS=${refs}
+              -DKILL_AT=${kill_at} -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
+      VERBATIM)
+  endforeach()
 endfunction()

@@ -10,9 +10,7 @@
 #define IDC_LBL_FILENAME 1005
 #define IDC_LBL_SPARE 1006
 
-/// The update key built into a launcher (RCDATA, its base64 text), present only when it has one:
-/// a copy of the program can be checked for it without being run.
-#define IDR_UPDATE_KEY "KVO_UPDATE_KEY"
+#include "update/UpdateKeyResource.h"
 
 #define IDR_PNG_BACKGROUND "DOWN_LOAD_BK"
 #define IDR_PNG_SCALE "DOWN_LOAD_SCALE"

@@ -70,11 +70,12 @@ BOOL CKvoLauncherDlg::OnEraseBkgnd(HDC dc)
     const bool stripLoaded = strip.LoadPngResource(module, IDR_PNG_SCALE);
     const int left = BarLeft(background.GetWidth(), strip.GetWidth());
 
+    const CUpdateEngine& engine = *m_engine;
     ProgressCounters counters;
-    counters.fileCount = m_nFileCount.load(std::memory_order_relaxed);
-    counters.filesLeft = m_nFilesLeft.load(std::memory_order_relaxed);
-    counters.curFileSize = m_nCurFileSize.load(std::memory_order_relaxed);
-    counters.curFileDone = m_nCurFileDone.load(std::memory_order_relaxed);
+    counters.fileCount = engine.m_nFileCount.load(std::memory_order_relaxed);
+    counters.filesLeft = engine.m_nFilesLeft.load(std::memory_order_relaxed);
+    counters.curFileSize = engine.m_nCurFileSize.load(std::memory_order_relaxed);
+    counters.curFileDone = engine.m_nCurFileDone.load(std::memory_order_relaxed);
     const ProgressFrame frame = ComputeProgressFrame(counters, m_nScaleWidth);
     if (!frame.drawn)
         return FALSE;
@@ -90,7 +91,7 @@ BOOL CKvoLauncherDlg::OnEraseBkgnd(HDC dc)
     if (frame.text == StatusText::Complete) {
         DrawStatus(memory, kCompleteText, textRect);
     } else {
-        DrawStatus(memory, m_bRetrying ? kRetryingText : kDownloadingText, textRect);
+        DrawStatus(memory, engine.m_bRetrying ? kRetryingText : kDownloadingText, textRect);
         RECT dotsRect{left + kDotsOffsetX, textRect.top + kDotsOffsetY, kDotsRight, textRect.bottom};
         std::string dots;
         for (int i = 0; i < m_nDotCount; ++i)

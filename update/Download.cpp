@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/KvoLauncherDlg.h"
 #include "framework/Internet.h"
 #include "update/DownloadAttempt.h"
+#include "update/UpdateEngine.h"
 
 namespace {
 
@@ -27,28 +27,26 @@ std::atomic<unsigned> g_retries{kDownloadRetries};
 
 /// Waits before retry number `retry` (0-based): the window goes on painting meanwhile, its status
 /// text saying that the download is being retried.
-void WaitBeforeRetry(CKvoLauncherDlg& dialog, unsigned retry)
+void WaitBeforeRetry(CUpdateEngine& engine, unsigned retry)
 {
-    dialog.m_bRetrying = true;
+    engine.m_bRetrying = true;
     ::Sleep(kRetryDelaysSeconds[retry] * g_retryUnitMs.load());
-    dialog.m_bRetrying = false;
+    engine.m_bRetrying = false;
 }
 
 /// What follows a failed attempt.
 enum class AfterFailure { nextAddress, wait, nothing };
 
 /// The download failed for good: the number the run logs.
-bool GiveUp(CKvoLauncherDlg& dialog, DWORD error)
+DWORD GiveUp(CUpdateEngine& engine, DWORD error)
 {
-    dialog.m_bFailed = true;
-    // The handles closed on the way out must not have replaced it.
-    ::SetLastError(error);
-    return false;
+    engine.m_bFailed = true;
+    return error;
 }
 
 /// "<file> 下载失败 <n>", with the address's host when the entry has more than one address, and
 /// what follows. A file of one address logs only the attempts a wait follows, as it always has.
-void LogFailedAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, const std::string& address, DWORD error,
+void LogFailedAttempt(CUpdateEngine& engine, const EntryRoad& road, const std::string& address, DWORD error,
                       AfterFailure next, unsigned round)
 {
     const bool mirrored = road.addresses.size() > 1;
@@ -65,7 +63,7 @@ void LogFailedAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, const std:
     } else if (next == AfterFailure::nextAddress) {
         line += kNextAddressSuffix;
     }
-    dialog.m_log.WriteLog(line.c_str());
+    engine.m_log.WriteLog(line.c_str());
 }
 
 }  // namespace
@@ -76,12 +74,12 @@ void SetDownloadRetriesForTesting(unsigned retries, DWORD secondMs) noexcept
     g_retryUnitMs = secondMs ? secondMs : kMillisecondsPerSecond;
 }
 
-bool CKvoLauncherDlg::DownloadFile(UpdateFileEntry entry)
+DWORD CUpdateEngine::DownloadFile(UpdateFileEntry entry)
 {
     return DownloadFile(TakeEntry(entry, m_strModuleDir, m_mirrors));
 }
 
-bool CKvoLauncherDlg::DownloadFile(const EntryRoad& road)
+DWORD CUpdateEngine::DownloadFile(const EntryRoad& road)
 {
     // Each round tries every address that may still serve the file; the wait comes only after a
     // whole round failed. An address that will not serve it (404, a wrong length or body) leaves
@@ -97,7 +95,7 @@ bool CKvoLauncherDlg::DownloadFile(const EntryRoad& road)
                 continue;
             attempt = DownloadAttempt(*this, road, addresses[i], state);
             if (attempt.outcome == AttemptOutcome::done)
-                return true;
+                return ERROR_SUCCESS;
             if (attempt.outcome == AttemptOutcome::fail)
                 return GiveUp(*this, attempt.error);
             usable[i] = attempt.outcome != AttemptOutcome::tryElsewhere;

@@ -12,8 +12,7 @@
 #include <new>
 #include <vector>
 
-#include "app/BuildHosts.h"
-#include "app/KvoLauncherDlg.h"
+#include "update/BuildHosts.h"
 #include "framework/BoundedWork.h"
 #include "framework/Internet.h"
 #include "support/PeImage.h"
@@ -23,6 +22,7 @@
 #include "update/LauncherCheck.h"
 #include "update/PackageInstall.h"
 #include "update/SelfUpdate.h"
+#include "update/UpdateEngine.h"
 #include "update/UpdateErrors.h"
 
 namespace {
@@ -260,7 +260,7 @@ private:
 /// when the entry lists a hash to check, every byte hashed. Done when exactly `total` bytes are
 /// there at the end. More than `total` stops the transfer before it is written (for a length the
 /// manifest vouches for, at once and for good), and so does a speed below the floor.
-AttemptResult ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
+AttemptResult ReceiveBody(CUpdateEngine& engine, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
                           std::uint32_t total, ULONGLONG requestedAt)
 {
     std::vector<char> buffer(kBlockSize);
@@ -276,7 +276,7 @@ AttemptResult ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::C
         const unsigned available = request.QueryDataAvailable();
         const unsigned got = available == 0 ? 0 : request.Read(buffer.data(), std::min(available, kBlockSize));
         if (!started) {
-            dialog.m_log.WriteLog((kDownloadingPrefix + road.entry.FileName).c_str());
+            engine.m_log.WriteLog((kDownloadingPrefix + road.entry.FileName).c_str());
             started = true;
         }
         if (got == 0)
@@ -287,9 +287,9 @@ AttemptResult ReceiveBody(CKvoLauncherDlg& dialog, const EntryRoad& road, kvo::C
         body.temp.File().Write(buffer.data(), got);
         if (road.IsHashChecked())
             body.hash.Update(buffer.data(), got);
-        dialog.m_nCurFileDone += got;
+        engine.m_nCurFileDone += got;
         received += got;
-        dialog.TellProgress();
+        engine.TellProgress();
     }
     if (received != total || body.temp.File().GetLength() != total)
         return {ERROR_HANDLE_EOF, AttemptOutcome::retry};  // cut short: what came may be resumed
@@ -332,7 +332,7 @@ struct ResponseJob final : kvo::CBoundedWork {
 /// The transfer itself: request, response, body. Done when the temporary file holds the whole
 /// announced body. From the request to the first body byte it is bounded by kDownloadSpeedWindowMs
 /// of wall-clock time, and from there by the speed floor.
-AttemptResult Transfer(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferState& state,
+AttemptResult Transfer(CUpdateEngine& engine, const EntryRoad& road, TransferState& state,
                        const kvo::ParsedUrl& url, Body& body)
 {
     try {
@@ -348,10 +348,10 @@ AttemptResult Transfer(CKvoLauncherDlg& dialog, const EntryRoad& road, TransferS
         if (!AcceptResponse(request, road, body, state, total, refusal))
             return refusal;
         state.total = total;
-        dialog.m_nCurFileSize = total;
-        dialog.m_nCurFileDone = static_cast<std::uint32_t>(body.kept);
-        dialog.TellProgress();
-        return ReceiveBody(dialog, road, request, body, total, requestedAt);
+        engine.m_nCurFileSize = total;
+        engine.m_nCurFileDone = static_cast<std::uint32_t>(body.kept);
+        engine.TellProgress();
+        return ReceiveBody(engine, road, request, body, total, requestedAt);
     } catch (const kvo::CInternetException& error) {
         // What does not pass (a certificate, a redirect, a refused connection setting) is this
         // address's: the next one is asked at once.
@@ -390,15 +390,15 @@ DWORD CheckReceivedFile(const EntryRoad& road, const std::string& path, const Sh
 
 /// Puts the complete, checked temporary file in place: a package is installed from it, the
 /// launcher's own file steps aside for it, any other file is replaced by it.
-AttemptResult PutInPlace(CKvoLauncherDlg& dialog, const EntryRoad& road, CTempFileBeside& temp)
+AttemptResult PutInPlace(CUpdateEngine& engine, const EntryRoad& road, CTempFileBeside& temp)
 {
     kvo::CFileException fileError(kvo::CFileException::none, 0, temp.TargetPath());
     if (road.isPackage) {
         // Installed straight from the temporary file, which goes away with `temp`.
         std::string problem;
         if (!InstallPackage(temp.Path(), problem)) {
-            dialog.m_bFailed = true;
-            dialog.m_log.WriteLog((road.entry.FileName + kPackageProblemInfix + problem).c_str());
+            engine.MarkRunFailed(ERROR_INSTALL_FAILURE);
+            engine.m_log.WriteLog((road.entry.FileName + kPackageProblemInfix + problem).c_str());
         }
         return {};
     }
@@ -414,7 +414,7 @@ AttemptResult PutInPlace(CKvoLauncherDlg& dialog, const EntryRoad& road, CTempFi
 }
 
 /// After a whole body: closes it, checks it and puts it in place.
-AttemptResult Finish(CKvoLauncherDlg& dialog, const EntryRoad& road, Body& body)
+AttemptResult Finish(CUpdateEngine& engine, const EntryRoad& road, Body& body)
 {
     try {
         // A launcher's bytes are on the disk before the renames that make it the program.
@@ -432,7 +432,7 @@ AttemptResult Finish(CKvoLauncherDlg& dialog, const EntryRoad& road, Body& body)
             return Failed(mismatch);
         return body.kept > 0 ? AttemptResult{mismatch, AttemptOutcome::retryFromStart} : WrongHere(mismatch);
     }
-    return PutInPlace(dialog, road, body.temp);
+    return PutInPlace(engine, road, body.temp);
 }
 
 }  // namespace
@@ -499,7 +499,7 @@ bool ParseAnnouncedLength(const std::string& text, std::uint32_t& length)
     return true;
 }
 
-AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, const std::string& address,
+AttemptResult DownloadAttempt(CUpdateEngine& engine, const EntryRoad& road, const std::string& address,
                               TransferState& state)
 {
     if (road.refusal != ERROR_SUCCESS)
@@ -510,9 +510,9 @@ AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, co
     Body body(road.target);
     if (!OpenBody(road, state, body))
         return Failed(FileErrorCode(body.error));
-    const AttemptResult transfer = Transfer(dialog, road, state, url, body);
+    const AttemptResult transfer = Transfer(engine, road, state, url, body);
     if (transfer.outcome == AttemptOutcome::done)
-        return Finish(dialog, road, body);
+        return Finish(engine, road, body);
     // The bytes that came stay for the next attempt (or the next start) to resume.
     if (road.IsHashChecked() && transfer.outcome == AttemptOutcome::retry && body.temp.File().IsOpen() &&
         body.temp.File().GetLength() > 0)

@@ -8,7 +8,7 @@
 
 #include "update/EntryRoad.h"
 
-class CKvoLauncherDlg;
+class CUpdateEngine;
 
 /// How long a download waits for the server's next bytes (the response's headers, or the next
 /// block of its body) before it gives up: a server that accepts and then falls silent ends the
@@ -49,8 +49,8 @@ struct TransferState {
 /// checked and its temporary file holds some), checked and put in place: the body goes to a
 /// temporary file beside the target, which replaces the target (or is installed, for a package)
 /// only when it holds exactly the announced length, the listed SHA-256 and, for a module, its
-/// version. Progress goes to the dialog's counters and status.
-AttemptResult DownloadAttempt(CKvoLauncherDlg& dialog, const EntryRoad& road, const std::string& url,
+/// version. Progress goes to the engine's counters and listener.
+AttemptResult DownloadAttempt(CUpdateEngine& engine, const EntryRoad& road, const std::string& url,
                               TransferState& state);
 
 /// True for the errors of a transfer that may pass by trying again: connection refused, reset or

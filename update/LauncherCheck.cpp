@@ -1,10 +1,10 @@
 #include "update/LauncherCheck.h"
 
-#include "app/BuildHosts.h"
+#include "update/BuildHosts.h"
 #include "framework/Handles.h"
 #include "framework/LibrarySearch.h"
-#include "resources/resource.h"
 #include "update/UpdateErrors.h"
+#include "update/UpdateKeyResource.h"
 
 namespace {
 

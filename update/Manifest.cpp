@@ -7,16 +7,16 @@
 #include <new>
 #include <vector>
 
-#include "app/KvoLauncherDlg.h"
-#include "app/BuildHosts.h"
+#include "framework/Internet.h"
 #include "support/Base64.h"
 #include "support/Sha256.h"
 #include "support/VorelXML.h"
-#include "framework/Internet.h"
+#include "update/BuildHosts.h"
 #include "update/ManifestExpiry.h"
 #include "update/ManifestFetch.h"
 #include "update/ManifestSignature.h"
 #include "update/Rollout.h"
+#include "update/UpdateEngine.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ const char kRolloutInvalid[] = "清单Rollout无效  ";
 const char kMirrorInvalid[] = "清单镜像地址无效  ";
 
 /// Checks the fetched bytes against the update key and logs the outcome with the address.
-bool IsAuthentic(CKvoLauncherDlg& dialog, const std::string& body, const std::string& updateKey, const std::string& url)
+bool IsAuthentic(CUpdateEngine& engine, const std::string& body, const std::string& updateKey, const std::string& url)
 {
     std::vector<unsigned char> key;
     if (!DecodeBase64(updateKey, key))
@@ -58,7 +58,7 @@ bool IsAuthentic(CKvoLauncherDlg& dialog, const std::string& body, const std::st
     case ManifestSignatureCheck::invalid:
         break;
     }
-    dialog.m_log.WriteLog((outcome + url).c_str());
+    engine.m_log.WriteLog((outcome + url).c_str());
     return outcome == kSignatureVerified;
 }
 
@@ -95,26 +95,26 @@ bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
 }
 
 /// A signature that leaves a file's bytes unchecked protects nothing: all or none.
-bool EveryFileHashed(CKvoLauncherDlg& dialog, const std::vector<UpdateFileEntry>& entries)
+bool EveryFileHashed(CUpdateEngine& engine, const std::vector<UpdateFileEntry>& entries)
 {
     Sha256Digest ignored;
     const auto unchecked = std::find_if(entries.begin(), entries.end(),
                                         [&](const UpdateFileEntry& entry) { return !ParseSha256Hex(entry.SHA256, ignored); });
     if (unchecked == entries.end())
         return true;
-    dialog.m_log.WriteLog((kFileHashMissing + unchecked->FileName).c_str());
+    engine.m_log.WriteLog((kFileHashMissing + unchecked->FileName).c_str());
     return false;
 }
 
 /// A verified manifest that has not lapsed; the refusal is logged with the host, the expiry and the
 /// machine's clock, so that support can tell a replayed manifest from a wrong clock.
-bool IsFresh(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::string& url)
+bool IsFresh(CUpdateEngine& engine, const ManifestRelease& release, const std::string& url)
 {
     const FILETIME now = UtcNow();
     const ManifestExpiry expiry = CheckManifestExpiry(release.expires, now);
     if (expiry == ManifestExpiry::fresh)
         return true;
-    dialog.m_log.WriteLog(((expiry == ManifestExpiry::expired ? kManifestExpired : kManifestExpiryInvalid) + url +
+    engine.m_log.WriteLog(((expiry == ManifestExpiry::expired ? kManifestExpired : kManifestExpiryInvalid) + url +
                            kExpiresInfix + release.expires + kClockInfix + FormatUtcTime(now))
                               .c_str());
     return false;
@@ -123,18 +123,18 @@ bool IsFresh(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std:
 /// The Rollout and the Mirrors every launcher reads: a manifest that gets them wrong is refused as
 /// malformed, so that a mistake in them never spreads a release wider or elsewhere than meant.
 /// `rollout` receives the share the release reaches.
-bool HasValidRelease(CKvoLauncherDlg& dialog, const ManifestRelease& release, const std::string& url, int& rollout)
+bool HasValidRelease(CUpdateEngine& engine, const ManifestRelease& release, const std::string& url, int& rollout)
 {
     rollout = kFullRollout;
     if (!release.rollout.empty() && !ParseRollout(release.rollout, rollout)) {
-        dialog.m_log.WriteLog((kRolloutInvalid + url + "  Rollout=" + release.rollout).c_str());
+        engine.m_log.WriteLog((kRolloutInvalid + url + "  Rollout=" + release.rollout).c_str());
         return false;
     }
     for (const std::string& mirror : release.mirrors) {
         kvo::ParsedUrl parts;
         if (!kvo::ParseURL(mirror, parts) || parts.server.empty() ||
             (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS)) {
-            dialog.m_log.WriteLog((kMirrorInvalid + url + "  " + mirror).c_str());
+            engine.m_log.WriteLog((kMirrorInvalid + url + "  " + mirror).c_str());
             return false;
         }
     }
@@ -142,16 +142,16 @@ bool HasValidRelease(CKvoLauncherDlg& dialog, const ManifestRelease& release, co
 }
 
 /// The update state from a manifest that was read and accepted.
-void TakeManifest(CKvoLauncherDlg& dialog, const ManifestRelease& release, int rollout,
+void TakeManifest(CUpdateEngine& engine, const ManifestRelease& release, int rollout,
                   const std::vector<UpdateFileEntry>& entries)
 {
-    dialog.m_nServerVer = release.version;
-    dialog.m_nRollout = rollout;
-    dialog.m_mirrors = release.mirrors;
-    dialog.m_files.insert(dialog.m_files.end(), entries.begin(), entries.end());
-    const int count = static_cast<int>(dialog.m_files.size());
-    dialog.m_nFileCount = count;
-    dialog.m_nFilesLeft = count;
+    engine.m_nServerVer = release.version;
+    engine.m_nRollout = rollout;
+    engine.m_mirrors = release.mirrors;
+    engine.m_files.insert(engine.m_files.end(), entries.begin(), entries.end());
+    const int count = static_cast<int>(engine.m_files.size());
+    engine.m_nFileCount = count;
+    engine.m_nFilesLeft = count;
 }
 
 }  // namespace
@@ -211,7 +211,7 @@ bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std:
     }
 }
 
-bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, const std::string& url, bool verified)
+bool ReadManifestText(CUpdateEngine& engine, const std::string& text, const std::string& url, bool verified)
 {
     // Entries are gathered first, so a failure half-way leaves the list as it was.
     ManifestRelease release;
@@ -219,28 +219,28 @@ bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, const st
     if (!ReadManifestEntries(text, release, entries))
         return false;
     // What the signature vouches for is checked on the verified document.
-    if (verified && (!EveryFileHashed(dialog, entries) || !IsFresh(dialog, release, url)))
+    if (verified && (!EveryFileHashed(engine, entries) || !IsFresh(engine, release, url)))
         return false;
     int rollout = kFullRollout;
-    if (!HasValidRelease(dialog, release, url, rollout))
+    if (!HasValidRelease(engine, release, url, rollout))
         return false;
-    TakeManifest(dialog, release, rollout, entries);
+    TakeManifest(engine, release, rollout, entries);
     return true;
 }
 
-bool ParseManifest(CKvoLauncherDlg& dialog, std::string url)
+bool ParseManifest(CUpdateEngine& engine, std::string url)
 {
-    return ParseManifest(dialog, std::move(url), kUpdatePublicKey);
+    return ParseManifest(engine, std::move(url), kUpdatePublicKey);
 }
 
-bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey)
+bool ParseManifest(CUpdateEngine& engine, std::string url, const std::string& updateKey)
 {
     std::string body;
-    if (!FetchManifest(dialog, url, body))
+    if (!FetchManifest(engine, url, body))
         return false;
     // The bytes are checked before the XML component ever sees them.
     const bool signatureRequired = !updateKey.empty();
-    if (signatureRequired && !IsAuthentic(dialog, body, updateKey, url))
+    if (signatureRequired && !IsAuthentic(engine, body, updateKey, url))
         return false;
-    return ReadManifestText(dialog, JoinBodyLines(body), url, signatureRequired);
+    return ReadManifestText(engine, JoinBodyLines(body), url, signatureRequired);
 }

@@ -1,11 +1,11 @@
-// The update manifest: fetch it, read it, fill the dialog's update state.
+// The update manifest: fetch it, read it, fill the engine's update state.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "update/UpdateFileEntry.h"
 
-class CKvoLauncherDlg;
+class CUpdateEngine;
 
 /// What a manifest's first Product says of the release besides its files.
 struct ManifestRelease {
@@ -17,22 +17,22 @@ struct ManifestRelease {
     std::vector<std::string> mirrors;
 };
 
-/// Fetches and reads the manifest at `url` into the dialog's update state. True when a manifest
+/// Fetches and reads the manifest at `url` into the engine's update state. True when a manifest
 /// with a Product was read. A launcher built with an update key first checks the fetched bytes
 /// against `updateKey` (base64 of X‖Y; the build's key by default) and takes only a manifest
 /// signed by it whose every File carries a well-formed SHA256 and whose Expires has not passed.
 /// Every launcher refuses a Rollout that is not a whole number from 0 to 100 and a Mirror that is
 /// not an http or https address with a host. Anything refused is logged and counts as not fetched.
-bool ParseManifest(CKvoLauncherDlg& dialog, std::string url);
-bool ParseManifest(CKvoLauncherDlg& dialog, std::string url, const std::string& updateKey);
+bool ParseManifest(CUpdateEngine& engine, std::string url);
+bool ParseManifest(CUpdateEngine& engine, std::string url, const std::string& updateKey);
 
-/// Reads a manifest already fetched (narrow text in the ANSI code page) into the dialog's update
+/// Reads a manifest already fetched (narrow text in the ANSI code page) into the engine's update
 /// state: m_nServerVer, m_nRollout and m_mirrors from the first Product, its File entries appended to m_files
 /// and both counters set. False, with the state untouched, when the text is not a well-formed
 /// document with a Product child of its root or the XML component fails; when its Rollout or a
 /// Mirror is malformed; and, when the text was `verified` against the update key, when a File lacks
 /// a well-formed SHA256 or the Expires has passed. Refusals are logged with `url`.
-bool ReadManifestText(CKvoLauncherDlg& dialog, const std::string& text, const std::string& url = std::string(),
+bool ReadManifestText(CUpdateEngine& engine, const std::string& text, const std::string& url = std::string(),
                       bool verified = false);
 
 /// The release and the Product//File entries of a manifest text, without any update state. False

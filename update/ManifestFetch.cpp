@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/KvoLauncherDlg.h"
 #include "framework/BoundedWork.h"
 #include "framework/Internet.h"
+#include "update/UpdateEngine.h"
 
 namespace {
 
@@ -34,11 +34,11 @@ struct FetchJob final : kvo::CBoundedWork {
     char message[kErrorTextBufferSize] = {};
 };
 
-void LogError(CKvoLauncherDlg& dialog, DWORD error, const char* message)
+void LogError(CUpdateEngine& engine, DWORD error, const char* message)
 {
     char line[kLogLineSize];
     std::snprintf(line, sizeof line, "%d  %s", static_cast<int>(error), message);
-    dialog.m_log.WriteLog(line);
+    engine.m_log.WriteLog(line);
 }
 
 /// Reads the whole body; a body too large for a manifest fails like a broken transfer.
@@ -101,7 +101,7 @@ std::string JoinBodyLines(const std::string& body)
     return text;
 }
 
-bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& body, DWORD deadlineMs)
+bool FetchManifest(CUpdateEngine& engine, std::string url, std::string& body, DWORD deadlineMs)
 {
     body.clear();
     const auto job = std::make_shared<FetchJob>();
@@ -111,11 +111,11 @@ bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& body, 
         const kvo::CInternetException timedOut(ERROR_INTERNET_TIMEOUT);
         char message[kErrorTextBufferSize] = {};
         timedOut.GetErrorMessage(message, sizeof message);
-        LogError(dialog, timedOut.m_dwError, message);
+        LogError(engine, timedOut.m_dwError, message);
         return false;
     }
     if (job->error != 0) {
-        LogError(dialog, job->error, job->message);
+        LogError(engine, job->error, job->message);
         return false;
     }
     if (!job->complete)

@@ -4,7 +4,7 @@
 
 #include <string>
 
-class CKvoLauncherDlg;
+class CUpdateEngine;
 
 /// How long start-up waits for one host's manifest before it moves on.
 inline constexpr DWORD kManifestFetchDeadlineMs = 15000;
@@ -13,7 +13,7 @@ inline constexpr DWORD kManifestFetchDeadlineMs = 15000;
 /// bytes; JoinBodyLines makes the text the XML component reads), whatever the HTTP status. False
 /// on an internet error, a body larger than any manifest or a transfer still unfinished after
 /// `deadlineMs`, each logged as "<number>  <message>".
-bool FetchManifest(CKvoLauncherDlg& dialog, std::string url, std::string& body,
+bool FetchManifest(CUpdateEngine& engine, std::string url, std::string& body,
                    DWORD deadlineMs = kManifestFetchDeadlineMs);
 
 /// `body` without its line ends: each "\n", a "\r" before it, and a "\r" ending the body.

@@ -2,7 +2,7 @@
 
 #include "TempDir.h"
 #include "app/KvoLauncherApp.h"
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "update/Rollout.h"
 
 TEST(Settings, PVerReadAsZeroWhenAbsentAndWrittenBesideOtherKeys)

@@ -86,6 +86,30 @@ void PumpPendingMessages()
     }
 }
 
+/// Runs `work` on a worker and waits for it (running this thread's messages meanwhile when
+/// `pumpMessages`); a `work` still running after kRunBoundMs ends the test program.
+void RunBoundedOnWorker(const std::function<void()>& work, bool pumpMessages)
+{
+    WorkerCall call{&work};
+    if (!kvo::BeginWorkerThread(RunWorkerCall, &call)) {
+        ADD_FAILURE() << "no worker thread";
+        return;
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + kRunBoundMs;
+    const HANDLE done = call.done.get();
+    while (::MsgWaitForMultipleObjects(1, &done, FALSE, kPumpSliceMs, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        if (pumpMessages)
+            PumpPendingMessages();
+        if (::GetTickCount64() >= deadline) {
+            std::fprintf(stderr, "FAILED: the work on the update did not end\n");
+            std::fflush(stderr);
+            ::ExitProcess(1);
+        }
+    }
+    if (pumpMessages)
+        PumpPendingMessages();
+}
+
 }  // namespace
 
 int RecordingDesktop::ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type)
@@ -112,13 +136,45 @@ std::vector<ShownBox> RecordingDesktop::Boxes() { return Copied(m_cs, m_boxes); 
 std::vector<std::pair<std::string, DWORD>> RecordingDesktop::Starts() { return Copied(m_cs, m_starts); }
 std::vector<std::string> RecordingDesktop::Sites() { return Copied(m_cs, m_sites); }
 
-DialogWindow::DialogWindow(bool runTimers) : m_bRunTimers(runTimers)
+ProgramDir::ProgramDir()
 {
     ::CreateDirectoryA((m_dir / "DownLoad").c_str(), nullptr);
     ::CreateDirectoryA((m_dir / "LobbyDate").c_str(), nullptr);
+}
+
+EngineHarness::EngineHarness() : m_engine(dir().path())
+{
+    m_engine.SetListener(this);
+}
+
+void EngineHarness::OnCurrentFile(const std::string& fileName)
+{
+    kvo::CSingleLock lock(m_cs);
+    m_currentFiles.push_back(fileName);
+}
+
+void EngineHarness::OnRunEnded(const RunOutcome& outcome) noexcept
+{
+    {
+        kvo::CSingleLock lock(m_cs);
+        m_outcomes.push_back(outcome);
+    }
+    m_engine.ReleaseRun();
+}
+
+std::vector<std::string> EngineHarness::CurrentFiles() { return Copied(m_cs, m_currentFiles); }
+std::vector<RunOutcome> EngineHarness::Outcomes() { return Copied(m_cs, m_outcomes); }
+
+void EngineHarness::RunOnWorker(const std::function<void()>& work)
+{
+    RunBoundedOnWorker(work, false);
+}
+
+DialogWindow::DialogWindow(bool runTimers) : m_bRunTimers(runTimers)
+{
     SetDesktopForTesting(&m_desktop);
 
-    auto dialog = std::make_unique<CKvoLauncherDlg>(m_dir.path());
+    auto dialog = std::make_unique<CKvoLauncherDlg>(std::make_unique<CUpdateEngine>(dir().path()));
     if (!dialog->Create(nullptr)) {
         ADD_FAILURE() << "the dialog window could not be created";
         return;
@@ -198,7 +254,7 @@ WorkerStarts::~WorkerStarts()
 
 int WorkerStarts::Count() const { return g_workersStarted; }
 
-std::vector<std::string> DialogWindow::LogLines() const
+std::vector<std::string> ProgramDir::LogLines() const
 {
     std::vector<std::string> lines;
     WIN32_FIND_DATAA found{};
@@ -216,22 +272,7 @@ std::vector<std::string> DialogWindow::LogLines() const
 
 void DialogWindow::RunOnWorker(const std::function<void()>& work)
 {
-    WorkerCall call{&work};
-    if (!kvo::BeginWorkerThread(RunWorkerCall, &call)) {
-        ADD_FAILURE() << "no worker thread";
-        return;
-    }
-    const ULONGLONG deadline = ::GetTickCount64() + kRunBoundMs;
-    const HANDLE done = call.done.get();
-    while (::MsgWaitForMultipleObjects(1, &done, FALSE, kPumpSliceMs, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        PumpPendingMessages();
-        if (::GetTickCount64() >= deadline) {
-            std::fprintf(stderr, "FAILED: the work on the dialog did not end\n");
-            std::fflush(stderr);
-            ::ExitProcess(1);
-        }
-    }
-    PumpPendingMessages();
+    RunBoundedOnWorker(work, true);
 }
 
 bool RunsIsolated()
@@ -278,10 +319,10 @@ std::string FileElement(const std::string& fileName, const std::string& more)
     return "<File><FileName>" + fileName + "</FileName>" + more + "</File>\r\n";
 }
 
-std::vector<std::string> FileNamesOf(const CKvoLauncherDlg& dialog)
+std::vector<std::string> FileNamesOf(const CUpdateEngine& engine)
 {
     std::vector<std::string> names;
-    for (const UpdateFileEntry& entry : dialog.m_files)
+    for (const UpdateFileEntry& entry : engine.m_files)
         names.push_back(entry.FileName);
     return names;
 }

@@ -1,6 +1,7 @@
-// Shared pieces of the manifest, download and run tests: the progress dialog with its real window
-// in a throw-away program directory, a desktop that records what the run shows and starts, work on
-// a bounded worker, addresses and bodies of the loopback test server, and manifest texts.
+// Shared pieces of the manifest, download and run tests: the update engine in a throw-away program
+// directory with a listener that records what it tells, the progress dialog with its real window,
+// a desktop that records what the run shows and starts, work on a bounded worker, addresses and
+// bodies of the loopback test server, and manifest texts.
 #pragma once
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 #include "app/Desktop.h"
 #include "app/KvoLauncherDlg.h"
 #include "framework/Sync.h"
+#include "update/UpdateEngine.h"
 
 /// Far beyond every time-out of a download; a test still waiting then has found a hang.
 constexpr DWORD kRunBoundMs = 90000;
@@ -47,21 +49,54 @@ private:
     std::vector<std::string> m_sites;
 };
 
-/// A program directory (DownLoad\ for the log, LobbyDate\ for the settings) and the progress
-/// dialog with its window, as start-up makes it. With `runTimers` false both timers are stopped
+/// A program directory (DownLoad\ for the log, LobbyDate\ for the settings).
+class ProgramDir {
+public:
+    ProgramDir();
+    const TempDir& dir() const { return m_dir; }
+    /// The texts of the log lines so far (time stamp and tab removed).
+    std::vector<std::string> LogLines() const;
+
+private:
+    TempDir m_dir;
+};
+
+/// The update engine of a program directory, without a window: it tells a listener that records
+/// the files it works on and ends the run's hold on it when the run ends.
+class EngineHarness : public ProgramDir, private IUpdateListener {
+public:
+    EngineHarness();
+    CUpdateEngine& engine() { return m_engine; }
+    /// Runs `work` on a worker; a `work` still running after kRunBoundMs ends the test program.
+    void RunOnWorker(const std::function<void()>& work);
+    std::vector<std::string> CurrentFiles();
+    std::vector<RunOutcome> Outcomes();
+
+private:
+    void OnCurrentFile(const std::string& fileName) override;
+    void OnProgress() noexcept override {}
+    void OnRunEnded(const RunOutcome& outcome) noexcept override;
+
+    CUpdateEngine m_engine;
+    kvo::CCriticalSection m_cs;
+    std::vector<std::string> m_currentFiles;
+    std::vector<RunOutcome> m_outcomes;
+};
+
+/// A program directory and the progress dialog with its window, as start-up makes it. With `runTimers` false both timers are stopped
 /// at once, so nothing but the test drives the dialog. The window owns the object: it is deleted
 /// when the window goes, by the run's close request or by the destructor here.
-class DialogWindow {
+class DialogWindow : public ProgramDir {
 public:
     explicit DialogWindow(bool runTimers);
     ~DialogWindow();
     DialogWindow(const DialogWindow&) = delete;
     DialogWindow& operator=(const DialogWindow&) = delete;
 
-    /// The dialog; only while its window exists.
+    /// The dialog and its engine; only while its window exists.
     CKvoLauncherDlg& dialog() { return *m_dialog; }
+    CUpdateEngine& engine() { return m_dialog->Engine(); }
     HWND hwnd() const { return m_hwnd; }
-    const TempDir& dir() const { return m_dir; }
     RecordingDesktop& desktop() { return m_desktop; }
 
     /// Pumps this thread's messages until the window is gone; false when it outlived kRunBoundMs.
@@ -69,11 +104,8 @@ public:
     /// Runs `work` on a worker while this thread pumps messages. A `work` still running after
     /// kRunBoundMs ends the test program: it uses the dialog.
     void RunOnWorker(const std::function<void()>& work);
-    /// The texts of the log lines so far (time stamp and tab removed).
-    std::vector<std::string> LogLines() const;
 
 private:
-    TempDir m_dir;
     RecordingDesktop m_desktop;
     bool m_bRunTimers;
     CKvoLauncherDlg* m_dialog = nullptr;
@@ -122,8 +154,8 @@ std::string GeneratedBodyUrl(const std::string& body, const std::string& options
 std::string ManifestText(const std::string& productAttributes, const std::string& content);
 /// A File element with the given FileName and optional further child elements.
 std::string FileElement(const std::string& fileName, const std::string& more = std::string());
-/// The FileName of every entry the dialog lists, in order.
-std::vector<std::string> FileNamesOf(const CKvoLauncherDlg& dialog);
+/// The FileName of every entry the engine lists, in order.
+std::vector<std::string> FileNamesOf(const CUpdateEngine& engine);
 
 /// An entry with only the fields the file check and the run decide by.
 UpdateFileEntry Entry(const std::string& fileName, const std::string& url, const std::string& version = "");

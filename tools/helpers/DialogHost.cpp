@@ -131,10 +131,11 @@ void Execute(CKvoLauncherDlg& dialog, const std::string& line)
     if (command == "state") {
         long long fileCount = 0, filesLeft = 0, size = 0, done = 0;
         in >> fileCount >> filesLeft >> size >> done;
-        dialog.m_nFileCount = static_cast<int>(fileCount);
-        dialog.m_nFilesLeft = static_cast<int>(filesLeft);
-        dialog.m_nCurFileSize = static_cast<std::uint32_t>(size);
-        dialog.m_nCurFileDone = static_cast<std::uint32_t>(done);
+        CUpdateEngine& engine = dialog.Engine();
+        engine.m_nFileCount = static_cast<int>(fileCount);
+        engine.m_nFilesLeft = static_cast<int>(filesLeft);
+        engine.m_nCurFileSize = static_cast<std::uint32_t>(size);
+        engine.m_nCurFileDone = static_cast<std::uint32_t>(done);
         Reply("ok");
     } else if (command == "paint") {
         ::RedrawWindow(hwnd, nullptr, nullptr, kRepaintNow);
@@ -177,7 +178,7 @@ int main(int argc, char** argv)
     controls.dwICC = ICC_WIN95_CLASSES;
     ::InitCommonControlsEx(&controls);
 
-    auto owner = std::make_unique<CKvoLauncherDlg>(argv[1]);
+    auto owner = std::make_unique<CKvoLauncherDlg>(std::make_unique<CUpdateEngine>(argv[1]));
     if (!owner->Create(nullptr)) {
         std::fputs("the dialog could not be created\n", stderr);
         return 1;

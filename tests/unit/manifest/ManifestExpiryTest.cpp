@@ -81,17 +81,17 @@ TEST(ManifestExpiry, ALauncherWithAKeyTakesOnlyAFreshManifestOneWithoutIgnoresTh
         {"malformed", "next year", true, false, "清单有效期无效  "},
         {"expired, launcher without a key", "2001-01-01T00:00:00Z", false, true, ""},
     };
-    DialogWindow installation(false);  // one window for every row: each row's address is its own
+    EngineHarness installation;  // one window for every row: each row's address is its own
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        installation.dialog().m_files.clear();
+        installation.engine().m_files.clear();
         const std::string url = GeneratedBodyUrl(SignedManifest(c.expiry));
         bool taken = false;
         installation.RunOnWorker([&] {
-            taken = ParseManifest(installation.dialog(), url, c.keyed ? TestPublicKey(keyPair) : std::string());
+            taken = ParseManifest(installation.engine(), url, c.keyed ? TestPublicKey(keyPair) : std::string());
         });
         EXPECT_EQ(taken, c.taken);
-        EXPECT_EQ(installation.dialog().m_files.size(), c.taken ? 1u : 0u);
+        EXPECT_EQ(installation.engine().m_files.size(), c.taken ? 1u : 0u);
         const std::vector<std::string> lines = installation.LogLines();
         const std::string expected = std::string(c.logged) + url + "  有效期至 " + c.expiry + "  本机时钟 ";
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),

@@ -27,8 +27,8 @@ long LoggedErrorNumber(const std::string& line)
 }
 
 struct Fetch : ::testing::Test {
-    DialogWindow installation{false};
-    CKvoLauncherDlg& dialog = installation.dialog();
+    EngineHarness installation;
+    CUpdateEngine& engine = installation.engine();
     std::string text;
 
     /// FetchManifest on a worker, so that a hang fails the test instead of blocking the suite;
@@ -37,7 +37,7 @@ struct Fetch : ::testing::Test {
     {
         bool result = false;
         std::string body;
-        installation.RunOnWorker([&] { result = FetchManifest(dialog, url, body, deadlineMs); });
+        installation.RunOnWorker([&] { result = FetchManifest(engine, url, body, deadlineMs); });
         text = JoinBodyLines(body);
         return result;
     }
@@ -89,7 +89,7 @@ TEST_F(Fetch, TransportFailuresReturnFalseWithOneLogLine)
         ASSERT_EQ(lines.size(), linesBefore + 1);
         EXPECT_EQ(LoggedErrorNumber(lines.back()), c.error) << lines.back();
     }
-    EXPECT_FALSE(dialog.m_bFailed) << "a failed fetch only makes start-up try the next host";
+    EXPECT_FALSE(engine.m_bFailed) << "a failed fetch only makes start-up try the next host";
 }
 
 TEST_F(Fetch, ParseOfAPageFailsWithTheStateUntouchedAndNothingLogged)
@@ -98,9 +98,9 @@ TEST_F(Fetch, ParseOfAPageFailsWithTheStateUntouchedAndNothingLogged)
     const std::string notFound = TestServerUrl("/AutoUpdate/update.xml");
     EXPECT_TRUE(FetchBounded(notFound));
     EXPECT_EQ(text, "<html><body><h1>404 Not Found</h1></body></html>");
-    EXPECT_FALSE(ParseManifest(dialog, notFound));
+    EXPECT_FALSE(ParseManifest(engine, notFound));
     EXPECT_TRUE(installation.LogLines().empty()) << "a page is no failure of the host";
-    EXPECT_EQ(dialog.m_nServerVer, 0);
-    EXPECT_TRUE(dialog.m_files.empty());
-    EXPECT_FALSE(dialog.m_bFailed);
+    EXPECT_EQ(engine.m_nServerVer, 0);
+    EXPECT_TRUE(engine.m_files.empty());
+    EXPECT_FALSE(engine.m_bFailed);
 }

@@ -11,8 +11,8 @@
 namespace {
 
 struct Read : ::testing::Test {
-    DialogWindow installation{false};
-    CKvoLauncherDlg& dialog = installation.dialog();
+    EngineHarness installation;
+    CUpdateEngine& engine = installation.engine();
 };
 
 using Names = std::vector<std::string>;
@@ -46,14 +46,14 @@ TEST_F(Read, EntryFieldsComeFromTheirElements)
                     "<FileDateLow>-2</FileDateLow><Register>no</Register><ZipFile>NO</ZipFile>"
                     "<ForceOverwrite>NO</ForceOverwrite><Execute></Execute>") +
             FileElement("Second.dll") + FileElement("Third.dll"));
-    ASSERT_TRUE(ReadManifestText(dialog, manifest));
-    EXPECT_EQ(dialog.m_nServerVer, 12);
+    ASSERT_TRUE(ReadManifestText(engine, manifest));
+    EXPECT_EQ(engine.m_nServerVer, 12);
     // filenum says 5: it is not compared with the File count.
-    EXPECT_EQ(dialog.m_nFileCount, 3);
-    EXPECT_EQ(dialog.m_nFilesLeft, 3);
-    ASSERT_EQ(FileNamesOf(dialog), (Names{"Bin\\Lobby.dll", "Second.dll", "Third.dll"}));
+    EXPECT_EQ(engine.m_nFileCount, 3);
+    EXPECT_EQ(engine.m_nFilesLeft, 3);
+    ASSERT_EQ(FileNamesOf(engine), (Names{"Bin\\Lobby.dll", "Second.dll", "Third.dll"}));
 
-    const UpdateFileEntry& first = dialog.m_files[0];
+    const UpdateFileEntry& first = engine.m_files[0];
     EXPECT_EQ(first.FileVersion + "|" + first.LocalPath + "|" + first.URL,
               "1.0.0.5|Bin|http://127.0.0.1/Bin/Lobby.dll");
     EXPECT_EQ(std::vector<int>({first.Length, first.FileDateHigh, first.FileDateLow}),
@@ -61,7 +61,7 @@ TEST_F(Read, EntryFieldsComeFromTheirElements)
     // "no" is not "NO"; an empty flag is on.
     EXPECT_EQ(std::vector<bool>({first.Register, first.ZipFile, first.ForceOverwrite, first.Execute}),
               std::vector<bool>({true, false, false, true}));
-    const UpdateFileEntry& bare = dialog.m_files[1];
+    const UpdateFileEntry& bare = engine.m_files[1];
     EXPECT_EQ(bare.FileVersion + bare.URL, "");
     EXPECT_TRUE(bare.Length == 0 && bare.Register && bare.ZipFile && bare.ForceOverwrite && bare.Execute);
 }
@@ -96,12 +96,12 @@ TEST_F(Read, VersionAndFilesComeFromTheFirstProductAndEveryFileBelowAProduct)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        dialog.m_files.clear();  // the parse appends to what is listed
-        ASSERT_TRUE(ReadManifestText(dialog, c.text));
-        EXPECT_EQ(dialog.m_nServerVer, c.version);
-        EXPECT_EQ(FileNamesOf(dialog), c.files);
-        EXPECT_EQ(dialog.m_nFileCount, static_cast<int>(c.files.size()));
-        EXPECT_EQ(dialog.m_nFilesLeft, static_cast<int>(c.files.size()));
+        engine.m_files.clear();  // the parse appends to what is listed
+        ASSERT_TRUE(ReadManifestText(engine, c.text));
+        EXPECT_EQ(engine.m_nServerVer, c.version);
+        EXPECT_EQ(FileNamesOf(engine), c.files);
+        EXPECT_EQ(engine.m_nFileCount, static_cast<int>(c.files.size()));
+        EXPECT_EQ(engine.m_nFilesLeft, static_cast<int>(c.files.size()));
     }
 }
 
@@ -131,12 +131,12 @@ TEST_F(Read, RejectedDocumentsLeaveTheStateAsItWasAndReachNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_FALSE(ReadManifestText(dialog, c.text));
-        EXPECT_EQ(dialog.m_nServerVer, 0);
-        EXPECT_TRUE(dialog.m_files.empty());
-        EXPECT_EQ(dialog.m_nFileCount, 0);
+        EXPECT_FALSE(ReadManifestText(engine, c.text));
+        EXPECT_EQ(engine.m_nServerVer, 0);
+        EXPECT_TRUE(engine.m_files.empty());
+        EXPECT_EQ(engine.m_nFileCount, 0);
     }
-    EXPECT_FALSE(dialog.m_bFailed);
+    EXPECT_FALSE(engine.m_bFailed);
     EXPECT_TRUE(installation.LogLines().empty()) << "a rejected document is not logged";
     EXPECT_EQ(TestServerRequestLog().find("6576696c"), std::string::npos) << "the entity was fetched";
 }
@@ -150,8 +150,8 @@ TEST(WithoutXmlComponent, IsolatedManifestIsRefusedWithoutAnAbnormalEnd)
         CVorelXML probe;
         ASSERT_TRUE(FAILED(probe.CreateDocument())) << "the component is still there";
     }
-    DialogWindow installation{false};
-    EXPECT_FALSE(ReadManifestText(installation.dialog(), ManifestText("Ver=\"3\"", FileElement("a.dll"))));
-    EXPECT_EQ(installation.dialog().m_nServerVer, 0);
-    EXPECT_TRUE(installation.dialog().m_files.empty());
+    EngineHarness installation;
+    EXPECT_FALSE(ReadManifestText(installation.engine(), ManifestText("Ver=\"3\"", FileElement("a.dll"))));
+    EXPECT_EQ(installation.engine().m_nServerVer, 0);
+    EXPECT_TRUE(installation.engine().m_files.empty());
 }

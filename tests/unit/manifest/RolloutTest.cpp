@@ -13,10 +13,10 @@ const char kKnownId[] = "0123456789ABCDEF";  // in bucket 59 for version 42
 
 TEST(Rollout, AnInstallationTakesTheReleaseOnlyWhenItsBucketIsBelowTheShare)
 {
-    DialogWindow installation(false);
-    CKvoLauncherDlg& dialog = installation.dialog();
+    EngineHarness installation;
+    CUpdateEngine& engine = installation.engine();
     const std::string ini = installation.dir() / "LobbyDate\\Update.INI";
-    dialog.m_nServerVer = kVersion;
+    engine.m_nServerVer = kVersion;
     const struct {
         const char* what;
         int rollout;
@@ -30,26 +30,26 @@ TEST(Rollout, AnInstallationTakesTheReleaseOnlyWhenItsBucketIsBelowTheShare)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteWholeFile(ini, std::string("[KvoLauncher]\r\nInstallId=") + kKnownId + "\r\n");
-        dialog.m_nRollout = c.rollout;
-        EXPECT_EQ(IsInRollout(dialog), c.taken);
+        engine.m_nRollout = c.rollout;
+        EXPECT_EQ(IsInRollout(engine), c.taken);
     }
     const std::vector<std::string> lines = installation.LogLines();
     EXPECT_EQ(lines, (std::vector<std::string>{"本机不在本次分批发布范围  分组 59  Rollout 59",
                                                "本机不在本次分批发布范围  分组 59  Rollout 0"}));
     ::DeleteFileA(ini.c_str());
-    dialog.m_nRollout = 100;
-    EXPECT_TRUE(IsInRollout(dialog));
+    engine.m_nRollout = 100;
+    EXPECT_TRUE(IsInRollout(engine));
     EXPECT_FALSE(FileExists(ini)) << "a release for everyone needs no id";
 
     // A settings file that cannot be written (held open by another program; a read-only one does
     // not stop the root user the tests run as) keeps no id: the last bucket, said once per start.
     WriteWholeFile(ini, "[VerInfo]\r\nPVer=41\r\n");
-    dialog.m_nRollout = 99;
+    engine.m_nRollout = 99;
     {
         const kvo::unique_hfile locked(
             ::CreateFileA(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(locked);
-        EXPECT_FALSE(IsInRollout(dialog));
+        EXPECT_FALSE(IsInRollout(engine));
     }
     EXPECT_EQ(installation.LogLines().back(), "本机不在本次分批发布范围  分组 99  Rollout 99");
     EXPECT_EQ(installation.LogLines().end()[-2], "安装标识无法保存  分组 99");
@@ -57,8 +57,8 @@ TEST(Rollout, AnInstallationTakesTheReleaseOnlyWhenItsBucketIsBelowTheShare)
 
 TEST(Rollout, AMissingShareIsEveryoneAndAShareOrMirrorNotWellFormedRefusesTheManifest)
 {
-    DialogWindow installation(false);
-    CKvoLauncherDlg& dialog = installation.dialog();
+    EngineHarness installation;
+    CUpdateEngine& engine = installation.engine();
     const std::string file = FileElement("a.dll");
     const struct {
         const char* what;
@@ -79,14 +79,14 @@ TEST(Rollout, AMissingShareIsEveryoneAndAShareOrMirrorNotWellFormedRefusesTheMan
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        dialog.m_files.clear();
+        engine.m_files.clear();
         const std::string url = GeneratedBodyUrl(ManifestText(c.product, c.content + file));
         bool taken = false;
-        installation.RunOnWorker([&] { taken = ParseManifest(dialog, url, std::string()); });
+        installation.RunOnWorker([&] { taken = ParseManifest(engine, url, std::string()); });
         EXPECT_EQ(taken, c.taken);
         if (c.taken) {
-            EXPECT_EQ(dialog.m_nRollout, c.rollout);
-            EXPECT_EQ(dialog.m_mirrors, c.mirrors);
+            EXPECT_EQ(engine.m_nRollout, c.rollout);
+            EXPECT_EQ(engine.m_mirrors, c.mirrors);
         } else {
             const std::vector<std::string> lines = installation.LogLines();
             ASSERT_FALSE(lines.empty());
@@ -99,8 +99,8 @@ TEST(Rollout, AMissingShareIsEveryoneAndAShareOrMirrorNotWellFormedRefusesTheMan
 // every other start that cannot update does (the caller then starts the lobby).
 TEST(Rollout, ARoadWhoseSystemLibraryCannotBeLoadedIsNotTaken)
 {
-    DialogWindow installation(false);
-    CLog& log = installation.dialog().m_log;
+    EngineHarness installation;
+    CLog& log = installation.engine().m_log;
     EXPECT_TRUE(LoadRoadLibraries({"wininet.dll", "bcrypt.dll"}, log));
     EXPECT_FALSE(LoadRoadLibraries({"wininet.dll", "kvo-no-such-library.dll", "bcrypt.dll"}, log));
     EXPECT_EQ(installation.LogLines(), std::vector<std::string>{"系统组件无法加载 kvo-no-such-library.dll 126"});

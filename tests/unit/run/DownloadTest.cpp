@@ -19,8 +19,8 @@ const std::string kOldContent = "the old module, which must survive every failed
 constexpr DWORD kTestReceiveTimeoutMs = 2000;
 
 struct Download : ::testing::Test {
-    DialogWindow window{false};
-    CKvoLauncherDlg& dialog = window.dialog();
+    EngineHarness installation;
+    CUpdateEngine& engine = installation.engine();
     bool result = false;
 
     // One attempt per download unless a test asks for retries (then with short waits).
@@ -37,14 +37,12 @@ struct Download : ::testing::Test {
 
     bool Run(const UpdateFileEntry& entry)
     {
-        window.RunOnWorker([&] {
-            result = dialog.DownloadFile(entry);
-            lastError = ::GetLastError();
-        });
+        installation.RunOnWorker([&] { lastError = engine.DownloadFile(entry); });
+        result = lastError == ERROR_SUCCESS;
         return result;
     }
-    DWORD lastError = 0;  ///< the worker's last error right after the download
-    std::string Path(const std::string& relative) const { return window.dir() / relative; }
+    DWORD lastError = 0;  ///< what the download ended with
+    std::string Path(const std::string& relative) const { return installation.dir() / relative; }
 };
 
 /// A download and the one path it decides: holding `content` afterwards ("" and absent when the
@@ -86,13 +84,13 @@ TEST_F(Download, TheBodyLandsOnlyWhereItsNameSaysAndOnlyWhenComplete)
     for (const DownloadCase& c : cases) {
         SCOPED_TRACE(c.what);
         WriteWholeFile(Path("a.dll"), kOldContent);
-        dialog.m_bFailed = false;
+        engine.m_bFailed = false;
         EXPECT_EQ(Run(Entry(c.fileName, c.url)), c.ok);
-        EXPECT_EQ(dialog.m_bFailed, !c.ok);
+        EXPECT_EQ(engine.m_bFailed, !c.ok);
         EXPECT_TRUE(c.ok || lastError != 0) << "the run logs this number";
         EXPECT_EQ(FileExists(Path(c.path)), c.ok || !c.content.empty());
         EXPECT_EQ(ReadWholeFile(Path(c.path)), c.content);
-        EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
+        EXPECT_EQ(TemporaryFilesBelow(installation.dir().path()), std::vector<std::string>{});
     }
 }
 
@@ -130,7 +128,7 @@ TEST_F(Download, ALengthTheManifestVouchesForIsTheOnlyOneTakenAndChunkedBodiesAr
         EXPECT_EQ(ReadWholeFile(Path("a.bin")), c.ok ? PatternBytes(kSize) : kOldContent);
         EXPECT_TRUE(c.ok || lastError == c.error) << lastError;
         EXPECT_EQ(RequestsWith(tag).size(), 1u);
-        EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
+        EXPECT_EQ(TemporaryFilesBelow(installation.dir().path()), std::vector<std::string>{});
     }
 }
 
@@ -138,7 +136,7 @@ TEST_F(Download, HttpsIsTlsAndAnUntrustedCertificateIsRefused)
 {
     WriteWholeFile(Path("a.dll"), kOldContent);
     EXPECT_FALSE(Run(Entry("a.dll", TlsServerUrl("/a.dll"))));
-    EXPECT_TRUE(dialog.m_bFailed);
+    EXPECT_TRUE(engine.m_bFailed);
     EXPECT_EQ(ReadWholeFile(Path("a.dll")), kOldContent);
     // The listener logs each connection once its handshake is over.
     const ULONGLONG deadline = ::GetTickCount64() + kRunBoundMs;
@@ -160,17 +158,17 @@ TEST_F(Download, NamesThatCouldLeaveTheInstallationAreRefusedBeforeAnyRequest)
     int marker = 0;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        dialog.m_bFailed = false;
+        engine.m_bFailed = false;
         const std::string tag = "refused" + std::to_string(++marker);
         EXPECT_FALSE(Run(Entry(name, MarkedUrl(tag, "size=10"))));
-        EXPECT_TRUE(dialog.m_bFailed);
+        EXPECT_TRUE(engine.m_bFailed);
         EXPECT_TRUE(RequestsWith(tag).empty()) << "a request was sent";
     }
-    EXPECT_FALSE(FileExists(window.dir() / "..\\outside.dll"));
+    EXPECT_FALSE(FileExists(installation.dir() / "..\\outside.dll"));
 }
 
 struct WorkerDownload {
-    CKvoLauncherDlg* dialog;
+    CUpdateEngine* engine;
     UpdateFileEntry entry;
     bool ok = false;
     kvo::unique_handle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
@@ -179,7 +177,7 @@ struct WorkerDownload {
 unsigned RunWorkerDownload(void* param)
 {
     auto* job = static_cast<WorkerDownload*>(param);
-    job->ok = job->dialog->DownloadFile(job->entry);
+    job->ok = job->engine->DownloadFile(job->entry) == ERROR_SUCCESS;
     ::SetEvent(job->done.get());
     return 0;
 }
@@ -188,12 +186,15 @@ unsigned RunWorkerDownload(void* param)
 // the window's thread (here busy, running no messages) would still be waiting.
 constexpr DWORD kUnansweredWindowMs = 20000;
 
-TEST_F(Download, TheWorkerNeverWaitsForTheWindowWhoseLabelsFollowTheRun)
+TEST(DownloadWindow, TheWorkerNeverWaitsForTheWindowWhoseLabelsFollowTheRun)
 {
-    dialog.m_nFileCount = 1;
-    dialog.m_nFilesLeft = 0;
-    dialog.TellCurrentFile("a.dll");
-    WorkerDownload job{&dialog, Entry("a.dll", TestServerUrl("/gen?size=30000&chunk=10000"))};
+    DialogWindow window{false};
+    CKvoLauncherDlg& dialog = window.dialog();
+    CUpdateEngine& engine = window.engine();
+    engine.m_nFileCount = 1;
+    engine.m_nFilesLeft = 0;
+    engine.TellCurrentFile("a.dll");
+    WorkerDownload job{&engine, Entry("a.dll", TestServerUrl("/gen?size=30000&chunk=10000"))};
     ASSERT_TRUE(kvo::BeginWorkerThread(RunWorkerDownload, &job));
     const bool finished = ::WaitForSingleObject(job.done.get(), kUnansweredWindowMs) == WAIT_OBJECT_0;
     window.RunOnWorker([&] { ::WaitForSingleObject(job.done.get(), INFINITE); });  // runs the window's messages

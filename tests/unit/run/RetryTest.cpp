@@ -16,8 +16,8 @@ constexpr std::size_t kSize = 50000;
 constexpr DWORD kTestSecondMs = 10;  // the waits of 1, 2 and 4 "seconds" take 70 ms in all
 
 struct Retry : ::testing::Test {
-    DialogWindow window{false};
-    CKvoLauncherDlg& dialog = window.dialog();
+    EngineHarness installation;
+    CUpdateEngine& engine = installation.engine();
 
     Retry() { SetDownloadRetriesForTesting(kDownloadRetries, kTestSecondMs); }
     ~Retry() override { SetDownloadRetriesForTesting(kDownloadRetries, 0); }
@@ -26,19 +26,19 @@ struct Retry : ::testing::Test {
     /// SHA-256 of the pattern body of kSize bytes.
     bool Run(const std::string& marker, const std::string& query, bool signedLength = false)
     {
-        WriteWholeFile(window.dir() / "a.bin", kOldContent);
+        WriteWholeFile(installation.dir() / "a.bin", kOldContent);
         UpdateFileEntry entry = Entry("a.bin", MarkedUrl(marker, query));
         const std::string body = PatternBytes(kSize);
         entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
         entry.Length = signedLength ? static_cast<int>(kSize) : 0;
         bool result = false;
-        window.RunOnWorker([&] { result = dialog.DownloadFile(entry); });
+        installation.RunOnWorker([&] { result = engine.DownloadFile(entry) == ERROR_SUCCESS; });
         return result;
     }
     std::vector<std::string> RetryLines()
     {
         std::vector<std::string> lines;
-        for (const std::string& line : window.LogLines()) {
+        for (const std::string& line : installation.LogLines()) {
             if (line.find("下载失败") != std::string::npos)
                 lines.push_back(line);
         }
@@ -46,8 +46,8 @@ struct Retry : ::testing::Test {
     }
     void ExpectNewFile()
     {
-        EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), PatternBytes(kSize));
-        EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
+        EXPECT_EQ(ReadWholeFile(installation.dir() / "a.bin"), PatternBytes(kSize));
+        EXPECT_EQ(TemporaryFilesBelow(installation.dir().path()), std::vector<std::string>{});
     }
 };
 
@@ -68,8 +68,8 @@ TEST_F(Retry, AConnectionDroppedAt40PercentResumesWithARangeForTheRest)
         const unsigned long kept = std::stoul(requests[1].substr(range + 16));
         EXPECT_GT(kept, 0u);
         EXPECT_LE(kept, 20000u);
-        EXPECT_EQ(dialog.m_nCurFileSize.load(), kSize) << "the bar counts the whole file";
-        EXPECT_EQ(dialog.m_nCurFileDone.load(), kSize);
+        EXPECT_EQ(engine.m_nCurFileSize.load(), kSize) << "the bar counts the whole file";
+        EXPECT_EQ(engine.m_nCurFileDone.load(), kSize);
     }
     EXPECT_EQ(RetryLines().size(), 2u);
 }
@@ -107,21 +107,21 @@ TEST_F(Retry, AServerErrorThatPassesIsRetriedAtMostThreeTimesAndOneThatWillNotIs
     EXPECT_FALSE(Run("down", "size=50000&status=503"));
     EXPECT_EQ(RequestsWith("down").size(), 1u + kDownloadRetries);
     EXPECT_EQ(RetryLines().size(), 1u + kDownloadRetries) << "the 503s only";
-    EXPECT_TRUE(dialog.m_bFailed);
-    EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
-    EXPECT_EQ(TemporaryFilesBelow(window.dir().path()), std::vector<std::string>{});
+    EXPECT_TRUE(engine.m_bFailed);
+    EXPECT_EQ(ReadWholeFile(installation.dir() / "a.bin"), kOldContent);
+    EXPECT_EQ(TemporaryFilesBelow(installation.dir().path()), std::vector<std::string>{});
     // A trickle below the speed floor (100 bytes every half second): each attempt ends with its
     // window, as a time-out does, and the last one ends the download; what came stays to resume.
     EXPECT_FALSE(Run("trickle", "size=50000&chunk=100&pause=0.5"));
     EXPECT_EQ(RequestsWith("trickle").size(), 1u + kDownloadRetries);
     EXPECT_NE(RetryLines().back().find(std::to_string(ERROR_INTERNET_TIMEOUT)), std::string::npos);
-    EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
+    EXPECT_EQ(ReadWholeFile(installation.dir() / "a.bin"), kOldContent);
     // Headers trickled a byte at a time, each well within the receive time-out: each attempt ends
     // when the speed window passes before the first body byte, as a time-out.
     EXPECT_FALSE(Run("headers", "size=50000&header_pause=0.3"));
     EXPECT_EQ(RequestsWith("headers").size(), 1u + kDownloadRetries);
     EXPECT_NE(RetryLines().back().find(std::to_string(ERROR_INTERNET_TIMEOUT)), std::string::npos);
-    EXPECT_EQ(ReadWholeFile(window.dir() / "a.bin"), kOldContent);
+    EXPECT_EQ(ReadWholeFile(installation.dir() / "a.bin"), kOldContent);
 }
 
 }  // namespace
@@ -163,14 +163,14 @@ TEST_F(Retry, AnotherMirrorTakesOverAtOnceAndTheWaitFollowsAWholeRound)
         const std::string marker = "mirror" + std::to_string(++row);
         const std::string base = c.baseDown ? ClosedPortUrl().substr(0, ClosedPortUrl().find("/AutoUpdate")) + "/mirror/a/"
                                             : TestServerUrl("/mirror/a/");
-        dialog.m_mirrors = {base, TestServerUrl("/mirror/b/")};
+        engine.m_mirrors = {base, TestServerUrl("/mirror/b/")};
         const std::size_t retriesBefore = RetryLines().size();
-        WriteWholeFile(window.dir() / "a.bin", kOldContent);
+        WriteWholeFile(installation.dir() / "a.bin", kOldContent);
         UpdateFileEntry entry = Entry("a.bin", base + "gen?marker=" + marker + "&size=50000&id=" + marker + "&" + c.options);
         const std::string body = PatternBytes(kSize);
         entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
         bool result = false;
-        window.RunOnWorker([&] { result = dialog.DownloadFile(entry); });
+        installation.RunOnWorker([&] { result = engine.DownloadFile(entry) == ERROR_SUCCESS; });
         ASSERT_TRUE(result) << ::testing::PrintToString(RetryLines()) << ::testing::PrintToString(RequestsWith(marker));
         ExpectNewFile();
         const std::vector<std::string> requests = RequestsWith(marker);
@@ -184,7 +184,7 @@ TEST_F(Retry, AnotherMirrorTakesOverAtOnceAndTheWaitFollowsAWholeRound)
                               [](const std::string& line) { return line.find("秒后重试") != std::string::npos; }),
                   c.waited);
     }
-    dialog.m_mirrors.clear();
+    engine.m_mirrors.clear();
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "UpdateTestSupport.h"
-#include "app/BuildHosts.h"
+#include "update/BuildHosts.h"
 #include "app/UnelevatedShell.h"
 
 namespace {
@@ -21,11 +21,11 @@ void RunToTheEnd(DialogWindow& window, const std::vector<UpdateFileEntry>& entri
 {
     WriteWholeFile(window.dir() / "LobbyDate\\Update.INI",
                    "[VerInfo]\r\nPVer=" + std::to_string(kInstalledVersion) + "\r\n");
-    CKvoLauncherDlg& dialog = window.dialog();
-    dialog.m_files = entries;
-    dialog.m_nFileCount = static_cast<int>(entries.size());
-    dialog.m_nFilesLeft = static_cast<int>(entries.size());
-    dialog.m_nServerVer = kServerVersion;
+    CUpdateEngine& engine = window.engine();
+    engine.m_files = entries;
+    engine.m_nFileCount = static_cast<int>(entries.size());
+    engine.m_nFilesLeft = static_cast<int>(entries.size());
+    engine.m_nServerVer = kServerVersion;
     ASSERT_TRUE(window.WaitUntilClosed()) << "the run never posted its close request";
 }
 

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "update/Settings.h"
 
 #include <windows.h>
 

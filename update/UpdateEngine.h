@@ -1,0 +1,109 @@
+// The update engine: the state of one installation's update and the run over the manifest's
+// entries. It knows no window and shows nothing: it tells a listener what it works on, and the run
+// ends with an outcome that the application turns into what the user sees.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/Log.h"
+#include "update/EntryRoad.h"
+#include "update/Leftovers.h"
+#include "update/UpdateFileEntry.h"
+
+/// How a run ended.
+struct RunOutcome {
+    enum class End {
+        updated,     ///< every entry handled, the version recorded
+        fileFailed,  ///< the run stopped at `fileName`, which could not be downloaded
+        runFailed,   ///< every entry was taken, but something failed on the way (a package)
+    };
+    End end = End::updated;
+    DWORD error = ERROR_SUCCESS;  ///< the number logged with a failure
+    std::string fileName;         ///< the entry the run stopped at
+};
+
+/// What the engine tells the application. Every call may come from any thread, and none may wait
+/// for the thread that runs the window.
+class IUpdateListener {
+public:
+    virtual ~IUpdateListener() = default;
+    /// The file the run works on now.
+    virtual void OnCurrentFile(const std::string& fileName) = 0;
+    /// The counters moved.
+    virtual void OnProgress() noexcept = 0;
+    /// The run has ended, on the worker that ended it; the run still holds the engine. The
+    /// listener shows what the user must see, then calls ReleaseRun, after which nothing may
+    /// touch the engine any more. It must not throw.
+    virtual void OnRunEnded(const RunOutcome& outcome) noexcept = 0;
+};
+
+class CUpdateEngine {
+public:
+    /// The engine of the installation at `moduleDir` (the program's directory, ending in a
+    /// backslash): its log lives there, and every file of the run.
+    explicit CUpdateEngine(std::string moduleDir);
+    /// While the run still holds the engine (a worker downloading, the end of the run being shown),
+    /// nothing may touch it after this point: the process ends here at once instead, after a swap
+    /// of the launcher's own file under way has finished. An interrupted download leaves only its
+    /// temporary file, so the installation keeps its old files.
+    ~CUpdateEngine();
+    CUpdateEngine(const CUpdateEngine&) = delete;
+    CUpdateEngine& operator=(const CUpdateEngine&) = delete;
+
+    /// Who hears of the run; null for nobody.
+    void SetListener(IUpdateListener* listener) noexcept { m_pListener = listener; }
+
+    // --- the update state, shared by start-up, the manifest, the run and the download ---
+    const std::string m_strModuleDir;       ///< the installation the run updates
+    CLog m_log;
+    std::vector<UpdateFileEntry> m_files;   ///< not yet taken; taken from the end
+    EntryRoad m_curFile;                    ///< the entry being processed, and what decides its road
+    CLeftoverTemporaryFiles m_leftovers;    ///< temporary files of interrupted runs, found per directory
+    // Written by one thread at a time and read unlocked by the painter: relaxed atomics.
+    std::atomic<int> m_nFileCount{0};
+    std::atomic<int> m_nFilesLeft{0};
+    int m_nServerVer = 0;
+    int m_nRollout = 100;                   ///< the manifest's Rollout: the share of installations it reaches
+    std::vector<std::string> m_mirrors;     ///< the manifest's Mirror addresses, the base first
+    std::atomic<std::uint32_t> m_nCurFileSize{0};
+    std::atomic<std::uint32_t> m_nCurFileDone{0};
+    std::atomic<bool> m_bFailed{false};
+    std::atomic<bool> m_bRetrying{false};   ///< a download waits to be tried again
+
+    // --- the run ---
+    /// Starts the run over m_files on a worker: every entry is taken on workers, never on the
+    /// caller's thread. When no worker can be started the run ends at once, at the entry it would
+    /// have taken first.
+    void StartRun();
+    /// Takes the next entry from the end of m_files, or completes the run when none is left.
+    void ProcessNextFile();
+    /// Entry of every download worker; `param` is the engine.
+    static unsigned UpdateFileThreadProc(void* param);
+    /// Downloads one entry over its local file (and installs it when it is a package);
+    /// ERROR_SUCCESS, or the number of the failure that ended it.
+    DWORD DownloadFile(UpdateFileEntry entry);
+    DWORD DownloadFile(const EntryRoad& road);
+    /// Ends the run's hold on the engine: from here on the engine may go at any moment.
+    void ReleaseRun() noexcept;
+    /// Something failed that does not stop the run (a package): the run goes on and ends with
+    /// `error`, the version not recorded.
+    void MarkRunFailed(DWORD error) noexcept;
+
+    // --- what the run tells the listener ---
+    void TellCurrentFile(const std::string& fileName);
+    void TellProgress() noexcept;
+
+private:
+    /// The end of the run: records the version, or logs the failure.
+    void CompleteRun();
+    /// Logs the failure of the entry being processed and ends the run there.
+    void ReportFileFailure(DWORD error);
+    void EndRun(const RunOutcome& outcome);
+
+    IUpdateListener* m_pListener = nullptr;
+    std::atomic<DWORD> m_dwRunError{ERROR_SUCCESS};  ///< what MarkRunFailed was told first
+};
