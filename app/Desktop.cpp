@@ -14,7 +14,7 @@ public:
         return ::MessageBoxA(owner, text, caption, type);
     }
 
-    void StartProgram(const std::string& programPath, const std::string& commandLine) override
+    kvo::unique_handle StartProgram(const std::string& programPath, const std::string& commandLine) override
     {
         // The program file is named explicitly, so a path with spaces can never run another program.
         std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
@@ -24,11 +24,11 @@ public:
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_SHOW;
         PROCESS_INFORMATION process{};
-        if (::CreateProcessA(programPath.c_str(), mutableCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &process)) {
-            kvo::unique_handle processHandle(process.hProcess);
-            kvo::unique_handle threadHandle(process.hThread);
-        }
+        if (!::CreateProcessA(programPath.c_str(), mutableCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &process))
+            return kvo::unique_handle();
+        const kvo::unique_handle thread(process.hThread);
+        return kvo::unique_handle(process.hProcess);
     }
 
     bool OpenWebSite(const char* url) override { return OpenWebSiteUnelevated(url, SystemWebSiteRoutes()); }

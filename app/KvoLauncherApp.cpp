@@ -12,6 +12,7 @@
 #include "framework/LibrarySearch.h"
 #include "support/Log.h"
 #include "update/Manifest.h"
+#include "update/ManifestFormat.h"
 #include "update/Rollout.h"
 #include "update/SelfUpdate.h"
 #include "update/UpdateEngine.h"
@@ -31,7 +32,7 @@ const char kLibraryMissingPrefix[] = "系统组件无法加载 ";
 constexpr std::initializer_list<const char*> kUpdateCheckLibraries = {"wininet.dll", "bcrypt.dll"};
 constexpr std::initializer_list<const char*> kWindowLibraries = {"comctl32.dll", "gdiplus.dll", "msimg32.dll"};
 
-std::string ManifestUrl(const char* host) { return std::string("http://") + host + KVO_MANIFEST_PATH; }
+std::string ManifestUrl(const char* host) { return std::string("http://") + host + manifest::kServerPath; }
 
 }  // namespace
 
@@ -69,11 +70,11 @@ bool LoadRoadLibraries(std::initializer_list<const char*> libraries, CLog& log)
     return true;
 }
 
-void StartLobby(const std::string& moduleDir)
+kvo::unique_handle StartLobby(const std::string& moduleDir)
 {
     // The command line is the bare path, as the lobby has always received it.
     const std::string lobbyPath = moduleDir + kLobbyProgramName;
-    Desktop().StartProgram(lobbyPath, lobbyPath);
+    return Desktop().StartProgram(lobbyPath, lobbyPath);
 }
 
 void CKvoLauncherApp::StartLobby() const

@@ -23,8 +23,9 @@ bool IsInRollout(CUpdateEngine& engine);
 /// no lobby. False, with the library and the error number logged, when one cannot be loaded.
 bool LoadRoadLibraries(std::initializer_list<const char*> libraries, CLog& log);
 
-/// Starts "KVOLobby.exe" of the installation at `moduleDir`; nothing waits for it.
-void StartLobby(const std::string& moduleDir);
+/// Starts "KVOLobby.exe" of the installation at `moduleDir`: its process, empty when it could not
+/// be started. Nothing waits for it unless the caller does.
+kvo::unique_handle StartLobby(const std::string& moduleDir);
 
 class CKvoLauncherApp : public kvo::CWinApp {
 public:

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <new>
+#include <stdlib.h>
 #include <process.h>
 
 #include "framework/Handles.h"
@@ -24,17 +25,20 @@ KVO_REALIGNS_STACK unsigned __stdcall WorkerEntry(void* raw)
 
 }  // namespace
 
-bool BeginWorkerThread(WorkerProc proc, void* param) noexcept
+DWORD StartWorkerThread(WorkerProc proc, void* param) noexcept
 {
     std::unique_ptr<WorkerStart> start(new (std::nothrow) WorkerStart{proc, param});
     if (!start)
-        return false;
+        return ERROR_NOT_ENOUGH_MEMORY;
     const uintptr_t raw = ::_beginthreadex(nullptr, 0, WorkerEntry, start.get(), 0, nullptr);
-    if (raw == 0)
-        return false;
+    if (raw == 0) {
+        // The runtime keeps the system's own reason beside errno.
+        const DWORD reason = static_cast<DWORD>(_doserrno);
+        return reason != ERROR_SUCCESS ? reason : ERROR_NOT_ENOUGH_MEMORY;
+    }
     start.release();  // the thread owns it now
     unique_handle thread(reinterpret_cast<HANDLE>(raw));
-    return true;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace kvo

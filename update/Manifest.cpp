@@ -8,22 +8,21 @@
 #include <vector>
 
 #include "framework/Internet.h"
-#include "support/Base64.h"
 #include "support/Sha256.h"
 #include "support/VorelXML.h"
-#include "update/BuildHosts.h"
 #include "update/ManifestExpiry.h"
 #include "update/ManifestFetch.h"
+#include "update/ManifestFormat.h"
 #include "update/ManifestSignature.h"
 #include "update/Rollout.h"
+#include "update/TrustedKeys.h"
 #include "update/UpdateEngine.h"
 
 namespace {
 
-const char kProductPattern[] = "Product";
-const char kMirrorPattern[] = "Product/Mirror";
-const char kFilePattern[] = "Product//File";
-const char kFlagOff[] = "NO";
+const std::string kProductPattern = manifest::kProduct;
+const std::string kMirrorPattern = std::string(manifest::kProduct) + "/" + manifest::kMirror;
+const std::string kFilePattern = std::string(manifest::kProduct) + "//" + manifest::kFile;
 constexpr int kDecimalBase = 10;
 
 const char kSignatureVerified[] = "清单签名已验证  ";
@@ -38,14 +37,11 @@ const char kClockInfix[] = "  本机时钟 ";
 const char kRolloutInvalid[] = "清单Rollout无效  ";
 const char kMirrorInvalid[] = "清单镜像地址无效  ";
 
-/// Checks the fetched bytes against the update key and logs the outcome with the address.
-bool IsAuthentic(CUpdateEngine& engine, const std::string& body, const std::string& updateKey, const std::string& url)
+/// Checks the fetched bytes against the trusted keys and logs the outcome with the address.
+bool IsAuthentic(CUpdateEngine& engine, const std::string& body, const CTrustedKeys& keys, const std::string& url)
 {
-    std::vector<unsigned char> key;
-    if (!DecodeBase64(updateKey, key))
-        key.clear();  // the build checks the key; one that still does not decode verifies nothing
     const char* outcome = kSignatureInvalid;
-    switch (CheckManifestSignature(body, key)) {
+    switch (keys.Check(body)) {
     case ManifestSignatureCheck::verified:
         outcome = kSignatureVerified;
         break;
@@ -77,20 +73,20 @@ const std::string& ChildText(const ChildTexts& children, const char* name)
 bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
 {
     const ChildTexts children = xml.GetChildElementTexts();
-    entry.FileName = ChildText(children, "FileName");
+    entry.FileName = ChildText(children, manifest::kFileName);
     if (entry.FileName.empty())
         return false;
-    entry.FileVersion = ChildText(children, "FileVersion");
-    entry.Length = ManifestNumber(ChildText(children, "Length"));
-    entry.LocalPath = ChildText(children, "LocalPath");
-    entry.URL = ChildText(children, "URL");
-    entry.FileDateHigh = ManifestNumber(ChildText(children, "FileDateHigh"));
-    entry.FileDateLow = ManifestNumber(ChildText(children, "FileDateLow"));
-    entry.Register = ManifestFlag(ChildText(children, "Register"));
-    entry.ZipFile = ManifestFlag(ChildText(children, "ZipFile"));
-    entry.ForceOverwrite = ManifestFlag(ChildText(children, "ForceOverwrite"));
-    entry.Execute = ManifestFlag(ChildText(children, "Execute"));
-    entry.SHA256 = ChildText(children, "SHA256");
+    entry.FileVersion = ChildText(children, manifest::kFileVersion);
+    entry.Length = ManifestNumber(ChildText(children, manifest::kLength));
+    entry.LocalPath = ChildText(children, manifest::kLocalPath);
+    entry.URL = ChildText(children, manifest::kUrl);
+    entry.FileDateHigh = ManifestNumber(ChildText(children, manifest::kFileDateHigh));
+    entry.FileDateLow = ManifestNumber(ChildText(children, manifest::kFileDateLow));
+    entry.Register = ManifestFlag(ChildText(children, manifest::kRegister));
+    entry.ZipFile = ManifestFlag(ChildText(children, manifest::kZipFile));
+    entry.ForceOverwrite = ManifestFlag(ChildText(children, manifest::kForceOverwrite));
+    entry.Execute = ManifestFlag(ChildText(children, manifest::kExecute));
+    entry.SHA256 = ChildText(children, manifest::kSha256);
     return true;
 }
 
@@ -164,7 +160,7 @@ int ManifestNumber(const std::string& text)
 
 bool ManifestFlag(const std::string& text)
 {
-    return text != kFlagOff;
+    return text != manifest::kFlagOff;
 }
 
 bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std::vector<UpdateFileEntry>& entries)
@@ -180,21 +176,21 @@ bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std:
             xml.m_bCreateFailed = 1;  // LoadXml then raises, and the caller tries the next host
         if (!xml.LoadXml(text.c_str()))
             return false;
-        xml.SelectNodes(kProductPattern);
+        xml.SelectNodes(kProductPattern.c_str());
         if (!xml.NextNode())
             return false;
-        xml.GetAttribute("productname");
-        ManifestNumber(xml.GetAttribute("filenum"));  // not checked against the File count
+        xml.GetAttribute(manifest::kProductName);
+        ManifestNumber(xml.GetAttribute(manifest::kFileCount));  // not checked against the File count
         ManifestRelease read;
-        read.version = ManifestNumber(xml.GetAttribute("Ver"));
-        read.expires = xml.GetAttribute("Expires");
-        read.rollout = xml.GetAttribute("Rollout");
-        xml.SelectNodes(kMirrorPattern);
+        read.version = ManifestNumber(xml.GetAttribute(manifest::kVersion));
+        read.expires = xml.GetAttribute(manifest::kExpires);
+        read.rollout = xml.GetAttribute(manifest::kRollout);
+        xml.SelectNodes(kMirrorPattern.c_str());
         while (xml.NextNode())
             read.mirrors.push_back(xml.GetText());
 
         std::vector<UpdateFileEntry> files;
-        xml.SelectNodes(kFilePattern);
+        xml.SelectNodes(kFilePattern.c_str());
         while (xml.NextNode()) {
             UpdateFileEntry entry;
             if (ReadFileEntry(xml, entry))
@@ -230,17 +226,17 @@ bool ReadManifestText(CUpdateEngine& engine, const std::string& text, const std:
 
 bool ParseManifest(CUpdateEngine& engine, std::string url)
 {
-    return ParseManifest(engine, std::move(url), kUpdatePublicKey);
+    return ParseManifest(engine, std::move(url), CTrustedKeys::BuiltIn());
 }
 
-bool ParseManifest(CUpdateEngine& engine, std::string url, const std::string& updateKey)
+bool ParseManifest(CUpdateEngine& engine, std::string url, const CTrustedKeys& keys)
 {
     std::string body;
     if (!FetchManifest(engine, url, body))
         return false;
     // The bytes are checked before the XML component ever sees them.
-    const bool signatureRequired = !updateKey.empty();
-    if (signatureRequired && !IsAuthentic(engine, body, updateKey, url))
+    const bool signatureRequired = keys.RequireSignature();
+    if (signatureRequired && !IsAuthentic(engine, body, keys, url))
         return false;
     return ReadManifestText(engine, JoinBodyLines(body), url, signatureRequired);
 }

@@ -5,6 +5,7 @@
 
 #include "update/UpdateFileEntry.h"
 
+class CTrustedKeys;
 class CUpdateEngine;
 
 /// What a manifest's first Product says of the release besides its files.
@@ -19,12 +20,12 @@ struct ManifestRelease {
 
 /// Fetches and reads the manifest at `url` into the engine's update state. True when a manifest
 /// with a Product was read. A launcher built with an update key first checks the fetched bytes
-/// against `updateKey` (base64 of X‖Y; the build's key by default) and takes only a manifest
+/// against `keys` (the built-in key by default) and takes only a manifest
 /// signed by it whose every File carries a well-formed SHA256 and whose Expires has not passed.
 /// Every launcher refuses a Rollout that is not a whole number from 0 to 100 and a Mirror that is
 /// not an http or https address with a host. Anything refused is logged and counts as not fetched.
 bool ParseManifest(CUpdateEngine& engine, std::string url);
-bool ParseManifest(CUpdateEngine& engine, std::string url, const std::string& updateKey);
+bool ParseManifest(CUpdateEngine& engine, std::string url, const CTrustedKeys& keys);
 
 /// Reads a manifest already fetched (narrow text in the ANSI code page) into the engine's update
 /// state: m_nServerVer, m_nRollout and m_mirrors from the first Product, its File entries appended to m_files

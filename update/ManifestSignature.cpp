@@ -45,18 +45,6 @@ bool SplitSignedManifest(const std::string& document, std::string& signedPart, s
     return signedPart.find(kSignaturePrefix) == std::string::npos;
 }
 
-ManifestSignatureCheck CheckManifestSignature(const std::string& document, const std::vector<unsigned char>& publicKey)
-{
-    std::string signedPart;
-    std::vector<unsigned char> signature;
-    bool missing = false;
-    if (!SplitSignedManifest(document, signedPart, signature, missing))
-        return missing ? ManifestSignatureCheck::missing : ManifestSignatureCheck::malformed;
-    const Sha256Digest digest = CSha256::Of(signedPart.data(), signedPart.size());
-    return VerifyP256Signature(publicKey, digest, signature) ? ManifestSignatureCheck::verified
-                                                             : ManifestSignatureCheck::invalid;
-}
-
 std::string FormatSignatureComment(const std::vector<unsigned char>& signature)
 {
     return kSignaturePrefix + EncodeBase64(signature) + kSignatureSuffix + kLineEnd;

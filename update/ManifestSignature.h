@@ -13,7 +13,7 @@ enum class ManifestSignatureCheck {
     invalid,    ///< well formed, but not a signature of these bytes by this key
 };
 
-/// Checks `document` (the bytes as fetched) against `publicKey` (X‖Y, 64 bytes).
+/// Checks `document` (the bytes as fetched) against `publicKey` (X‖Y, 64 bytes); see CTrustedKeys.
 ManifestSignatureCheck CheckManifestSignature(const std::string& document, const std::vector<unsigned char>& publicKey);
 
 /// The comment that signs a document with `signature` (r‖s), followed by "\r\n": to append to

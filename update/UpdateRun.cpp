@@ -27,7 +27,7 @@ const char kRunFailedPrefix[] = "更新失败 ";
 /// The engine whose run is under way, from its start until the run lets it go. There is one
 /// engine per process; a pointer keeps a test's next engine apart from the last.
 std::atomic<const CUpdateEngine*> g_engineInRun{nullptr};
-std::atomic<WorkerStarter> g_startWorker{&kvo::BeginWorkerThread};
+std::atomic<WorkerStarter> g_startWorker{&kvo::StartWorkerThread};
 
 std::string ErrorNumber(DWORD error)
 {
@@ -54,7 +54,7 @@ void RunGuarded(CUpdateEngine& engine, void (*work)(CUpdateEngine&), void (*fail
 
 void SetWorkerStarterForTesting(WorkerStarter starter) noexcept
 {
-    g_startWorker = starter ? starter : &kvo::BeginWorkerThread;
+    g_startWorker = starter ? starter : &kvo::StartWorkerThread;
 }
 
 CUpdateEngine::CUpdateEngine(std::string moduleDir) : m_strModuleDir(std::move(moduleDir))
@@ -121,8 +121,7 @@ void CUpdateEngine::StartRun()
             [](CUpdateEngine& engine, DWORD error) { engine.ReportFileFailure(error); });
         return 0;
     };
-    if (!g_startWorker.load()(firstWorker, this)) {
-        const DWORD error = ::GetLastError();
+    if (const DWORD error = g_startWorker.load()(firstWorker, this)) {
         m_curFile = TakeEntry(m_files.back(), m_strModuleDir, m_mirrors);  // the entry it would have taken first
         ReportFileFailure(error);
     }
@@ -136,8 +135,8 @@ void CUpdateEngine::ProcessNextFile()
         --m_nFilesLeft;
         TellCurrentFile(m_curFile.entry.FileName);
         if (IsFileOutdated(m_curFile)) {
-            if (!g_startWorker.load()(UpdateFileThreadProc, this))
-                ReportFileFailure(::GetLastError());
+            if (const DWORD error = g_startWorker.load()(UpdateFileThreadProc, this))
+                ReportFileFailure(error);
             return;  // the worker owns the run now: nothing here may touch the engine any more
         }
         if (!m_curFile.target.empty())

@@ -2,7 +2,8 @@
 #pragma once
 #include "framework/Thread.h"
 
-/// How the run starts its download workers (kvo::BeginWorkerThread unless a test replaced it).
-using WorkerStarter = bool (*)(kvo::WorkerProc proc, void* param) noexcept;
-/// Installs `starter` (null restores kvo::BeginWorkerThread). For tests.
+/// How the run starts its workers (kvo::StartWorkerThread unless a test replaced it): ERROR_SUCCESS,
+/// or why the worker could not start.
+using WorkerStarter = DWORD (*)(kvo::WorkerProc proc, void* param) noexcept;
+/// Installs `starter` (null restores kvo::StartWorkerThread). For tests.
 void SetWorkerStarterForTesting(WorkerStarter starter) noexcept;

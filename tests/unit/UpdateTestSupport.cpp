@@ -20,14 +20,12 @@ constexpr std::size_t kPatternModulus = 251;
 std::atomic<int> g_workersStarted{0};
 std::atomic<bool> g_failWorkerStarts{false};
 
-bool CountingStarter(kvo::WorkerProc proc, void* param) noexcept
+DWORD CountingStarter(kvo::WorkerProc proc, void* param) noexcept
 {
-    if (g_failWorkerStarts) {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
+    if (g_failWorkerStarts)
+        return ERROR_NOT_ENOUGH_MEMORY;
     ++g_workersStarted;
-    return kvo::BeginWorkerThread(proc, param);
+    return kvo::StartWorkerThread(proc, param);
 }
 
 /// A copy of a list that another thread may be adding to.
@@ -119,10 +117,13 @@ int RecordingDesktop::ShowMessageBox(HWND owner, const char* text, const char* c
     return answer;
 }
 
-void RecordingDesktop::StartProgram(const std::string& programPath, const std::string& commandLine)
+kvo::unique_handle RecordingDesktop::StartProgram(const std::string& programPath, const std::string& commandLine)
 {
     kvo::CSingleLock lock(m_cs);
     m_starts.emplace_back(programPath + "|" + commandLine, ::GetCurrentThreadId());
+    HANDLE self = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &self, SYNCHRONIZE, FALSE, 0);
+    return kvo::unique_handle(self);
 }
 
 bool RecordingDesktop::OpenWebSite(const char* url)

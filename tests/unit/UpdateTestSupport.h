@@ -31,7 +31,8 @@ struct ShownBox {
 class RecordingDesktop final : public IDesktop {
 public:
     int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
-    void StartProgram(const std::string& programPath, const std::string& commandLine) override;
+    /// Records the start; the "process" is this one's own, already there to wait on.
+    kvo::unique_handle StartProgram(const std::string& programPath, const std::string& commandLine) override;
     bool OpenWebSite(const char* url) override;
 
     std::vector<ShownBox> Boxes();

@@ -1,12 +1,13 @@
 #include "tools/publish/ManifestText.h"
 
 #include "tools/publish/PublishText.h"
+#include "update/ManifestFormat.h"
 
 namespace {
 
+using namespace manifest;
+
 const char kLineEnd[] = "\r\n";
-const char kFlagOn[] = "YES";
-const char kFlagOff[] = "NO";
 
 void AppendElement(std::string& text, const char* name, const std::string& value)
 {
@@ -20,6 +21,12 @@ void AppendElement(std::string& text, const char* name, const std::string& value
     text += kLineEnd;
 }
 
+/// ` name="value"`, the value already escaped.
+std::string Attribute(const char* name, const std::string& value)
+{
+    return std::string(" ") + name + "=\"" + value + "\"";
+}
+
 void AppendFlag(std::string& text, const char* name, bool value)
 {
     AppendElement(text, name, value ? kFlagOn : kFlagOff);
@@ -31,46 +38,46 @@ std::string FormatManifest(const ManifestProduct& product, const std::vector<Upd
 {
     std::string text = "<?xml version=\"1.0\"?>";
     text += kLineEnd;
-    text += "<UpdateInfo>";
+    text += std::string("<") + kRoot + ">";
     text += kLineEnd;
-    text += "  <Product productname=\"" + XmlEscape(product.name) + "\" filenum=\"" + std::to_string(entries.size()) +
-            "\" Ver=\"" + std::to_string(product.version) + "\"" +
-            (product.expires.empty() ? std::string() : " Expires=\"" + XmlEscape(product.expires) + "\"") +
-            (product.rollout < 0 ? std::string() : " Rollout=\"" + std::to_string(product.rollout) + "\"") + ">";
+    text += std::string("  <") + kProduct + Attribute(kProductName, XmlEscape(product.name)) +
+            Attribute(kFileCount, std::to_string(entries.size())) + Attribute(kVersion, std::to_string(product.version)) +
+            (product.expires.empty() ? std::string() : Attribute(kExpires, XmlEscape(product.expires))) +
+            (product.rollout < 0 ? std::string() : Attribute(kRollout, std::to_string(product.rollout))) + ">";
     text += kLineEnd;
     for (const std::string& mirror : product.mirrors) {
-        text += "    <Mirror>" + XmlEscape(mirror) + "</Mirror>";
+        text += std::string("    <") + kMirror + ">" + XmlEscape(mirror) + "</" + kMirror + ">";
         text += kLineEnd;
     }
     for (const UpdateFileEntry& entry : entries) {
-        text += "    <File>";
+        text += std::string("    <") + kFile + ">";
         text += kLineEnd;
-        AppendElement(text, "FileName", entry.FileName);
-        AppendElement(text, "FileVersion", entry.FileVersion);
-        AppendElement(text, "Length", std::to_string(entry.Length));
-        AppendElement(text, "LocalPath", entry.LocalPath);
-        AppendElement(text, "URL", entry.URL);
-        AppendElement(text, "FileDateHigh", std::to_string(entry.FileDateHigh));
-        AppendElement(text, "FileDateLow", std::to_string(entry.FileDateLow));
-        AppendFlag(text, "Register", entry.Register);
-        AppendFlag(text, "ZipFile", entry.ZipFile);
-        AppendFlag(text, "ForceOverwrite", entry.ForceOverwrite);
-        AppendFlag(text, "Execute", entry.Execute);
+        AppendElement(text, kFileName, entry.FileName);
+        AppendElement(text, kFileVersion, entry.FileVersion);
+        AppendElement(text, kLength, std::to_string(entry.Length));
+        AppendElement(text, kLocalPath, entry.LocalPath);
+        AppendElement(text, kUrl, entry.URL);
+        AppendElement(text, kFileDateHigh, std::to_string(entry.FileDateHigh));
+        AppendElement(text, kFileDateLow, std::to_string(entry.FileDateLow));
+        AppendFlag(text, kRegister, entry.Register);
+        AppendFlag(text, kZipFile, entry.ZipFile);
+        AppendFlag(text, kForceOverwrite, entry.ForceOverwrite);
+        AppendFlag(text, kExecute, entry.Execute);
         if (!entry.SHA256.empty())
-            AppendElement(text, "SHA256", entry.SHA256);
-        text += "    </File>";
+            AppendElement(text, kSha256, entry.SHA256);
+        text += std::string("    </") + kFile + ">";
         text += kLineEnd;
     }
-    text += "  </Product>";
+    text += std::string("  </") + kProduct + ">";
     text += kLineEnd;
-    text += "</UpdateInfo>";
+    text += std::string("</") + kRoot + ">";
     text += kLineEnd;
     return text;
 }
 
 bool SetProductAttribute(std::string& document, const std::string& name, const std::string& value)
 {
-    const std::size_t tag = document.find("<Product ");
+    const std::size_t tag = document.find(std::string("<") + kProduct + " ");
     const std::size_t tagEnd = tag == std::string::npos ? std::string::npos : document.find('>', tag);
     if (tagEnd == std::string::npos)
         return false;

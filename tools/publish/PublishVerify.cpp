@@ -81,8 +81,8 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
     }
     const std::string webRoot = FullPathOf(options.verifyDir);
     std::string document;
-    if (!ReadWholeFile(webRoot + kManifestRelativePath, document)) {
-        err << "KvoPublish: no manifest at " << webRoot << kManifestRelativePath << "\n";
+    if (!ReadWholeFile(webRoot + manifest::kWebRootPath, document)) {
+        err << "KvoPublish: no manifest at " << webRoot << manifest::kWebRootPath << "\n";
         return kPublishVerifyFailed;
     }
 

@@ -305,7 +305,7 @@ bool LocatePublish(const PublishOptions& options, PublishPlaces& places, std::os
         err << "KvoPublish: " << urlError << "\n";
         return false;
     }
-    places.manifestPath = places.outDir + kManifestRelativePath;
+    places.manifestPath = places.outDir + manifest::kWebRootPath;
     return true;
 }
 
@@ -457,7 +457,7 @@ PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out,
     std::vector<unsigned char> signingKey;
     if (!ReadSigningKey(options, signingKey, err))
         return kPublishBadCommandLine;
-    const std::string path = FullPathOf(options.refreshDir) + kManifestRelativePath;
+    const std::string path = FullPathOf(options.refreshDir) + manifest::kWebRootPath;
     std::string document;
     if (!ReadWholeFile(path, document)) {
         err << "KvoPublish: no manifest at " << path << "\n";
@@ -477,9 +477,9 @@ PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out,
     bool missing = false;
     SplitSignedManifest(document, content, oldSignature, missing);
     const std::string expires = ExpiryInDays(options.expiresDays);
-    if (!SetProductAttribute(content, "Expires", expires) ||
+    if (!SetProductAttribute(content, manifest::kExpires, expires) ||
         (options.rollout != PublishOptions::kNoRollout &&
-         !SetProductAttribute(content, "Rollout", std::to_string(options.rollout)))) {
+         !SetProductAttribute(content, manifest::kRollout, std::to_string(options.rollout)))) {
         err << "KvoPublish: " << path << " has no Product element; publish it anew\n";
         return kPublishRefused;
     }

@@ -4,10 +4,8 @@
 #include <ostream>
 
 #include "tools/publish/PublishOptions.h"
+#include "update/ManifestFormat.h"
 #include "update/ManifestSignature.h"
-
-/// Where the manifest lies below a web root.
-inline constexpr char kManifestRelativePath[] = "\\AutoUpdate\\update.xml";
 
 /// Exit statuses of the tool.
 enum PublishStatus {

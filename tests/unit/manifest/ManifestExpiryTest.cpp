@@ -8,6 +8,7 @@
 #include "tools/publish/SigningKey.h"
 #include "update/Manifest.h"
 #include "update/ManifestExpiry.h"
+#include "update/TrustedKeys.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ TEST(ManifestExpiry, ALauncherWithAKeyTakesOnlyAFreshManifestOneWithoutIgnoresTh
         const std::string url = GeneratedBodyUrl(SignedManifest(c.expiry));
         bool taken = false;
         installation.RunOnWorker([&] {
-            taken = ParseManifest(installation.engine(), url, c.keyed ? TestPublicKey(keyPair) : std::string());
+            taken = ParseManifest(installation.engine(), url, CTrustedKeys(c.keyed ? TestPublicKey(keyPair) : std::string()));
         });
         EXPECT_EQ(taken, c.taken);
         EXPECT_EQ(installation.engine().m_files.size(), c.taken ? 1u : 0u);

@@ -5,6 +5,7 @@
 #include "app/KvoLauncherApp.h"
 #include "framework/Handles.h"
 #include "update/Manifest.h"
+#include "update/TrustedKeys.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ TEST(Rollout, AMissingShareIsEveryoneAndAShareOrMirrorNotWellFormedRefusesTheMan
         engine.m_files.clear();
         const std::string url = GeneratedBodyUrl(ManifestText(c.product, c.content + file));
         bool taken = false;
-        installation.RunOnWorker([&] { taken = ParseManifest(engine, url, std::string()); });
+        installation.RunOnWorker([&] { taken = ParseManifest(engine, url, CTrustedKeys(std::string())); });
         EXPECT_EQ(taken, c.taken);
         if (c.taken) {
             EXPECT_EQ(engine.m_nRollout, c.rollout);

@@ -1,0 +1,42 @@
+// The manifest's format, as the launcher reads it and the publishing tool writes it: where it lies
+// on an update host, its elements and attributes, and the text of its flags.
+#pragma once
+
+namespace manifest {
+
+/// The manifest's address below an update host ("http://" + host + kServerPath).
+inline constexpr char kServerPath[] = "/AutoUpdate/update.xml";
+/// The same place below a web root on the publisher's disk.
+inline constexpr char kWebRootPath[] = "\\AutoUpdate\\update.xml";
+
+inline constexpr char kRoot[] = "UpdateInfo";
+inline constexpr char kProduct[] = "Product";
+inline constexpr char kMirror[] = "Mirror";
+inline constexpr char kFile[] = "File";
+
+// Attributes of the Product.
+inline constexpr char kProductName[] = "productname";
+inline constexpr char kFileCount[] = "filenum";
+inline constexpr char kVersion[] = "Ver";
+inline constexpr char kExpires[] = "Expires";
+inline constexpr char kRollout[] = "Rollout";
+
+// Child elements of a File, in the order the publishing tool writes them.
+inline constexpr char kFileName[] = "FileName";
+inline constexpr char kFileVersion[] = "FileVersion";
+inline constexpr char kLength[] = "Length";
+inline constexpr char kLocalPath[] = "LocalPath";
+inline constexpr char kUrl[] = "URL";
+inline constexpr char kFileDateHigh[] = "FileDateHigh";
+inline constexpr char kFileDateLow[] = "FileDateLow";
+inline constexpr char kRegister[] = "Register";
+inline constexpr char kZipFile[] = "ZipFile";
+inline constexpr char kForceOverwrite[] = "ForceOverwrite";
+inline constexpr char kExecute[] = "Execute";
+inline constexpr char kSha256[] = "SHA256";
+
+/// A flag is on unless its text is exactly kFlagOff; the publishing tool writes kFlagOn.
+inline constexpr char kFlagOn[] = "YES";
+inline constexpr char kFlagOff[] = "NO";
+
+}  // namespace manifest
