@@ -1,10 +1,8 @@
 // A manifest entry downloaded into place, with a few more tries when the network lets it down:
 // each attempt (update/DownloadAttempt) either puts the file in place or leaves the old one as it
 // was; between attempts the run waits a little longer each time.
-#include "update/Download.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -14,23 +12,19 @@
 
 namespace {
 
-constexpr DWORD kMillisecondsPerSecond = 1000;
-
 const char kRetryInfix[] = " 下载失败 ";
 const char kRetryWaitFormat[] = "，%u秒后重试";
 const char kHostInfix[] = "  ";
 const char kNextAddressSuffix[] = "，换用下一地址";
 constexpr std::size_t kRetryTextSize = 64;
 
-std::atomic<DWORD> g_retryUnitMs{kMillisecondsPerSecond};
-std::atomic<unsigned> g_retries{kDownloadRetries};
 
 /// Waits before retry number `retry` (0-based): the window goes on painting meanwhile, its status
 /// text saying that the download is being retried.
 void WaitBeforeRetry(CUpdateEngine& engine, unsigned retry)
 {
     engine.m_bRetrying = true;
-    ::Sleep(kRetryDelaysSeconds[retry] * g_retryUnitMs.load());
+    ::Sleep(kRetryDelaysSeconds[retry] * engine.m_policy.secondMs);
     engine.m_bRetrying = false;
 }
 
@@ -68,12 +62,6 @@ void LogFailedAttempt(CUpdateEngine& engine, const EntryRoad& road, const std::s
 
 }  // namespace
 
-void SetDownloadRetriesForTesting(unsigned retries, DWORD secondMs) noexcept
-{
-    g_retries = retries <= kDownloadRetries ? retries : kDownloadRetries;
-    g_retryUnitMs = secondMs ? secondMs : kMillisecondsPerSecond;
-}
-
 DWORD CUpdateEngine::DownloadFile(UpdateFileEntry entry)
 {
     return DownloadFile(TakeEntry(entry, m_strModuleDir, m_mirrors));
@@ -88,6 +76,7 @@ DWORD CUpdateEngine::DownloadFile(const EntryRoad& road)
     std::vector<bool> usable(addresses.size(), true);
     const auto anyUsable = [&](std::size_t from) { return std::find(usable.begin() + from, usable.end(), true) != usable.end(); };
     TransferState state;
+    const unsigned retries = std::min(m_policy.retries, kDownloadRetries);
     for (unsigned round = 0;; ++round) {
         AttemptResult attempt;
         for (std::size_t i = 0; i < addresses.size(); ++i) {
@@ -101,11 +90,11 @@ DWORD CUpdateEngine::DownloadFile(const EntryRoad& road)
             usable[i] = attempt.outcome != AttemptOutcome::tryElsewhere;
             state.resume = attempt.outcome == AttemptOutcome::retry;
             const AfterFailure next = anyUsable(i + 1)                          ? AfterFailure::nextAddress
-                                      : round < g_retries.load() && anyUsable(0) ? AfterFailure::wait
+                                      : round < retries && anyUsable(0) ? AfterFailure::wait
                                                                                  : AfterFailure::nothing;
             LogFailedAttempt(*this, road, addresses[i], attempt.error, next, round);
         }
-        if (!anyUsable(0) || round >= g_retries.load())
+        if (!anyUsable(0) || round >= retries)
             return GiveUp(*this, attempt.error);
         WaitBeforeRetry(*this, round);
     }

@@ -5,14 +5,12 @@
 #include "update/DownloadAttempt.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "update/BuildHosts.h"
 #include "framework/BoundedWork.h"
 #include "framework/Internet.h"
 #include "support/PeImage.h"
@@ -27,8 +25,6 @@
 
 namespace {
 
-constexpr DWORD kConnectTimeoutMs = 2000;
-constexpr DWORD kConnectRetries = 1;
 constexpr unsigned kBlockSize = 10240;
 constexpr std::size_t kMaxLengthDigits = 10;  // INT32_MAX has ten
 constexpr unsigned kDecimalBase = 10;
@@ -52,8 +48,6 @@ const char kDownloadingPrefix[] = "正在下载 ";
 const char kPackageProblemInfix[] = " 解压失败 ";
 const char kRangeHeaderFormat[] = "Range: bytes=%llu-\r\n";
 constexpr std::size_t kRangeHeaderSize = 64;
-
-std::atomic<DWORD> g_receiveTimeoutMs{kDownloadReceiveTimeoutMs};
 
 AttemptResult Failed(DWORD error) { return {error, AttemptOutcome::fail}; }
 
@@ -103,14 +97,14 @@ bool OpenBody(const EntryRoad& road, const TransferState& state, Body& body)
 /// The request for `url`, not yet sent; raises CInternetException for everything that fails.
 std::unique_ptr<kvo::CHttpFile> OpenRequest(kvo::CInternetSession& session,
                                             std::unique_ptr<kvo::CHttpConnection>& connection,
-                                            const kvo::ParsedUrl& url)
+                                            const kvo::ParsedUrl& url, DWORD receiveTimeoutMs)
 {
     connection = session.GetHttpConnection(url.server, url.port);
     // https means TLS to the port the address implies, with the certificate checked as usual.
     const DWORD flags = kRequestFlags | (url.scheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
     std::unique_ptr<kvo::CHttpFile> request = connection->OpenRequest("GET", url.object, flags);
     // Set on the request itself too: Wine's WinINet does not pass the session's values down to it.
-    DWORD timeoutMs = g_receiveTimeoutMs.load();
+    DWORD timeoutMs = receiveTimeoutMs;
     for (const DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
         ::InternetSetOptionA(request->GetHandle(), option, &timeoutMs, sizeof timeoutMs);
     return request;
@@ -218,15 +212,16 @@ bool AcceptResponse(kvo::CHttpFile& request, const EntryRoad& road, Body& body, 
     return AnnouncedTotal(request, road, body.kept, rangeTotal, total, refusal);
 }
 
-/// The floor under a body's speed: kDownloadSpeedFloorBytes in every window of
-/// kDownloadSpeedWindowMs. A server that trickles bytes would otherwise hold an attempt for as long
+/// The floor under a body's speed: the policy's speedFloorBytes in every window of its
+/// speedWindowMs. A server that trickles bytes would otherwise hold an attempt for as long
 /// as each byte comes within the receive time-out. Each read waits at most for what is left of the
 /// window, so an attempt below the floor ends when its window does.
 class CSpeedFloor {
 public:
     /// The first window began with the request: together with the bound on the response's
     /// headers, the first body byte comes within one window of the request or the attempt ends.
-    CSpeedFloor(HINTERNET request, std::uint64_t received, ULONGLONG requestedAt) noexcept : m_request(request)
+    CSpeedFloor(const UpdatePolicy& policy, HINTERNET request, std::uint64_t received, ULONGLONG requestedAt) noexcept
+        : m_policy(policy), m_request(request)
     {
         StartWindow(received, requestedAt);
     }
@@ -235,11 +230,11 @@ public:
     bool BeforeRead(std::uint64_t received) noexcept
     {
         const ULONGLONG now = ::GetTickCount64();
-        if (received - m_windowStartBytes >= kDownloadSpeedFloorBytes)
+        if (received - m_windowStartBytes >= m_policy.speedFloorBytes)
             StartWindow(received, now);
         else if (now >= m_windowEnd)
             return false;
-        DWORD waitMs = static_cast<DWORD>(std::min<ULONGLONG>(m_windowEnd - now, g_receiveTimeoutMs.load()));
+        DWORD waitMs = static_cast<DWORD>(std::min<ULONGLONG>(m_windowEnd - now, m_policy.receiveTimeoutMs));
         ::InternetSetOptionA(m_request, INTERNET_OPTION_RECEIVE_TIMEOUT, &waitMs, sizeof waitMs);
         return true;
     }
@@ -248,9 +243,10 @@ private:
     void StartWindow(std::uint64_t received, ULONGLONG now) noexcept
     {
         m_windowStartBytes = received;
-        m_windowEnd = now + kDownloadSpeedWindowMs;
+        m_windowEnd = now + m_policy.speedWindowMs;
     }
 
+    const UpdatePolicy& m_policy;
     HINTERNET m_request;
     std::uint64_t m_windowStartBytes = 0;
     ULONGLONG m_windowEnd = 0;
@@ -265,7 +261,7 @@ AttemptResult ReceiveBody(CUpdateEngine& engine, const EntryRoad& road, kvo::CHt
 {
     std::vector<char> buffer(kBlockSize);
     std::uint64_t received = body.kept;
-    CSpeedFloor floor(request.GetHandle(), received, requestedAt);
+    CSpeedFloor floor(engine.m_policy, request.GetHandle(), received, requestedAt);
     bool started = false;
     for (;;) {
         if (!floor.BeforeRead(received))
@@ -300,17 +296,20 @@ AttemptResult ReceiveBody(CUpdateEngine& engine, const EntryRoad& road, kvo::CHt
 /// server that sends them a byte at a time meets every receive time-out, and only a bound on the
 /// whole exchange ends it. A worker left behind after that bound closes what it opened itself.
 struct ResponseJob final : kvo::CBoundedWork {
-    ResponseJob(const kvo::ParsedUrl& address, std::uint64_t keptBytes) : url(address), kept(keptBytes) {}
+    ResponseJob(const UpdatePolicy& policy, const kvo::ParsedUrl& address, std::uint64_t keptBytes)
+        : timeouts(policy), url(address), kept(keptBytes)
+    {
+    }
 
     void Run() noexcept override
     {
         try {
             session = std::make_unique<kvo::CInternetSession>();
-            session->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-            session->SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-            session->SetOption(INTERNET_OPTION_SEND_TIMEOUT, g_receiveTimeoutMs.load());
-            session->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, g_receiveTimeoutMs.load());
-            request = OpenRequest(*session, connection, url);
+            session->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectTimeoutMs);
+            session->SetOption(INTERNET_OPTION_CONNECT_RETRIES, timeouts.connectRetries);
+            session->SetOption(INTERNET_OPTION_SEND_TIMEOUT, timeouts.receiveTimeoutMs);
+            session->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.receiveTimeoutMs);
+            request = OpenRequest(*session, connection, url, timeouts.receiveTimeoutMs);
             SendRequest(*request, kept);
         } catch (const kvo::CInternetException& failure) {
             error = failure.m_dwError;
@@ -321,6 +320,7 @@ struct ResponseJob final : kvo::CBoundedWork {
         }
     }
 
+    const UpdatePolicy timeouts;  ///< a copy: an abandoned worker may outlive the engine
     const kvo::ParsedUrl url;
     const std::uint64_t kept;
     std::unique_ptr<kvo::CInternetSession> session;
@@ -330,15 +330,15 @@ struct ResponseJob final : kvo::CBoundedWork {
 };
 
 /// The transfer itself: request, response, body. Done when the temporary file holds the whole
-/// announced body. From the request to the first body byte it is bounded by kDownloadSpeedWindowMs
-/// of wall-clock time, and from there by the speed floor.
+/// announced body. From the request to the first body byte it is bounded by the policy's speed
+/// window of wall-clock time, and from there by the speed floor.
 AttemptResult Transfer(CUpdateEngine& engine, const EntryRoad& road, TransferState& state,
                        const kvo::ParsedUrl& url, Body& body)
 {
     try {
         const ULONGLONG requestedAt = ::GetTickCount64();
-        const auto response = std::make_shared<ResponseJob>(url, body.kept);
-        if (!kvo::RunBounded(response, kDownloadSpeedWindowMs))
+        const auto response = std::make_shared<ResponseJob>(engine.m_policy, url, body.kept);
+        if (!kvo::RunBounded(response, engine.m_policy.speedWindowMs))
             return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
         if (response->error != ERROR_SUCCESS)
             throw kvo::CInternetException(response->error);
@@ -436,11 +436,6 @@ AttemptResult Finish(CUpdateEngine& engine, const EntryRoad& road, Body& body)
 }
 
 }  // namespace
-
-void SetDownloadReceiveTimeoutForTesting(DWORD timeoutMs) noexcept
-{
-    g_receiveTimeoutMs = timeoutMs ? timeoutMs : kDownloadReceiveTimeoutMs;
-}
 
 bool IsPassingTransferError(DWORD error)
 {

@@ -10,19 +10,6 @@
 
 class CUpdateEngine;
 
-/// How long a download waits for the server's next bytes (the response's headers, or the next
-/// block of its body) before it gives up: a server that accepts and then falls silent ends the
-/// attempt within this time.
-constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
-
-/// The floor under a body's speed: an attempt that receives fewer bytes than this in a window of
-/// kDownloadSpeedWindowMs (app/BuildHosts.h, 30 s) fails as timed out, and may be tried again.
-constexpr std::uint32_t kDownloadSpeedFloorBytes = 16 * 1024;
-
-/// Replaces the receive time-out of later attempts; 0 restores kDownloadReceiveTimeoutMs.
-/// For tests, which cannot wait half a minute for every silent server.
-void SetDownloadReceiveTimeoutForTesting(DWORD timeoutMs) noexcept;
-
 /// What the retry loop may do after an attempt.
 enum class AttemptOutcome {
     done,             ///< the file is in place (or the package was installed, or failed to be)

@@ -101,12 +101,12 @@ std::string JoinBodyLines(const std::string& body)
     return text;
 }
 
-bool FetchManifest(CUpdateEngine& engine, std::string url, std::string& body, DWORD deadlineMs)
+bool FetchManifest(CUpdateEngine& engine, std::string url, std::string& body)
 {
     body.clear();
     const auto job = std::make_shared<FetchJob>();
     job->url = std::move(url);
-    if (!kvo::RunBounded(job, deadlineMs)) {
+    if (!kvo::RunBounded(job, engine.m_policy.manifestDeadlineMs)) {
         // The worker is left to end on its own; what it still produces is dropped with the job.
         const kvo::CInternetException timedOut(ERROR_INTERNET_TIMEOUT);
         char message[kErrorTextBufferSize] = {};

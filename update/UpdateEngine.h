@@ -13,6 +13,7 @@
 #include "update/EntryRoad.h"
 #include "update/Leftovers.h"
 #include "update/UpdateFileEntry.h"
+#include "update/UpdatePolicy.h"
 
 /// How a run ended.
 struct RunOutcome {
@@ -44,8 +45,9 @@ public:
 class CUpdateEngine {
 public:
     /// The engine of the installation at `moduleDir` (the program's directory, ending in a
-    /// backslash): its log lives there, and every file of the run.
-    explicit CUpdateEngine(std::string moduleDir);
+    /// backslash): its log lives there, and every file of the run. It waits for the network as
+    /// `policy` says.
+    explicit CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy = UpdatePolicy::Shipped());
     /// While the run still holds the engine (a worker downloading, the end of the run being shown),
     /// nothing may touch it after this point: the process ends here at once instead, after a swap
     /// of the launcher's own file under way has finished. An interrupted download leaves only its
@@ -59,6 +61,7 @@ public:
 
     // --- the update state, shared by start-up, the manifest, the run and the download ---
     const std::string m_strModuleDir;       ///< the installation the run updates
+    const UpdatePolicy m_policy;
     CLog m_log;
     std::vector<UpdateFileEntry> m_files;   ///< not yet taken; taken from the end
     EntryRoad m_curFile;                    ///< the entry being processed, and what decides its road

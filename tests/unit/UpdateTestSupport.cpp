@@ -143,7 +143,7 @@ ProgramDir::ProgramDir()
     ::CreateDirectoryA((m_dir / "LobbyDate").c_str(), nullptr);
 }
 
-EngineHarness::EngineHarness() : m_engine(dir().path())
+EngineHarness::EngineHarness(const UpdatePolicy& policy) : m_engine(dir().path(), policy)
 {
     m_engine.SetListener(this);
 }

@@ -66,7 +66,7 @@ private:
 /// the files it works on and ends the run's hold on it when the run ends.
 class EngineHarness : public ProgramDir, private IUpdateListener {
 public:
-    EngineHarness();
+    explicit EngineHarness(const UpdatePolicy& policy = UpdatePolicy::Shipped());
     CUpdateEngine& engine() { return m_engine; }
     /// Runs `work` on a worker; a `work` still running after kRunBoundMs ends the test program.
     void RunOnWorker(const std::function<void()>& work);

@@ -26,6 +26,14 @@ long LoggedErrorNumber(const std::string& line)
     return std::stol(line.substr(0, gap));
 }
 
+/// The shipped policy with a manifest deadline of `deadlineMs`.
+UpdatePolicy WithDeadline(DWORD deadlineMs)
+{
+    UpdatePolicy policy = UpdatePolicy::Shipped();
+    policy.manifestDeadlineMs = deadlineMs;
+    return policy;
+}
+
 struct Fetch : ::testing::Test {
     EngineHarness installation;
     CUpdateEngine& engine = installation.engine();
@@ -33,14 +41,15 @@ struct Fetch : ::testing::Test {
 
     /// FetchManifest on a worker, so that a hang fails the test instead of blocking the suite;
     /// `text` receives the body's lines joined, as the parse reads them.
-    bool FetchBounded(const std::string& url, DWORD deadlineMs = kManifestFetchDeadlineMs)
+    bool FetchBounded(EngineHarness& on, const std::string& url)
     {
         bool result = false;
         std::string body;
-        installation.RunOnWorker([&] { result = FetchManifest(engine, url, body, deadlineMs); });
+        on.RunOnWorker([&] { result = FetchManifest(on.engine(), url, body); });
         text = JoinBodyLines(body);
         return result;
     }
+    bool FetchBounded(const std::string& url) { return FetchBounded(installation, url); }
 };
 
 }  // namespace
@@ -77,19 +86,20 @@ TEST_F(Fetch, TransportFailuresReturnFalseWithOneLogLine)
         DWORD deadlineMs;
         long error;
     } cases[] = {
-        {"connection refused", ClosedPortUrl(), kManifestFetchDeadlineMs, kCannotConnect},
+        {"connection refused", ClosedPortUrl(), UpdatePolicy::Shipped().manifestDeadlineMs, kCannotConnect},
         {"body stalls", TestServerUrl("/gen?size=1000&stall_after=10"), kShortDeadlineMs, kTimedOut},
-        {"body larger than any manifest", TestServerUrl("/gen?size=9000000"), kManifestFetchDeadlineMs, kTooLarge},
+        {"body larger than any manifest", TestServerUrl("/gen?size=9000000"), UpdatePolicy::Shipped().manifestDeadlineMs,
+         kTooLarge},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::size_t linesBefore = installation.LogLines().size();
-        EXPECT_FALSE(FetchBounded(c.url, c.deadlineMs));
-        const std::vector<std::string> lines = installation.LogLines();
-        ASSERT_EQ(lines.size(), linesBefore + 1);
+        EngineHarness row(WithDeadline(c.deadlineMs));
+        EXPECT_FALSE(FetchBounded(row, c.url));
+        const std::vector<std::string> lines = row.LogLines();
+        ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(LoggedErrorNumber(lines.back()), c.error) << lines.back();
+        EXPECT_FALSE(row.engine().m_bFailed) << "a failed fetch only makes start-up try the next host";
     }
-    EXPECT_FALSE(engine.m_bFailed) << "a failed fetch only makes start-up try the next host";
 }
 
 TEST_F(Fetch, ParseOfAPageFailsWithTheStateUntouchedAndNothingLogged)

@@ -7,7 +7,6 @@
 #include "framework/Handles.h"
 #include "framework/Thread.h"
 #include "app/RunStatus.h"
-#include "update/Download.h"
 #include "update/DownloadAttempt.h"
 #include "update/UpdateErrors.h"
 #include "support/Sha256.h"
@@ -18,26 +17,26 @@ const std::string kOldContent = "the old module, which must survive every failed
 // Short enough that each silent server costs a test two seconds, not the shipped half minute.
 constexpr DWORD kTestReceiveTimeoutMs = 2000;
 
+/// `retries` more tries of a download that failed for a reason that may pass, with waits of a
+/// millisecond, and a short receive time-out.
+UpdatePolicy TestPolicy(unsigned retries)
+{
+    UpdatePolicy policy = UpdatePolicy::Shipped();
+    policy.retries = retries;
+    policy.secondMs = 1;
+    policy.receiveTimeoutMs = kTestReceiveTimeoutMs;
+    return policy;
+}
+
 struct Download : ::testing::Test {
-    EngineHarness installation;
+    EngineHarness installation{TestPolicy(0)};  // one attempt per download unless a test asks for more
     CUpdateEngine& engine = installation.engine();
     bool result = false;
 
-    // One attempt per download unless a test asks for retries (then with short waits).
-    Download()
+    bool Run(const UpdateFileEntry& entry) { return Run(installation, entry); }
+    bool Run(EngineHarness& on, const UpdateFileEntry& entry)
     {
-        SetDownloadReceiveTimeoutForTesting(kTestReceiveTimeoutMs);
-        SetDownloadRetriesForTesting(0, 0);
-    }
-    ~Download() override
-    {
-        SetDownloadReceiveTimeoutForTesting(0);
-        SetDownloadRetriesForTesting(kDownloadRetries, 0);
-    }
-
-    bool Run(const UpdateFileEntry& entry)
-    {
-        installation.RunOnWorker([&] { lastError = engine.DownloadFile(entry); });
+        on.RunOnWorker([&] { lastError = on.engine().DownloadFile(entry); });
         result = lastError == ERROR_SUCCESS;
         return result;
     }
@@ -118,17 +117,18 @@ TEST_F(Download, ALengthTheManifestVouchesForIsTheOnlyOneTakenAndChunkedBodiesAr
          kErrorLengthMismatch},
         {"a chunked body of the signed length and hash", "size=30000&chunked=1&chunk=10000", true, ERROR_SUCCESS},
     };
-    SetDownloadRetriesForTesting(kDownloadRetries, 1);  // a refusal that were retried would show in the requests
+    EngineHarness retrying{TestPolicy(kDownloadRetries)};  // a refusal that were retried would show in the requests
+    const std::string target = retrying.dir() / "a.bin";
     int marker = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        WriteWholeFile(Path("a.bin"), kOldContent);
+        WriteWholeFile(target, kOldContent);
         const std::string tag = "signed" + std::to_string(++marker);
-        EXPECT_EQ(Run(SignedEntry(MarkedUrl(tag, c.query), kSize)), c.ok);
-        EXPECT_EQ(ReadWholeFile(Path("a.bin")), c.ok ? PatternBytes(kSize) : kOldContent);
+        EXPECT_EQ(Run(retrying, SignedEntry(MarkedUrl(tag, c.query), kSize)), c.ok);
+        EXPECT_EQ(ReadWholeFile(target), c.ok ? PatternBytes(kSize) : kOldContent);
         EXPECT_TRUE(c.ok || lastError == c.error) << lastError;
         EXPECT_EQ(RequestsWith(tag).size(), 1u);
-        EXPECT_EQ(TemporaryFilesBelow(installation.dir().path()), std::vector<std::string>{});
+        EXPECT_EQ(TemporaryFilesBelow(retrying.dir().path()), std::vector<std::string>{});
     }
 }
 

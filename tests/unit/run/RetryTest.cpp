@@ -6,7 +6,6 @@
 
 #include "UpdateTestSupport.h"
 #include "support/Sha256.h"
-#include "update/Download.h"
 #include "update/UpdateErrors.h"
 
 namespace {
@@ -16,11 +15,15 @@ constexpr std::size_t kSize = 50000;
 constexpr DWORD kTestSecondMs = 10;  // the waits of 1, 2 and 4 "seconds" take 70 ms in all
 
 struct Retry : ::testing::Test {
-    EngineHarness installation;
+    EngineHarness installation{FastWaits()};
     CUpdateEngine& engine = installation.engine();
 
-    Retry() { SetDownloadRetriesForTesting(kDownloadRetries, kTestSecondMs); }
-    ~Retry() override { SetDownloadRetriesForTesting(kDownloadRetries, 0); }
+    static UpdatePolicy FastWaits()
+    {
+        UpdatePolicy policy = UpdatePolicy::Shipped();
+        policy.secondMs = kTestSecondMs;
+        return policy;
+    }
 
     /// Downloads `query` (a /gen address with `marker`) over a.bin, an entry that carries the
     /// SHA-256 of the pattern body of kSize bytes.
