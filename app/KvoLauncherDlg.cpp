@@ -3,7 +3,6 @@
 #include "app/Desktop.h"
 #include "app/KvoLauncherApp.h"
 #include "framework/App.h"
-#include "skin/PngImageSB.h"
 #include "update/BuildHosts.h"
 
 namespace {
@@ -73,10 +72,11 @@ void CKvoLauncherDlg::LoadPresentation()
     m_font.reset(::CreateFontA(kStatusFontHeight, 0, 0, 0, kStatusFontWeight, FALSE, FALSE, FALSE, ANSI_CHARSET,
                                OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH,
                                kStatusFontFace));
-    CPngImageSB strip;
-    if (strip.LoadPngResource(kvo::CWinApp::GetResourceHandle(), IDR_PNG_SCALE)) {
-        m_nScaleWidth = strip.GetWidth();
-        m_nScaleHalfHeight = strip.GetHeight() / 2;
+    const HMODULE module = kvo::CWinApp::GetResourceHandle();
+    m_background.LoadPngResource(module, IDR_PNG_BACKGROUND);
+    if (m_strip.LoadPngResource(module, IDR_PNG_SCALE)) {
+        m_nScaleWidth = m_strip.GetWidth();
+        m_nScaleHalfHeight = m_strip.GetHeight() / 2;
     }
 }
 
@@ -98,11 +98,7 @@ BOOL CKvoLauncherDlg::OnInitDialog()
     kvo::CDialog::OnInitDialog();
     LoadPresentation();
 
-    {
-        CPngImageSB background;
-        background.LoadPngResource(kvo::CWinApp::GetResourceHandle(), IDR_PNG_BACKGROUND);
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, background.GetWidth(), background.GetHeight(), kSizeOnlyFlags);
-    }
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, m_background.GetWidth(), m_background.GetHeight(), kSizeOnlyFlags);
 
     CenterWindow();
     RECT client{};

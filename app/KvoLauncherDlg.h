@@ -11,6 +11,7 @@
 #include "framework/Sync.h"
 #include "framework/Wnd.h"
 #include "resources/resource.h"
+#include "skin/PngImageSB.h"
 #include "skin/SkinHyperLink.h"
 #include "update/UpdateEngine.h"
 
@@ -29,6 +30,8 @@ public:
 
     // --- presentation ---
     kvo::unique_hgdiobj m_font;       ///< font of the painted status text
+    CPngImageSB m_background;         ///< the window's picture, decoded once for the window
+    CPngImageSB m_strip;              ///< the bars' strip: the empty state above the filled one
     int m_nScaleWidth = 0;            ///< width of the progress-bar strip
     int m_nScaleHalfHeight = 0;       ///< height of one bar state in the strip
     int m_nDotCount = 1;              ///< ellipsis marks of the status text, cycling 1..2
@@ -37,7 +40,8 @@ public:
     CSkinHyperLink m_lblSpare;        ///< control 1006: stays empty
     HICON m_hIcon = nullptr;
 
-    /// Composes the whole picture off-screen and copies it in one BitBlt; FALSE when nothing was drawn.
+    /// Composes the whole picture off-screen (the one place it is drawn) and copies it in one
+    /// BitBlt; FALSE when nothing was drawn.
     BOOL OnEraseBkgnd(HDC dc);
 
 protected:
@@ -60,7 +64,8 @@ private:
     void OnTimer(UINT_PTR timerId);
     /// Shows what the run told in the labels (the window's thread).
     void ShowRunStatus();
-    /// The icon, the status font and the strip's measures, for the window about to be shown.
+    /// The icon, the status font and the two images with the strip's measures, for the window
+    /// about to be shown.
     void LoadPresentation();
 
     std::unique_ptr<CUpdateEngine> m_engine;  ///< goes first when the window goes (see the destructor)

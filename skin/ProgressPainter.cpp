@@ -1,12 +1,11 @@
-// The whole picture of the progress window, composed off-screen at every erase.
+// The whole picture of the progress window, composed off-screen at every erase from the images
+// the window decoded once.
 #include <algorithm>
 #include <string>
 
 #include "app/KvoLauncherDlg.h"
-#include "framework/App.h"
 #include "framework/Exceptions.h"
 #include "skin/BitImage.h"
-#include "skin/PngImageSB.h"
 #include "skin/ProgressFrame.h"
 
 namespace {
@@ -58,17 +57,13 @@ BOOL CKvoLauncherDlg::OnEraseBkgnd(HDC dc)
     if (!memory)
         throw kvo::CMemoryException();
     ::SetBkMode(memory, TRANSPARENT);
-    if (m_font)
-        ::SelectObject(memory, m_font.get());
+    // The buffer's context goes before the font: the font is put back out of it first.
+    const kvo::SelectObjectGuard font(memory, m_font ? m_font.get() : ::GetCurrentObject(memory, OBJ_FONT));
 
-    const HMODULE module = kvo::CWinApp::GetResourceHandle();
-    CPngImageSB background;
-    if (background.LoadPngResource(module, IDR_PNG_BACKGROUND))
-        background.Draw(memory, 0, 0, background.GetWidth(), background.GetHeight(), 0, 0, background.GetWidth(),
-                        background.GetHeight());
-    CPngImageSB strip;
-    const bool stripLoaded = strip.LoadPngResource(module, IDR_PNG_SCALE);
-    const int left = BarLeft(background.GetWidth(), strip.GetWidth());
+    if (!m_background.IsNull())
+        m_background.Draw(memory, 0, 0, m_background.GetWidth(), m_background.GetHeight(), 0, 0,
+                          m_background.GetWidth(), m_background.GetHeight());
+    const int left = BarLeft(m_background.GetWidth(), m_strip.GetWidth());
 
     const CUpdateEngine& engine = *m_engine;
     ProgressCounters counters;
@@ -80,9 +75,9 @@ BOOL CKvoLauncherDlg::OnEraseBkgnd(HDC dc)
     if (!frame.drawn)
         return FALSE;
 
-    if (stripLoaded) {
-        DrawBar(memory, strip, left, kOverallBarTop, m_nScaleWidth, m_nScaleHalfHeight, frame.overallWidth);
-        DrawBar(memory, strip, left, kFileBarTop, m_nScaleWidth, m_nScaleHalfHeight, frame.fileWidth);
+    if (!m_strip.IsNull()) {
+        DrawBar(memory, m_strip, left, kOverallBarTop, m_nScaleWidth, m_nScaleHalfHeight, frame.overallWidth);
+        DrawBar(memory, m_strip, left, kFileBarTop, m_nScaleWidth, m_nScaleHalfHeight, frame.fileWidth);
     }
 
     ::SetTextColor(memory, kTextColour);
