@@ -19,7 +19,6 @@
 #include "update/FileCheck.h"
 #include "update/LauncherCheck.h"
 #include "update/PackageInstall.h"
-#include "update/SelfUpdate.h"
 #include "update/UpdateEngine.h"
 #include "update/UpdateErrors.h"
 
@@ -388,27 +387,22 @@ DWORD CheckReceivedFile(const EntryRoad& road, const std::string& path, const Sh
     return ERROR_SUCCESS;
 }
 
-/// Puts the complete, checked temporary file in place: a package is installed from it, the
-/// launcher's own file steps aside for it, any other file is replaced by it.
+/// Puts the complete, checked temporary file in place through the engine's commit: a package is
+/// installed from it, entry by entry; the launcher's own file and any other file are replaced by it.
 AttemptResult PutInPlace(CUpdateEngine& engine, const EntryRoad& road, CTempFileBeside& temp)
 {
-    kvo::CFileException fileError(kvo::CFileException::none, 0, temp.TargetPath());
     if (road.isPackage) {
         // Installed straight from the temporary file, which goes away with `temp`.
         std::string problem;
-        if (!InstallPackage(temp.Path(), problem)) {
+        if (!InstallPackage(temp.Path(), problem, engine.m_commit)) {
             engine.MarkRunFailed(ERROR_INSTALL_FAILURE);
             engine.m_log.WriteLog((road.entry.FileName + kPackageProblemInfix + problem).c_str());
         }
         return {};
     }
-    if (road.replacesLauncher) {
-        if (!ReplaceRunningProgram(temp.Path(), temp.TargetPath(), fileError))
-            return Failed(FileErrorCode(fileError));
-        temp.Keep();  // moved away already
-        return {};
-    }
-    if (!temp.Commit(&fileError))
+    kvo::CFileException fileError(kvo::CFileException::none, 0, temp.TargetPath());
+    const auto kind = road.replacesLauncher ? IFileCommit::Kind::launcher : IFileCommit::Kind::file;
+    if (!engine.m_commit.Commit(temp, kind, fileError))
         return Failed(FileErrorCode(fileError));
     return {};
 }

@@ -110,7 +110,7 @@ private:
 /// Writes the current entry to `target` through a temporary file, inflating through `buffer`;
 /// false, with the reason in `problem`, when it could not be put in place. Archive errors raise.
 bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string& target,
-                  std::vector<unsigned char>& buffer, std::string& problem)
+                  std::vector<unsigned char>& buffer, IFileCommit& commit, std::string& problem)
 {
     CTempFileBeside temp(target);
     kvo::CFileException fileError(kvo::CFileException::none, 0, target);
@@ -135,7 +135,7 @@ bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string&
     archive.CloseEntry();  // raises badCrc before the file is put in place
     // Through the handle still open, so the file is not opened again; the move keeps the times.
     CUnzipFile::SetEntryFileTimes(temp.File(), info);
-    if (!temp.Commit(&fileError)) {
+    if (!commit.Commit(temp, IFileCommit::Kind::packageEntry, fileError)) {
         problem = kCannotReplace + std::to_string(fileError.m_lOsError);
         return false;
     }
@@ -166,7 +166,7 @@ bool MayBeWritten(CUnzipFile& archive, const std::string& base, std::string& pro
 /// Installs every entry from the first one; stops at the first that fails, with `problem` naming
 /// it. `name` follows the entry at hand, `written` collects the directories written to.
 bool InstallEntries(CUnzipFile& archive, const std::string& base, std::string& name, std::set<std::string>& written,
-                    std::string& problem)
+                    IFileCommit& commit, std::string& problem)
 {
     CDirectoryMaker directories;
     std::vector<unsigned char> buffer(kCopyBufferSize);
@@ -187,7 +187,7 @@ bool InstallEntries(CUnzipFile& archive, const std::string& base, std::string& n
             return false;
         }
         written.insert(target.substr(0, cut));
-        if (!InstallEntry(archive, info, target, buffer, entryProblem)) {
+        if (!InstallEntry(archive, info, target, buffer, commit, entryProblem)) {
             problem = name + " " + entryProblem;
             return false;
         }
@@ -204,13 +204,13 @@ std::string PackageDirectory(const std::string& packagePath)
 
 }  // namespace
 
-bool InstallPackage(std::string packagePath)
+bool InstallPackage(std::string packagePath, IFileCommit& commit)
 {
     std::string ignored;
-    return InstallPackage(std::move(packagePath), ignored);
+    return InstallPackage(std::move(packagePath), ignored, commit);
 }
 
-bool InstallPackage(std::string packagePath, std::string& problem)
+bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& commit)
 {
     const std::string base = PackageDirectory(packagePath);
     if (base.empty() || base.size() >= kPathBufferSize) {
@@ -222,7 +222,7 @@ bool InstallPackage(std::string packagePath, std::string& problem)
     bool installed = false;
     try {
         CUnzipFile archive(packagePath.c_str());
-        if (MayBeWritten(archive, base, problem) && InstallEntries(archive, base, name, written, problem)) {
+        if (MayBeWritten(archive, base, problem) && InstallEntries(archive, base, name, written, commit, problem)) {
             name.clear();
             archive.CloseArchive();
             installed = true;

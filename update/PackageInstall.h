@@ -2,6 +2,8 @@
 #pragma once
 #include <string>
 
+#include "update/FileCommit.h"
+
 /// Unpacks every entry of the package at `packagePath` into the directory that holds the
 /// package, creating the directories the names need; directory entries create nothing. Every
 /// name is checked first (IsSafeRelativePath): one that could leave that directory refuses the
@@ -13,9 +15,10 @@
 /// add up to more than the volume's free space fails before anything is written. Afterwards,
 /// files ending in the temporary suffix that interrupted runs left in the directories the
 /// package writes to are removed (the package file itself excepted).
-bool InstallPackage(std::string packagePath);
+/// Each file goes in place through `commit`.
+bool InstallPackage(std::string packagePath, IFileCommit& commit = CommitInPlace());
 /// The same; on failure `problem` names the entry and the reason (for the log).
-bool InstallPackage(std::string packagePath, std::string& problem);
+bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& commit = CommitInPlace());
 
 /// Creates the directory `path` ("\"-separated) with every missing parent. 1 when the directory
 /// exists afterwards, 0 otherwise (also when some component is a file, or the path does not fit

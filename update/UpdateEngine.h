@@ -11,6 +11,7 @@
 
 #include "support/Log.h"
 #include "update/EntryRoad.h"
+#include "update/FileCommit.h"
 #include "update/Leftovers.h"
 #include "update/UpdateFileEntry.h"
 #include "update/UpdatePolicy.h"
@@ -46,8 +47,9 @@ class CUpdateEngine {
 public:
     /// The engine of the installation at `moduleDir` (the program's directory, ending in a
     /// backslash): its log lives there, and every file of the run. It waits for the network as
-    /// `policy` says.
-    explicit CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy = UpdatePolicy::Shipped());
+    /// `policy` says, and replaces files through `commit`.
+    explicit CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy = UpdatePolicy::Shipped(),
+                           IFileCommit& commit = CommitInPlace());
     /// While the run still holds the engine (a worker downloading, the end of the run being shown),
     /// nothing may touch it after this point: the process ends here at once instead, after a swap
     /// of the launcher's own file under way has finished. An interrupted download leaves only its
@@ -62,6 +64,7 @@ public:
     // --- the update state, shared by start-up, the manifest, the run and the download ---
     const std::string m_strModuleDir;       ///< the installation the run updates
     const UpdatePolicy m_policy;
+    IFileCommit& m_commit;                  ///< the one step that replaces an installed file
     CLog m_log;
     std::vector<UpdateFileEntry> m_files;   ///< not yet taken; taken from the end
     EntryRoad m_curFile;                    ///< the entry being processed, and what decides its road

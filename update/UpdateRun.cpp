@@ -57,8 +57,8 @@ void SetWorkerStarterForTesting(WorkerStarter starter) noexcept
     g_startWorker = starter ? starter : &kvo::StartWorkerThread;
 }
 
-CUpdateEngine::CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy)
-    : m_strModuleDir(std::move(moduleDir)), m_policy(policy)
+CUpdateEngine::CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy, IFileCommit& commit)
+    : m_strModuleDir(std::move(moduleDir)), m_policy(policy), m_commit(commit)
 {
     // Only what start-up needs before it knows whether an update is due: most starts end there.
     m_log.Open(MakeDatedLogPath(m_strModuleDir, _time64(nullptr)).c_str());
