@@ -11,12 +11,12 @@
 #include <new>
 #include <vector>
 
-#include "framework/BoundedWork.h"
 #include "framework/Internet.h"
 #include "support/PeImage.h"
 #include "support/ReplaceFile.h"
 #include "support/Sha256.h"
 #include "update/FileCheck.h"
+#include "update/HttpGet.h"
 #include "update/LauncherCheck.h"
 #include "update/PackageInstall.h"
 #include "update/UpdateEngine.h"
@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr unsigned kBlockSize = 10240;
 constexpr std::size_t kMaxLengthDigits = 10;  // INT32_MAX has ten
 constexpr unsigned kDecimalBase = 10;
 constexpr DWORD kFirstServerError = 500;
@@ -39,14 +38,9 @@ constexpr DWORD kSocketTimedOut = 10060;            // WSAETIMEDOUT
 constexpr DWORD kSocketConnectionRefused = 10061;   // WSAECONNREFUSED
 constexpr DWORD kSocketHostUnreachable = 10065;     // WSAEHOSTUNREACH
 
-// Always from the server, and never copied into the system's internet cache: the body belongs in
-// the installation directory and nowhere else.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 const char kDownloadingPrefix[] = "正在下载 ";
 const char kPackageProblemInfix[] = " 解压失败 ";
-const char kRangeHeaderFormat[] = "Range: bytes=%llu-\r\n";
-constexpr std::size_t kRangeHeaderSize = 64;
 
 AttemptResult Failed(DWORD error) { return {error, AttemptOutcome::fail}; }
 
@@ -91,33 +85,6 @@ bool OpenBody(const EntryRoad& road, const TransferState& state, Body& body)
     } catch (const kvo::CFileException&) {
         return body.StartOver();  // kept bytes that cannot be read back are not kept
     }
-}
-
-/// The request for `url`, not yet sent; raises CInternetException for everything that fails.
-std::unique_ptr<kvo::CHttpFile> OpenRequest(kvo::CInternetSession& session,
-                                            std::unique_ptr<kvo::CHttpConnection>& connection,
-                                            const kvo::ParsedUrl& url, DWORD receiveTimeoutMs)
-{
-    connection = session.GetHttpConnection(url.server, url.port);
-    // https means TLS to the port the address implies, with the certificate checked as usual.
-    const DWORD flags = kRequestFlags | (url.scheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
-    std::unique_ptr<kvo::CHttpFile> request = connection->OpenRequest("GET", url.object, flags);
-    // Set on the request itself too: Wine's WinINet does not pass the session's values down to it.
-    DWORD timeoutMs = receiveTimeoutMs;
-    for (const DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-        ::InternetSetOptionA(request->GetHandle(), option, &timeoutMs, sizeof timeoutMs);
-    return request;
-}
-
-/// Sends the request, asking for what follows `kept` bytes when there are some; raises
-/// CInternetException when it fails.
-void SendRequest(kvo::CHttpFile& request, std::uint64_t kept)
-{
-    char range[kRangeHeaderSize] = "";
-    if (kept > 0)
-        std::snprintf(range, sizeof range, kRangeHeaderFormat, static_cast<unsigned long long>(kept));
-    if (!request.SendRequest(range))
-        throw kvo::CInternetException(::GetLastError());
 }
 
 /// A failure that belongs to this address (its answer, its copy, its certificate, the way to it):
@@ -211,146 +178,82 @@ bool AcceptResponse(kvo::CHttpFile& request, const EntryRoad& road, Body& body, 
     return AnnouncedTotal(request, road, body.kept, rangeTotal, total, refusal);
 }
 
-/// The floor under a body's speed: the policy's speedFloorBytes in every window of its
-/// speedWindowMs. A server that trickles bytes would otherwise hold an attempt for as long
-/// as each byte comes within the receive time-out. Each read waits at most for what is left of the
-/// window, so an attempt below the floor ends when its window does.
-class CSpeedFloor {
-public:
-    /// The first window began with the request: together with the bound on the response's
-    /// headers, the first body byte comes within one window of the request or the attempt ends.
-    CSpeedFloor(const UpdatePolicy& policy, HINTERNET request, std::uint64_t received, ULONGLONG requestedAt) noexcept
-        : m_policy(policy), m_request(request)
-    {
-        StartWindow(received, requestedAt);
-    }
+/// Limits of a download's GET: the policy's time-outs, the speed window bounding the way from
+/// the request to the first body byte, and the speed floor under the body.
+HttpLimits DownloadLimits(const UpdatePolicy& policy)
+{
+    HttpLimits limits;
+    limits.connectTimeoutMs = policy.connectTimeoutMs;
+    limits.connectRetries = policy.connectRetries;
+    limits.sendTimeoutMs = policy.receiveTimeoutMs;
+    limits.receiveTimeoutMs = policy.receiveTimeoutMs;
+    limits.firstByteMs = policy.speedWindowMs;
+    limits.speedWindowMs = policy.speedWindowMs;
+    limits.speedFloorBytes = policy.speedFloorBytes;
+    return limits;
+}
 
-    /// Before each read; false when the window has ended without its bytes.
-    bool BeforeRead(std::uint64_t received) noexcept
+/// The body into the temporary file, every byte hashed when the entry lists a hash to check, the
+/// counters kept up to date.
+class CBodySink final : public IHttpSink {
+public:
+    CBodySink(CUpdateEngine& engine, const EntryRoad& road, Body& body) : m_engine(engine), m_road(road), m_body(body) {}
+
+    void OnBodyStarted() override { m_engine.m_log.WriteLog((kDownloadingPrefix + m_road.entry.FileName).c_str()); }
+
+    void Write(const char* data, unsigned size) override
     {
-        const ULONGLONG now = ::GetTickCount64();
-        if (received - m_windowStartBytes >= m_policy.speedFloorBytes)
-            StartWindow(received, now);
-        else if (now >= m_windowEnd)
-            return false;
-        DWORD waitMs = static_cast<DWORD>(std::min<ULONGLONG>(m_windowEnd - now, m_policy.receiveTimeoutMs));
-        ::InternetSetOptionA(m_request, INTERNET_OPTION_RECEIVE_TIMEOUT, &waitMs, sizeof waitMs);
-        return true;
+        m_body.temp.File().Write(data, size);
+        if (m_road.IsHashChecked())
+            m_body.hash.Update(data, size);
+        m_engine.m_nCurFileDone += size;
+        m_engine.TellProgress();
     }
 
 private:
-    void StartWindow(std::uint64_t received, ULONGLONG now) noexcept
-    {
-        m_windowStartBytes = received;
-        m_windowEnd = now + m_policy.speedWindowMs;
-    }
-
-    const UpdatePolicy& m_policy;
-    HINTERNET m_request;
-    std::uint64_t m_windowStartBytes = 0;
-    ULONGLONG m_windowEnd = 0;
+    CUpdateEngine& m_engine;
+    const EntryRoad& m_road;
+    Body& m_body;
 };
 
-/// Reads the body into the temporary file block by block, keeping the counters up to date and,
-/// when the entry lists a hash to check, every byte hashed. Done when exactly `total` bytes are
-/// there at the end. More than `total` stops the transfer before it is written (for a length the
-/// manifest vouches for, at once and for good), and so does a speed below the floor.
-AttemptResult ReceiveBody(CUpdateEngine& engine, const EntryRoad& road, kvo::CHttpFile& request, Body& body,
-                          std::uint32_t total, ULONGLONG requestedAt)
+/// Reads the body into the temporary file. Done when exactly `total` bytes are there at the end.
+/// More than `total` stops the transfer before it is written (for a length the manifest vouches
+/// for, at once and for good), and so does a speed below the floor.
+AttemptResult ReceiveBody(CUpdateEngine& engine, const EntryRoad& road, CHttpGet& get, Body& body, std::uint32_t total)
 {
-    std::vector<char> buffer(kBlockSize);
-    std::uint64_t received = body.kept;
-    CSpeedFloor floor(engine.m_policy, request.GetHandle(), received, requestedAt);
-    bool started = false;
-    for (;;) {
-        if (!floor.BeforeRead(received))
-            return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
-        // Only what has come: a read of a whole block waits for all of it, byte by byte, and no
-        // time-out or close ends that wait on every platform. The wait for something to come is
-        // bounded by what is left of the window.
-        const unsigned available = request.QueryDataAvailable();
-        const unsigned got = available == 0 ? 0 : request.Read(buffer.data(), std::min(available, kBlockSize));
-        if (!started) {
-            engine.m_log.WriteLog((kDownloadingPrefix + road.entry.FileName).c_str());
-            started = true;
-        }
-        if (got == 0)
-            break;
-        if (got > total - received)
-            return road.signedLength != 0 ? WrongHere(kErrorLengthMismatch)
-                                          : AttemptResult{ERROR_HANDLE_EOF, AttemptOutcome::retry};
-        body.temp.File().Write(buffer.data(), got);
-        if (road.IsHashChecked())
-            body.hash.Update(buffer.data(), got);
-        engine.m_nCurFileDone += got;
-        received += got;
-        engine.TellProgress();
+    CBodySink sink(engine, road, body);
+    switch (get.ReadBody(sink, total - body.kept)) {
+    case CHttpGet::BodyEnd::tooSlow:
+        return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
+    case CHttpGet::BodyEnd::tooLong:
+        return road.signedLength != 0 ? WrongHere(kErrorLengthMismatch)
+                                      : AttemptResult{ERROR_HANDLE_EOF, AttemptOutcome::retry};
+    case CHttpGet::BodyEnd::complete:
+        break;
     }
-    if (received != total || body.temp.File().GetLength() != total)
+    if (body.temp.File().GetLength() != total)
         return {ERROR_HANDLE_EOF, AttemptOutcome::retry};  // cut short: what came may be resumed
     return {};
 }
 
-/// The request and its response's status line and headers, taken on a worker of their own: a
-/// server that sends them a byte at a time meets every receive time-out, and only a bound on the
-/// whole exchange ends it. A worker left behind after that bound closes what it opened itself.
-struct ResponseJob final : kvo::CBoundedWork {
-    ResponseJob(const UpdatePolicy& policy, const kvo::ParsedUrl& address, std::uint64_t keptBytes)
-        : timeouts(policy), url(address), kept(keptBytes)
-    {
-    }
-
-    void Run() noexcept override
-    {
-        try {
-            session = std::make_unique<kvo::CInternetSession>();
-            session->SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectTimeoutMs);
-            session->SetOption(INTERNET_OPTION_CONNECT_RETRIES, timeouts.connectRetries);
-            session->SetOption(INTERNET_OPTION_SEND_TIMEOUT, timeouts.receiveTimeoutMs);
-            session->SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.receiveTimeoutMs);
-            request = OpenRequest(*session, connection, url, timeouts.receiveTimeoutMs);
-            SendRequest(*request, kept);
-        } catch (const kvo::CInternetException& failure) {
-            error = failure.m_dwError;
-        } catch (const std::bad_alloc&) {
-            error = ERROR_NOT_ENOUGH_MEMORY;
-        } catch (const std::exception&) {
-            error = ERROR_GEN_FAILURE;
-        }
-    }
-
-    const UpdatePolicy timeouts;  ///< a copy: an abandoned worker may outlive the engine
-    const kvo::ParsedUrl url;
-    const std::uint64_t kept;
-    std::unique_ptr<kvo::CInternetSession> session;
-    std::unique_ptr<kvo::CHttpConnection> connection;
-    std::unique_ptr<kvo::CHttpFile> request;
-    DWORD error = ERROR_SUCCESS;
-};
-
 /// The transfer itself: request, response, body. Done when the temporary file holds the whole
-/// announced body. From the request to the first body byte it is bounded by the policy's speed
-/// window of wall-clock time, and from there by the speed floor.
+/// announced body.
 AttemptResult Transfer(CUpdateEngine& engine, const EntryRoad& road, TransferState& state,
                        const kvo::ParsedUrl& url, Body& body)
 {
     try {
-        const ULONGLONG requestedAt = ::GetTickCount64();
-        const auto response = std::make_shared<ResponseJob>(engine.m_policy, url, body.kept);
-        if (!kvo::RunBounded(response, engine.m_policy.speedWindowMs))
+        CHttpGet get(DownloadLimits(engine.m_policy));
+        if (!get.Send(url, body.kept))
             return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
-        if (response->error != ERROR_SUCCESS)
-            throw kvo::CInternetException(response->error);
-        kvo::CHttpFile& request = *response->request;
         std::uint32_t total = 0;
         AttemptResult refusal;
-        if (!AcceptResponse(request, road, body, state, total, refusal))
+        if (!AcceptResponse(get.Response(), road, body, state, total, refusal))
             return refusal;
         state.total = total;
         engine.m_nCurFileSize = total;
         engine.m_nCurFileDone = static_cast<std::uint32_t>(body.kept);
         engine.TellProgress();
-        return ReceiveBody(engine, road, request, body, total, requestedAt);
+        return ReceiveBody(engine, road, get, body, total);
     } catch (const kvo::CInternetException& error) {
         // What does not pass (a certificate, a redirect, a refused connection setting) is this
         // address's: the next one is asked at once.

@@ -5,6 +5,7 @@
 
 #include "framework/BoundedWork.h"
 #include "framework/Internet.h"
+#include "update/HttpGet.h"
 #include "update/UpdateEngine.h"
 
 namespace {
@@ -13,13 +14,9 @@ constexpr DWORD kConnectTimeoutMs = 0;  // the platform's own meaning: the attem
 constexpr DWORD kSendTimeoutMs = 1000;
 constexpr DWORD kReceiveTimeoutMs = 2000;
 constexpr DWORD kConnectRetries = 2;
-// Always from the server, and never copied into the system's internet cache, which lies outside
-// the installation directory.
-constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_NO_CACHE_WRITE;
 
 // A manifest lists a few hundred files at most; a body beyond this is not one.
 constexpr std::size_t kMaxManifestBytes = 8u << 20;
-constexpr std::size_t kReadBlockSize = 4096;
 constexpr unsigned kErrorTextBufferSize = 200;
 constexpr std::size_t kLogLineSize = kErrorTextBufferSize + 32;  // the number, two blanks, the text
 
@@ -41,39 +38,43 @@ void LogError(CUpdateEngine& engine, DWORD error, const char* message)
     engine.m_log.WriteLog(line);
 }
 
-/// Reads the whole body; a body too large for a manifest fails like a broken transfer.
-std::string ReadBody(kvo::CInternetFile& file)
+/// The body as text, byte for byte.
+class CTextSink final : public IHttpSink {
+public:
+    explicit CTextSink(std::string& text) : m_text(text) {}
+    void Write(const char* data, unsigned size) override { m_text.append(data, size); }
+
+private:
+    std::string& m_text;
+};
+
+/// The manifest's own time-outs, shorter than a download's: start-up waits for it. The whole
+/// fetch is bounded by the engine's manifest deadline.
+HttpLimits ManifestLimits()
 {
-    std::string body;
-    char block[kReadBlockSize];
-    for (;;) {
-        const unsigned got = file.Read(block, sizeof block);
-        if (got == 0)
-            return body;
-        if (body.size() + got > kMaxManifestBytes)
-            throw kvo::CInternetException(ERROR_FILE_TOO_LARGE);
-        body.append(block, got);
-    }
+    HttpLimits limits;
+    limits.connectTimeoutMs = kConnectTimeoutMs;
+    limits.connectRetries = kConnectRetries;
+    limits.sendTimeoutMs = kSendTimeoutMs;
+    limits.receiveTimeoutMs = kReceiveTimeoutMs;
+    return limits;
 }
 
-/// The GET itself, with the session's time-outs and retries, in the order the server side expects.
+/// The GET itself: the body whatever the status, at most a manifest's size.
 void FetchJob::Run() noexcept
 {
     try {
-        kvo::CInternetSession session;
-        session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-        session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
-        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
-        session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-        std::unique_ptr<kvo::CInternetFile> file = session.OpenURL(url, kOpenFlags);
-        if (!file)
-            return;
-        body = ReadBody(*file);
-        file->Close();
-        session.Close();
+        kvo::ParsedUrl parts;
+        if (!kvo::ParseURL(url, parts))
+            throw kvo::CInternetException(ERROR_INTERNET_INVALID_URL);
+        CHttpGet get(ManifestLimits());
+        get.Send(parts);
+        CTextSink sink(body);
+        if (get.ReadBody(sink, kMaxManifestBytes) != CHttpGet::BodyEnd::complete)
+            throw kvo::CInternetException(ERROR_FILE_TOO_LARGE);
         complete = true;
     } catch (const kvo::CInternetException& failure) {
-        // The response object and the session were closed as the stack unwound.
+        // The request and its session were closed as the stack unwound.
         error = failure.m_dwError;
         failure.GetErrorMessage(message, sizeof message);
     } catch (const std::exception&) {
