@@ -15,6 +15,7 @@
 #include "update/Leftovers.h"
 #include "update/UpdateFileEntry.h"
 #include "update/UpdatePolicy.h"
+#include "update/UpdateRun.h"
 
 /// How a run ended.
 struct RunOutcome {
@@ -60,6 +61,8 @@ public:
 
     /// Who hears of the run; null for nobody.
     void SetListener(IUpdateListener* listener) noexcept { m_pListener = listener; }
+    /// How the run starts its workers (kvo::StartWorkerThread unless a test says otherwise).
+    void SetWorkerStarter(WorkerStarter starter) noexcept { m_startWorker = starter; }
 
     // --- the update state, shared by start-up, the manifest, the run and the download ---
     const std::string m_strModuleDir;       ///< the installation the run updates
@@ -111,5 +114,6 @@ private:
     void EndRun(const RunOutcome& outcome);
 
     IUpdateListener* m_pListener = nullptr;
+    WorkerStarter m_startWorker = &kvo::StartWorkerThread;
     std::atomic<DWORD> m_dwRunError{ERROR_SUCCESS};  ///< what MarkRunFailed was told first
 };

@@ -27,7 +27,6 @@ const char kRunFailedPrefix[] = "更新失败 ";
 /// The engine whose run is under way, from its start until the run lets it go. There is one
 /// engine per process; a pointer keeps a test's next engine apart from the last.
 std::atomic<const CUpdateEngine*> g_engineInRun{nullptr};
-std::atomic<WorkerStarter> g_startWorker{&kvo::StartWorkerThread};
 
 std::string ErrorNumber(DWORD error)
 {
@@ -51,11 +50,6 @@ void RunGuarded(CUpdateEngine& engine, void (*work)(CUpdateEngine&), void (*fail
 }
 
 }  // namespace
-
-void SetWorkerStarterForTesting(WorkerStarter starter) noexcept
-{
-    g_startWorker = starter ? starter : &kvo::StartWorkerThread;
-}
 
 CUpdateEngine::CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy, IFileCommit& commit)
     : m_strModuleDir(std::move(moduleDir)), m_policy(policy), m_commit(commit)
@@ -122,7 +116,7 @@ void CUpdateEngine::StartRun()
             [](CUpdateEngine& engine, DWORD error) { engine.ReportFileFailure(error); });
         return 0;
     };
-    if (const DWORD error = g_startWorker.load()(firstWorker, this)) {
+    if (const DWORD error = m_startWorker(firstWorker, this)) {
         m_curFile = TakeEntry(m_files.back(), m_strModuleDir, m_mirrors);  // the entry it would have taken first
         ReportFileFailure(error);
     }
@@ -136,7 +130,7 @@ void CUpdateEngine::ProcessNextFile()
         --m_nFilesLeft;
         TellCurrentFile(m_curFile.entry.FileName);
         if (IsFileOutdated(m_curFile)) {
-            if (const DWORD error = g_startWorker.load()(UpdateFileThreadProc, this))
+            if (const DWORD error = m_startWorker(UpdateFileThreadProc, this))
                 ReportFileFailure(error);
             return;  // the worker owns the run now: nothing here may touch the engine any more
         }

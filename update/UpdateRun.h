@@ -1,9 +1,8 @@
-// The run's seam for starting workers.
+// How the run starts its workers.
 #pragma once
+#include <windows.h>
+
 #include "framework/Thread.h"
 
-/// How the run starts its workers (kvo::StartWorkerThread unless a test replaced it): ERROR_SUCCESS,
-/// or why the worker could not start.
+/// Starts a worker of the run: ERROR_SUCCESS, or why it could not start.
 using WorkerStarter = DWORD (*)(kvo::WorkerProc proc, void* param) noexcept;
-/// Installs `starter` (null restores kvo::StartWorkerThread). For tests.
-void SetWorkerStarterForTesting(WorkerStarter starter) noexcept;

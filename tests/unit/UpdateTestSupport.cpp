@@ -9,7 +9,6 @@
 
 #include "framework/Handles.h"
 #include "framework/Thread.h"
-#include "update/UpdateRun.h"
 
 namespace {
 constexpr DWORD kPumpSliceMs = 50;
@@ -171,7 +170,7 @@ void EngineHarness::RunOnWorker(const std::function<void()>& work)
     RunBoundedOnWorker(work, false);
 }
 
-DialogWindow::DialogWindow(bool runTimers) : m_bRunTimers(runTimers)
+DialogWindow::DialogWindow(bool runTimers, WorkerStarter starter) : m_bRunTimers(runTimers)
 {
     SetDesktopForTesting(&m_desktop);
 
@@ -180,6 +179,8 @@ DialogWindow::DialogWindow(bool runTimers) : m_bRunTimers(runTimers)
         ADD_FAILURE() << "the dialog window could not be created";
         return;
     }
+    if (starter)
+        dialog->Engine().SetWorkerStarter(starter);
     m_dialog = dialog.release();  // the window deletes it from now on
     m_hwnd = m_dialog->GetSafeHwnd();
     if (!runTimers) {
@@ -244,14 +245,11 @@ WorkerStarts::WorkerStarts(bool failStarts)
 {
     g_workersStarted = 0;
     g_failWorkerStarts = failStarts;
-    SetWorkerStarterForTesting(CountingStarter);
 }
 
-WorkerStarts::~WorkerStarts()
-{
-    SetWorkerStarterForTesting(nullptr);
-    g_failWorkerStarts = false;
-}
+WorkerStarts::~WorkerStarts() { g_failWorkerStarts = false; }
+
+WorkerStarter WorkerStarts::Starter() { return CountingStarter; }
 
 int WorkerStarts::Count() const { return g_workersStarted; }
 

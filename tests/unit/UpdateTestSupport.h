@@ -14,6 +14,7 @@
 #include "app/KvoLauncherDlg.h"
 #include "framework/Sync.h"
 #include "update/UpdateEngine.h"
+#include "update/UpdateRun.h"
 
 /// Far beyond every time-out of a download; a test still waiting then has found a hang.
 constexpr DWORD kRunBoundMs = 90000;
@@ -89,7 +90,8 @@ private:
 /// when the window goes, by the run's close request or by the destructor here.
 class DialogWindow : public ProgramDir {
 public:
-    explicit DialogWindow(bool runTimers);
+    /// The run starts its workers through `starter` when one is given.
+    explicit DialogWindow(bool runTimers, WorkerStarter starter = nullptr);
     ~DialogWindow();
     DialogWindow(const DialogWindow&) = delete;
     DialogWindow& operator=(const DialogWindow&) = delete;
@@ -121,13 +123,14 @@ std::vector<std::string> RequestsWith(const std::string& marker);
 /// The bytes /gen sends for a body of `size` bytes.
 std::string PatternBytes(std::size_t size);
 
-/// Counts the workers the run starts; with `failStarts` none is started at all.
+/// Counts the workers a run started through Starter() starts; with `failStarts` none is started at all.
 struct WorkerStarts {
     explicit WorkerStarts(bool failStarts = false);
     ~WorkerStarts();
     WorkerStarts(const WorkerStarts&) = delete;
     WorkerStarts& operator=(const WorkerStarts&) = delete;
     int Count() const;
+    static WorkerStarter Starter();
 };
 
 

@@ -39,7 +39,7 @@ bool Requested(const std::string& marker) { return !RequestsWith(marker).empty()
 
 struct UpdateRun : ::testing::Test {
     WorkerStarts workers;
-    DialogWindow window{true};
+    DialogWindow window{true, WorkerStarts::Starter()};
     const DWORD mainThread = ::GetCurrentThreadId();
 
     std::string LobbyStart() const
@@ -111,7 +111,7 @@ TEST(UpdateRunFailure, EndsWithItsBoxAndNeitherRecordsNorStarts)
         for (const auto& [answer, siteOpens, answered] : answers) {
             SCOPED_TRACE(run.what + std::string(answered));
             WorkerStarts workers(run.failsToStartWorkers);
-            DialogWindow window(true);
+            DialogWindow window(true, WorkerStarts::Starter());
             window.desktop().answer = answer;
             window.desktop().siteOpens = siteOpens;
             RunToTheEnd(window, run.entries);
