@@ -1,7 +1,5 @@
 #include "update/Settings.h"
 
-#include <windows.h>
-
 #include <cstdio>
 
 #include "update/Rollout.h"
@@ -31,14 +29,16 @@ unsigned ReadInstalledVersion(const std::string& moduleDir)
     return ::GetPrivateProfileIntA(kVersionSection, kVersionKey, 0, path.c_str());
 }
 
-bool WriteInstalledVersion(const std::string& moduleDir, int version)
+DWORD WriteInstalledVersion(const std::string& moduleDir, int version)
 {
     const std::string path = SettingsPath(moduleDir);
     if (path.empty())
-        return false;
+        return ERROR_FILENAME_EXCED_RANGE;
     char text[16];
     std::snprintf(text, sizeof text, "%d", version);
-    return ::WritePrivateProfileStringA(kVersionSection, kVersionKey, text, path.c_str()) != FALSE;
+    if (!::WritePrivateProfileStringA(kVersionSection, kVersionKey, text, path.c_str()))
+        return ::GetLastError();
+    return ERROR_SUCCESS;
 }
 
 std::string ReadOrMakeInstallId(const std::string& moduleDir)

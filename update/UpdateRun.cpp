@@ -161,9 +161,13 @@ void CUpdateEngine::CompleteRun()
 {
     m_log.WriteLog((kVersionPrefix + std::to_string(m_nServerVer) + kCompletedSuffix).c_str());
     if (!m_bFailed) {
-        WriteInstalledVersion(m_strModuleDir, m_nServerVer);
-        EndRun({RunOutcome::End::updated, ERROR_SUCCESS, {}});
-        return;
+        // A version that is not recorded would repeat the whole update at every start: a failure.
+        const DWORD error = WriteInstalledVersion(m_strModuleDir, m_nServerVer);
+        if (error == ERROR_SUCCESS) {
+            EndRun({RunOutcome::End::updated, ERROR_SUCCESS, {}});
+            return;
+        }
+        MarkRunFailed(error);
     }
     const DWORD error = m_dwRunError.load();
     m_log.WriteLog((kRunFailedPrefix + ErrorNumber(error)).c_str());

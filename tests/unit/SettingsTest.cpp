@@ -17,14 +17,14 @@ TEST(Settings, PVerReadAsZeroWhenAbsentAndWrittenBesideOtherKeys)
     }
     WriteWholeFile(ini, "[VerInfo]\r\nPVer=41\r\nOther=x\r\n");
     EXPECT_EQ(ReadInstalledVersion(dir.path()), 41u);
-    ASSERT_TRUE(WriteInstalledVersion(dir.path(), -1));
+    ASSERT_EQ(WriteInstalledVersion(dir.path(), -1), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_NE(ReadWholeFile(ini).find("PVer=-1"), std::string::npos) << "signed decimal";
     EXPECT_NE(ReadWholeFile(ini).find("Other=x"), std::string::npos);
     // A path beyond the settings buffer is not used at all.
     const std::string longDir = "C:\\" + std::string(240, 'd') + "\\";
     EXPECT_EQ(SettingsPath(longDir), "");
     EXPECT_EQ(ReadInstalledVersion(longDir), 0u);
-    EXPECT_FALSE(WriteInstalledVersion(longDir, 5));
+    EXPECT_EQ(WriteInstalledVersion(longDir, 5), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(SettingsPath("C:\\" + std::string(255 - 3 - 20 - 1, 'd') + "\\").size(), 255u);
 }
 

@@ -6,6 +6,7 @@
 #include "UpdateTestSupport.h"
 #include "update/BuildHosts.h"
 #include "app/UnelevatedShell.h"
+#include "framework/Handles.h"
 
 namespace {
 
@@ -16,11 +17,15 @@ const char kFinalText[] = "更新失败，请从官网下载更新";
 
 using Lines = std::vector<std::string>;
 
-/// Hands the entries to the dialog as the manifest would and lets its timers run it to the end.
-void RunToTheEnd(DialogWindow& window, const std::vector<UpdateFileEntry>& entries)
+/// Hands the entries to the dialog as the manifest would and lets its timers run it to the end;
+/// with `lockSettings` another program holds the settings file, unshared, until the end.
+void RunToTheEnd(DialogWindow& window, const std::vector<UpdateFileEntry>& entries, bool lockSettings = false)
 {
-    WriteWholeFile(window.dir() / "LobbyDate\\Update.INI",
-                   "[VerInfo]\r\nPVer=" + std::to_string(kInstalledVersion) + "\r\n");
+    const std::string settings = window.dir() / "LobbyDate\\Update.INI";
+    WriteWholeFile(settings, "[VerInfo]\r\nPVer=" + std::to_string(kInstalledVersion) + "\r\n");
+    const kvo::unique_hfile lock(lockSettings ? ::CreateFileA(settings.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                              FILE_ATTRIBUTE_NORMAL, nullptr)
+                                              : INVALID_HANDLE_VALUE);
     CUpdateEngine& engine = window.engine();
     engine.m_files = entries;
     engine.m_nFileCount = static_cast<int>(entries.size());
@@ -77,6 +82,7 @@ struct FailingRun {
     const char* text;
     bool ownedByDialog;
     bool failsToStartWorkers = false;
+    bool settingsLocked = false;
 };
 
 TEST(UpdateRunFailure, EndsWithItsBoxAndNeitherRecordsNorStarts)
@@ -92,13 +98,20 @@ TEST(UpdateRunFailure, EndsWithItsBoxAndNeitherRecordsNorStarts)
         {"a package fails to install",
          {Entry("a.bin", MarkedUrl("pa", "size=100")), Entry("bad.zip", GeneratedBodyUrl(badPackage))},
          {"正在下载 bad.zip", "bad.zip 解压失败 压缩包损坏", "bad.zip  下载成功", "正在下载 a.bin", "a.bin  下载成功",
-          "版本7  更新完成", "更新失败 "},
+          "版本7  更新完成", "更新失败 " + std::to_string(ERROR_INSTALL_FAILURE)},
          kFinalText,
          true},
         {"a worker cannot start",
          {Entry("a.bin", MarkedUrl("wa", "size=100")), Entry("b.bin", MarkedUrl("wb", "size=100"))},
          {"b.bin 更新失败 " + std::to_string(ERROR_NOT_ENOUGH_MEMORY)},
          kPerFileText,
+         false,
+         true},
+        {"the version cannot be recorded",
+         {Entry("a.bin", MarkedUrl("va", "size=100"))},
+         {"正在下载 a.bin", "a.bin  下载成功", "版本7  更新完成", "更新失败 " + std::to_string(ERROR_SHARING_VIOLATION)},
+         kFinalText,
+         true,
          false,
          true},
     };
@@ -114,7 +127,7 @@ TEST(UpdateRunFailure, EndsWithItsBoxAndNeitherRecordsNorStarts)
             DialogWindow window(true, WorkerStarts::Starter());
             window.desktop().answer = answer;
             window.desktop().siteOpens = siteOpens;
-            RunToTheEnd(window, run.entries);
+            RunToTheEnd(window, run.entries, run.settingsLocked);
             Lines log = window.LogLines();
             ASSERT_EQ(log.size(), run.logWithoutNumber.size());
             const std::string& lastPrefix = run.logWithoutNumber.back();
