@@ -147,24 +147,6 @@ EngineHarness::EngineHarness(const UpdatePolicy& policy) : m_engine(dir().path()
     m_engine.SetListener(this);
 }
 
-void EngineHarness::OnCurrentFile(const std::string& fileName)
-{
-    kvo::CSingleLock lock(m_cs);
-    m_currentFiles.push_back(fileName);
-}
-
-void EngineHarness::OnRunEnded(const RunOutcome& outcome) noexcept
-{
-    {
-        kvo::CSingleLock lock(m_cs);
-        m_outcomes.push_back(outcome);
-    }
-    m_engine.ReleaseRun();
-}
-
-std::vector<std::string> EngineHarness::CurrentFiles() { return Copied(m_cs, m_currentFiles); }
-std::vector<RunOutcome> EngineHarness::Outcomes() { return Copied(m_cs, m_outcomes); }
-
 void EngineHarness::RunOnWorker(const std::function<void()>& work)
 {
     RunBoundedOnWorker(work, false);
