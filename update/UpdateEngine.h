@@ -107,6 +107,9 @@ public:
     void TellProgress() noexcept;
 
 private:
+    /// Runs one worker's part of the run on the engine `param`; whatever escapes it ends the run
+    /// on the per-file failure path rather than the process with std::terminate.
+    static void RunGuarded(void* param, void (*work)(CUpdateEngine&)) noexcept;
     /// The end of the run: records the version, or logs the failure.
     void CompleteRun();
     /// Logs the failure of the entry being processed and ends the run there.

@@ -33,22 +33,6 @@ std::string ErrorNumber(DWORD error)
     return std::to_string(static_cast<int>(error));
 }
 
-/// Runs one worker's part of the run; whatever escapes it ends the run on the per-file failure
-/// path rather than the process with std::terminate.
-void RunGuarded(CUpdateEngine& engine, void (*work)(CUpdateEngine&), void (*fail)(CUpdateEngine&, DWORD)) noexcept
-{
-    DWORD error = ERROR_GEN_FAILURE;
-    try {
-        work(engine);
-        return;
-    } catch (const std::bad_alloc&) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-    } catch (const std::exception&) {
-        error = ERROR_GEN_FAILURE;
-    }
-    fail(engine, error);
-}
-
 }  // namespace
 
 CUpdateEngine::CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy, IFileCommit& commit)
@@ -100,6 +84,21 @@ void CUpdateEngine::EndRun(const RunOutcome& outcome)
         ReleaseRun();
 }
 
+void CUpdateEngine::RunGuarded(void* param, void (*work)(CUpdateEngine&)) noexcept
+{
+    CUpdateEngine& engine = *static_cast<CUpdateEngine*>(param);
+    DWORD error = ERROR_GEN_FAILURE;
+    try {
+        work(engine);
+        return;
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::exception&) {
+        error = ERROR_GEN_FAILURE;
+    }
+    engine.ReportFileFailure(error);
+}
+
 void CUpdateEngine::ReportFileFailure(DWORD error)
 {
     // The run stops at the entry being processed: the rest is never looked at.
@@ -111,9 +110,7 @@ void CUpdateEngine::StartRun()
 {
     g_engineInRun = this;
     const auto firstWorker = [](void* param) -> unsigned {
-        RunGuarded(
-            *static_cast<CUpdateEngine*>(param), [](CUpdateEngine& engine) { engine.ProcessNextFile(); },
-            [](CUpdateEngine& engine, DWORD error) { engine.ReportFileFailure(error); });
+        RunGuarded(param, [](CUpdateEngine& engine) { engine.ProcessNextFile(); });
         return 0;
     };
     if (const DWORD error = m_startWorker(firstWorker, this)) {
@@ -143,17 +140,14 @@ void CUpdateEngine::ProcessNextFile()
 
 unsigned CUpdateEngine::UpdateFileThreadProc(void* param)
 {
-    RunGuarded(
-        *static_cast<CUpdateEngine*>(param),
-        [](CUpdateEngine& engine) {
-            if (const DWORD error = engine.DownloadFile(engine.m_curFile)) {
-                engine.ReportFileFailure(error);
-                return;
-            }
-            engine.m_log.WriteLog((engine.m_curFile.entry.FileName + kDownloadedSuffix).c_str());
-            engine.ProcessNextFile();
-        },
-        [](CUpdateEngine& engine, DWORD error) { engine.ReportFileFailure(error); });
+    RunGuarded(param, [](CUpdateEngine& engine) {
+        if (const DWORD error = engine.DownloadFile(engine.m_curFile)) {
+            engine.ReportFileFailure(error);
+            return;
+        }
+        engine.m_log.WriteLog((engine.m_curFile.entry.FileName + kDownloadedSuffix).c_str());
+        engine.ProcessNextFile();
+    });
     return 0;
 }
 
