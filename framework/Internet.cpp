@@ -6,7 +6,6 @@ namespace kvo {
 
 namespace {
 
-constexpr std::size_t kLineChunkSize = 4096;
 constexpr DWORD kMessageBufferSize = 512;
 
 /// The error's text: WinINet's own messages live in wininet.dll, the rest are the system's.
@@ -58,40 +57,6 @@ unsigned CInternetFile::QueryDataAvailable()
     return available;
 }
 
-bool CInternetFile::FillLineBuffer()
-{
-    m_lineBuffer.erase(0, m_lineStart);
-    m_lineStart = 0;
-    char chunk[kLineChunkSize];
-    const unsigned got = Read(chunk, sizeof chunk);
-    m_lineBuffer.append(chunk, got);
-    return got > 0;
-}
-
-bool CInternetFile::ReadString(std::string& line)
-{
-    line.clear();
-    for (;;) {
-        const std::size_t newline = m_lineBuffer.find('\n', m_lineStart);
-        if (newline != std::string::npos) {
-            line.assign(m_lineBuffer, m_lineStart, newline - m_lineStart);
-            m_lineStart = newline + 1;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            return true;
-        }
-        if (!FillLineBuffer()) {
-            // The last line may end without a line end.
-            line.assign(m_lineBuffer, m_lineStart, std::string::npos);
-            m_lineBuffer.clear();
-            m_lineStart = 0;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            return !line.empty();
-        }
-    }
-}
-
 bool CHttpFile::SendRequest() noexcept
 {
     return ::HttpSendRequestA(GetHandle(), nullptr, 0, nullptr, 0) != FALSE;
@@ -141,14 +106,6 @@ CInternetSession::CInternetSession(const char* agent)
 bool CInternetSession::SetOption(DWORD option, DWORD value) noexcept
 {
     return ::InternetSetOptionA(m_hSession.get(), option, &value, sizeof value) != FALSE;
-}
-
-std::unique_ptr<CInternetFile> CInternetSession::OpenURL(const std::string& url, DWORD flags)
-{
-    HINTERNET file = ::InternetOpenUrlA(m_hSession.get(), url.c_str(), nullptr, 0, flags, kContext);
-    if (!file)
-        ThrowLastInternetError();
-    return std::make_unique<CInternetFile>(file);
 }
 
 std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::string& server, INTERNET_PORT port)

@@ -18,7 +18,7 @@ public:
     DWORD m_dwError;
 };
 
-/// A response body being read: from InternetOpenUrl, or an HTTP request after it was sent.
+/// A response body being read: an HTTP request after it was sent.
 class CInternetFile {
 public:
     explicit CInternetFile(HINTERNET handle) noexcept : m_hFile(handle) {}
@@ -31,18 +31,11 @@ public:
     /// Waits until some of the body has come (within the receive time-out) and returns how much
     /// can be read at once; 0 at the end of the body. Raises CInternetException.
     unsigned QueryDataAvailable();
-    /// Reads one line without its line end ("\n" or "\r\n"). False at the end of the body.
-    bool ReadString(std::string& line);
     void Close() noexcept { m_hFile.reset(); }
     HINTERNET GetHandle() const noexcept { return m_hFile.get(); }
 
 private:
-    /// Refills the line buffer; false at the end of the body.
-    bool FillLineBuffer();
-
     unique_hinternet m_hFile;
-    std::string m_lineBuffer;
-    std::size_t m_lineStart = 0;
 };
 
 /// An HTTP request: send it, then read status, headers and body.
@@ -84,8 +77,6 @@ public:
 
     /// Sets a 4-byte option (INTERNET_OPTION_*), flags 0.
     bool SetOption(DWORD option, DWORD value) noexcept;
-    /// Opens `url` (context 1, no extra headers). Raises CInternetException on failure.
-    std::unique_ptr<CInternetFile> OpenURL(const std::string& url, DWORD flags);
     /// Connects to `server`:`port` (no user name, no password). Raises CInternetException.
     std::unique_ptr<CHttpConnection> GetHttpConnection(const std::string& server, INTERNET_PORT port);
     void Close() noexcept { m_hSession.reset(); }
