@@ -12,6 +12,7 @@
 #include "framework/LibrarySearch.h"
 #include "support/Log.h"
 #include "update/Manifest.h"
+#include "update/ReleaseWatch.h"
 #include "update/ManifestFormat.h"
 #include "update/Rollout.h"
 #include "update/SelfUpdate.h"
@@ -77,9 +78,14 @@ kvo::unique_handle StartLobby(const std::string& moduleDir)
     return Desktop().StartProgram(lobbyPath, lobbyPath);
 }
 
-void CKvoLauncherApp::StartLobby() const
+void CKvoLauncherApp::StartLobby(CUpdateEngine& engine) const
 {
-    ::StartLobby(m_strModuleDir);
+    if (!m_bReleaseUnwatched) {
+        ::StartLobby(m_strModuleDir);
+        return;
+    }
+    StartWatchedLobby(
+        m_strModuleDir, engine.m_log, [this] { return ::StartLobby(m_strModuleDir); }, engine.m_policy.lobbyWatchMs);
 }
 
 bool CKvoLauncherApp::TakeInstanceGuard()
@@ -129,28 +135,33 @@ BOOL CKvoLauncherApp::InitInstance()
         return FALSE;
 
     FixModuleDir();
-    m_nInstalledVersion = ReadInstalledVersion(m_strModuleDir);
-
     // The engine belongs to start-up until a window takes it; the window deletes itself.
     auto engine = std::make_unique<CUpdateEngine>(m_strModuleDir);
+    // A commit an earlier start left half done is finished first, whatever the network says.
+    m_bReleaseUnwatched = FinishEarlierRelease(m_strModuleDir, engine->m_log);
+    m_nInstalledVersion = ReadInstalledVersion(m_strModuleDir);
+
     if (!LoadRoadLibraries(kUpdateCheckLibraries, engine->m_log) ||
         (!ParseManifest(*engine, ManifestUrl(kPrimaryUpdateHost)) &&
          !ParseManifest(*engine, ManifestUrl(kFallbackUpdateHost)))) {
-        StartLobby();
+        StartLobby(*engine);
         return FALSE;
     }
     // This start has a manifest it trusts: the copy a self-update set aside is no longer the last
     // one known to work.
     RemoveOldProgramCopy();
 
-    if (!IsUpdateDue(engine->m_nServerVer, m_nInstalledVersion, !engine->m_files.empty()) || !IsInRollout(*engine)) {
-        StartLobby();
+    const bool due = IsUpdateDue(engine->m_nServerVer, m_nInstalledVersion, !engine->m_files.empty()) &&
+                     !IsUndoneRelease(m_strModuleDir, engine->m_nServerVer, engine->m_log) && IsInRollout(*engine);
+    engine->PruneStaging(due);
+    if (!due) {
+        StartLobby(*engine);
         return FALSE;
     }
 
     // The common controls only for the window: a start without an update never loads them.
     if (!LoadRoadLibraries(kWindowLibraries, engine->m_log)) {
-        StartLobby();
+        StartLobby(*engine);
         return FALSE;
     }
     INITCOMMONCONTROLSEX controls{};
@@ -160,7 +171,7 @@ BOOL CKvoLauncherApp::InitInstance()
     auto dialog = std::make_unique<CKvoLauncherDlg>(std::move(engine));
     if (!dialog->Create(nullptr)) {
         // Without its window the run cannot happen: leave the installation as it is.
-        StartLobby();
+        StartLobby(*engine);
         return FALSE;
     }
     CKvoLauncherDlg* window = dialog.release();

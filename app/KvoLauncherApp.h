@@ -34,8 +34,9 @@ public:
 
     BOOL InitInstance() override;
 
-    /// Starts "KVOLobby.exe" from the program directory; nothing waits for it.
-    void StartLobby() const;
+    /// Starts "KVOLobby.exe" from the program directory; nothing waits for it, unless this start
+    /// finished a commit whose lobby was never watched (StartWatchedLobby, logged to `engine`).
+    void StartLobby(CUpdateEngine& engine) const;
 
     std::string m_strModuleDir;          ///< the program's directory, ending in a backslash
     unsigned m_nInstalledVersion = 0;    ///< "PVer" of the settings file, 0 when unreadable
@@ -48,6 +49,7 @@ private:
     void FixModuleDir();
 
     kvo::unique_handle m_hInstanceGuard;  // held for the life of the process
+    bool m_bReleaseUnwatched = false;     // a cut commit was finished: its lobby is watched
 };
 
 extern CKvoLauncherApp theApp;

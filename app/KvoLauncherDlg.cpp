@@ -4,6 +4,7 @@
 #include "app/KvoLauncherApp.h"
 #include "framework/App.h"
 #include "update/BuildHosts.h"
+#include "update/ReleaseWatch.h"
 
 namespace {
 
@@ -195,9 +196,16 @@ void CKvoLauncherDlg::OnRunEnded(const RunOutcome& outcome) noexcept
     const HWND hwnd = GetSafeHwnd();
     try {
         switch (outcome.end) {
-        case RunOutcome::End::updated:
-            StartLobby(m_engine->m_strModuleDir);
+        case RunOutcome::End::updated: {
+            // The lobby of the new release is watched with no window shown; the instance guard
+            // stays held meanwhile, as the process goes on.
+            ::ShowWindowAsync(hwnd, SW_HIDE);
+            const std::string& moduleDir = m_engine->m_strModuleDir;
+            StartWatchedLobby(
+                moduleDir, m_engine->m_log, [&moduleDir] { return StartLobby(moduleDir); },
+                m_engine->m_policy.lobbyWatchMs);
             break;
+        }
         case RunOutcome::End::fileFailed:
             OfferWebSite(nullptr, kFileFailedText, kLauncherCaption);
             break;

@@ -60,6 +60,9 @@ public:
 
     /// Deletes the file at `path`; false when it could not be deleted (or did not exist).
     static bool Remove(const char* path) noexcept;
+    /// ERROR_SUCCESS when the file at `path` may be moved or replaced (or is missing); otherwise why
+    /// not: read-only, or held open by someone. Windows refuses both; Wine would do it anyway.
+    static std::uint32_t ReplaceRefusal(const char* path) noexcept;
     /// Moves `from` over `to`, replacing an existing `to` in one step and flushing the move to disk;
     /// on failure fills `error` (when given) and returns false, leaving both files as they were.
     static bool MoveReplacing(const char* from, const char* to, CFileException* error = nullptr) noexcept;
@@ -67,6 +70,10 @@ public:
     /// existing `to` in one step, without opening it again; it stays open under its new name. On
     /// failure fills `error` (when given) and returns false, leaving both files as they were.
     bool RenameReplacing(const char* to, CFileException* error = nullptr) noexcept;
+
+    /// Hands this file's open handle (and its path) to `to`, which closes whatever it held; this
+    /// object is closed afterwards. The file itself stays open throughout.
+    void HandOver(CFile& to) noexcept;
 
     bool IsOpen() const noexcept { return m_hFile != hFileNull; }
     NativeHandle GetHandle() const noexcept { return m_hFile; }

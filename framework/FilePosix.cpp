@@ -1,6 +1,7 @@
 #include "framework/File.h"
 
 #include <cerrno>
+#include <utility>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,6 +41,17 @@ int OpenFlagsFor(unsigned flags)
 }  // namespace
 
 CFile::~CFile() { Abort(); }
+
+void CFile::HandOver(CFile& to) noexcept
+{
+    if (&to == this)
+        return;
+    to.Abort();
+    to.m_hFile = m_hFile;
+    to.m_strFileName = std::move(m_strFileName);
+    m_hFile = hFileNull;
+    m_strFileName.clear();
+}
 
 // POSIX has no share modes: the sharing flags are accepted and ignored.
 bool CFile::Open(const char* path, unsigned flags, CFileException* error)
@@ -147,6 +159,15 @@ bool CFile::RenameReplacing(const char* to, CFileException* error) noexcept
         return false;
     m_strFileName = to;
     return true;
+}
+
+// Nothing holds a file against a rename here: only a file without write permission is refused.
+std::uint32_t CFile::ReplaceRefusal(const char* path) noexcept
+{
+    struct stat status {};
+    if (::stat(path, &status) != 0)
+        return 0;
+    return (status.st_mode & S_IWUSR) ? 0 : EACCES;
 }
 
 // rename() replaces the target atomically; the directory entry reaches the disk with the next sync.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "framework/Handles.h"
@@ -57,6 +58,17 @@ int CauseFor(DWORD error)
 }  // namespace
 
 CFile::~CFile() { Abort(); }
+
+void CFile::HandOver(CFile& to) noexcept
+{
+    if (&to == this)
+        return;
+    to.Abort();
+    to.m_hFile = m_hFile;
+    to.m_strFileName = std::move(m_strFileName);
+    m_hFile = hFileNull;
+    m_strFileName.clear();
+}
 
 bool CFile::Open(const char* path, unsigned flags, CFileException* error)
 {
@@ -162,19 +174,6 @@ bool CFile::Remove(const char* path) noexcept
 
 namespace {
 
-/// Windows refuses to replace a read-only file or one that someone holds open; Wine's MoveFileEx
-/// does not, so both are asked first. ERROR_SUCCESS when `path` may be replaced (or is missing).
-DWORD ReplaceRefusal(const char* path) noexcept
-{
-    const DWORD attributes = ::GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return ERROR_SUCCESS;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        return ERROR_ACCESS_DENIED;
-    unique_hfile probe(::CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return probe ? ERROR_SUCCESS : ::GetLastError();
-}
-
 /// False, with `error` filled and the last error set, for a move over `to` that failed with `lastError`.
 bool MoveFailed(DWORD lastError, const char* to, CFileException* error) noexcept
 {
@@ -208,9 +207,22 @@ DWORD RenameByHandle(HANDLE file, const char* to) noexcept
 
 }  // namespace
 
+// Windows refuses to replace a read-only file or one that someone holds open; Wine's MoveFileEx
+// does not, so both are asked first. ERROR_SUCCESS when `path` may be replaced (or is missing).
+std::uint32_t CFile::ReplaceRefusal(const char* path) noexcept
+{
+    const DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ERROR_SUCCESS;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return ERROR_ACCESS_DENIED;
+    unique_hfile probe(::CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return probe ? ERROR_SUCCESS : ::GetLastError();
+}
+
 bool CFile::MoveReplacing(const char* from, const char* to, CFileException* error) noexcept
 {
-    DWORD refusal = ReplaceRefusal(to);
+    DWORD refusal = static_cast<DWORD>(ReplaceRefusal(to));
     if (refusal == ERROR_SUCCESS) {
         if (::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
@@ -223,7 +235,7 @@ bool CFile::MoveReplacing(const char* from, const char* to, CFileException* erro
 // second open of the file (MOVEFILE_WRITE_THROUGH only matters to moves made by copying).
 bool CFile::RenameReplacing(const char* to, CFileException* error) noexcept
 {
-    DWORD refusal = ReplaceRefusal(to);
+    DWORD refusal = static_cast<DWORD>(ReplaceRefusal(to));
     if (refusal == ERROR_SUCCESS)
         refusal = RenameByHandle(m_hFile, to);
     if (refusal != ERROR_SUCCESS)

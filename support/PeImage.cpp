@@ -20,6 +20,8 @@ constexpr unsigned kMaxDirectoryEntries = 4096;
 constexpr DWORD kSubdirectoryFlag = 0x80000000;
 constexpr DWORD kNamedEntryFlag = 0x80000000;
 constexpr int kFirstEntry = -1;
+/// A resource read whole (the update key) is small; anything larger is not what is looked for.
+constexpr DWORD kMaxResourceSize = 1 << 20;
 
 // The version resource: type RT_VERSION (16), name VS_VERSION_INFO (1); its record starts with a
 // 6-byte header and the key L"VS_VERSION_INFO" with its terminator, padded to 4 bytes, and then
@@ -154,11 +156,36 @@ bool ResourceDirectoryRva(BlockReader& reader, const PeHeaders& headers, std::ui
     return true;
 }
 
-/// One level down the resource tree: the entry whose id is `id` (the first one for kFirstEntry)
-/// of the directory at `offset` (from the tree's root). `next` receives its OffsetToData, which
-/// must lead to a directory when `wantDirectory` and to data otherwise.
+/// The entry a step down the resource tree takes: by number, by name (upper case, as the resource
+/// compiler stores names), or the first one.
+struct ResourceKey {
+    int id = kFirstEntry;
+    const WCHAR* name = nullptr;
+};
+
+/// Whether the directory entry `entry` is the one `key` names; a name is read from the tree.
+bool IsEntryFor(BlockReader& reader, const std::vector<IMAGE_SECTION_HEADER>& sections, std::uint32_t rootRva,
+                const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry, const ResourceKey& key)
+{
+    const bool named = (entry.Name & kNamedEntryFlag) != 0;
+    if (!key.name)
+        return key.id == kFirstEntry || (!named && entry.Name == static_cast<DWORD>(key.id));
+    if (!named)
+        return false;
+    const std::size_t length = std::char_traits<WCHAR>::length(key.name);
+    std::vector<WCHAR> stored(length + 1);  // its length, then its characters
+    std::uint64_t at = 0;
+    const auto size = static_cast<std::uint32_t>(stored.size() * sizeof(WCHAR));
+    return FileOffsetOf(sections, std::uint64_t{rootRva} + (entry.Name & ~kNamedEntryFlag), size, at) &&
+           reader.ReadAt(at, stored.data(), size) && stored[0] == length &&
+           std::memcmp(stored.data() + 1, key.name, length * sizeof(WCHAR)) == 0;
+}
+
+/// One level down the resource tree: the entry `key` names of the directory at `offset` (from the
+/// tree's root). `next` receives its OffsetToData, which must lead to a directory when
+/// `wantDirectory` and to data otherwise.
 bool Descend(BlockReader& reader, const std::vector<IMAGE_SECTION_HEADER>& sections, std::uint32_t rootRva, DWORD offset,
-             int id, bool wantDirectory, DWORD& next)
+             const ResourceKey& key, bool wantDirectory, DWORD& next)
 {
     const std::uint64_t directoryRva = std::uint64_t{rootRva} + (offset & ~kSubdirectoryFlag);
     IMAGE_RESOURCE_DIRECTORY directory{};
@@ -173,7 +200,7 @@ bool Descend(BlockReader& reader, const std::vector<IMAGE_SECTION_HEADER>& secti
     if (!FileOffsetOf(sections, directoryRva + sizeof directory, size, at) || !reader.ReadAt(at, entries.data(), size))
         return false;
     const auto found = std::find_if(entries.begin(), entries.end(), [&](const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry) {
-        return id == kFirstEntry || (!(entry.Name & kNamedEntryFlag) && entry.Name == static_cast<DWORD>(id));
+        return IsEntryFor(reader, sections, rootRva, entry, key);
     });
     if (found == entries.end())
         return false;
@@ -181,14 +208,34 @@ bool Descend(BlockReader& reader, const std::vector<IMAGE_SECTION_HEADER>& secti
     return ((next & kSubdirectoryFlag) != 0) == wantDirectory;
 }
 
+/// The data entry of the resource `type`/`name` in its first language, and the image's sections
+/// to find its bytes with.
+bool LocateResource(BlockReader& reader, const ResourceKey& type, const ResourceKey& name,
+                    IMAGE_RESOURCE_DATA_ENTRY& data, std::vector<IMAGE_SECTION_HEADER>& sections)
+{
+    PeHeaders headers;
+    std::uint32_t root = 0;
+    if (!ReadHeaders(reader, headers) || !ReadSections(reader, headers, sections) ||
+        !ResourceDirectoryRva(reader, headers, root))
+        return false;
+    DWORD typeOffset = 0;
+    DWORD nameOffset = 0;
+    DWORD language = 0;
+    std::uint64_t at = 0;
+    return Descend(reader, sections, root, kSubdirectoryFlag, type, true, typeOffset) &&
+           Descend(reader, sections, root, typeOffset, name, true, nameOffset) &&
+           Descend(reader, sections, root, nameOffset, ResourceKey{}, false, language) &&
+           FileOffsetOf(sections, std::uint64_t{root} + language, sizeof data, at) &&
+           reader.ReadAt(at, &data, sizeof data);
+}
+
 }  // namespace
 
-bool ReadPeImageKind(const std::string& path, PeImageKind& kind)
+bool ReadPeImageKind(HANDLE file, PeImageKind& kind)
 {
-    const kvo::unique_hfile file = OpenForReading(path);
-    BlockReader reader(file.get());
+    BlockReader reader(file);
     PeHeaders headers;
-    if (!file || !ReadHeaders(reader, headers))
+    if (!ReadHeaders(reader, headers))
         return false;
     // Magic and Subsystem lie at the same offsets in the PE32 and the PE32+ optional header.
     if (headers.file.SizeOfOptionalHeader < offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem) + sizeof(WORD) ||
@@ -200,31 +247,22 @@ bool ReadPeImageKind(const std::string& path, PeImageKind& kind)
     return true;
 }
 
-bool ReadPeFileVersion(const std::string& path, VS_FIXEDFILEINFO& version)
+bool ReadPeImageKind(const std::string& path, PeImageKind& kind)
 {
-    // Shared as widely as the system's own version reading: a module in use still has a version.
-    const kvo::unique_hfile file = OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    BlockReader reader(file.get());
-    PeHeaders headers;
-    std::vector<IMAGE_SECTION_HEADER> sections;
-    std::uint32_t root = 0;
-    if (!file || !ReadHeaders(reader, headers) || !ReadSections(reader, headers, sections) ||
-        !ResourceDirectoryRva(reader, headers, root))
-        return false;
-    DWORD type = 0;
-    DWORD name = 0;
-    DWORD language = 0;
-    if (!Descend(reader, sections, root, kSubdirectoryFlag, kVersionResourceType, true, type) ||
-        !Descend(reader, sections, root, type, kVersionResourceName, true, name) ||
-        !Descend(reader, sections, root, name, kFirstEntry, false, language))
-        return false;
+    const kvo::unique_hfile file = OpenForReading(path);
+    return file && ReadPeImageKind(file.get(), kind);
+}
+
+bool ReadPeFileVersion(HANDLE file, VS_FIXEDFILEINFO& version)
+{
+    BlockReader reader(file);
     IMAGE_RESOURCE_DATA_ENTRY data{};
-    std::uint64_t at = 0;
-    if (!FileOffsetOf(sections, std::uint64_t{root} + language, sizeof data, at) ||
-        !reader.ReadAt(at, &data, sizeof data))
+    std::vector<IMAGE_SECTION_HEADER> sections;
+    if (!LocateResource(reader, ResourceKey{kVersionResourceType}, ResourceKey{kVersionResourceName}, data, sections))
         return false;
     const std::uint32_t needed = kFixedInfoOffset + sizeof version;
     VersionRecordHeader record{};
+    std::uint64_t at = 0;
     if (data.Size < needed || !FileOffsetOf(sections, data.OffsetToData, needed, at) ||
         !reader.ReadAt(at, &record, sizeof record) || !reader.ReadAt(at + kFixedInfoOffset, &version, sizeof version))
         return false;
@@ -232,13 +270,32 @@ bool ReadPeFileVersion(const std::string& path, VS_FIXEDFILEINFO& version)
            version.dwSignature == kFixedInfoSignature;
 }
 
-bool IsWholeModuleImage(const std::string& path)
+bool ReadPeFileVersion(const std::string& path, VS_FIXEDFILEINFO& version)
 {
-    const kvo::unique_hfile file = OpenForReading(path);
-    BlockReader reader(file.get());
+    // Shared as widely as the system's own version reading: a module in use still has a version.
+    const kvo::unique_hfile file = OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    return file && ReadPeFileVersion(file.get(), version);
+}
+
+bool ReadPeResource(HANDLE file, int type, const WCHAR* name, std::string& bytes)
+{
+    BlockReader reader(file);
+    IMAGE_RESOURCE_DATA_ENTRY data{};
+    std::vector<IMAGE_SECTION_HEADER> sections;
+    std::uint64_t at = 0;
+    if (!LocateResource(reader, ResourceKey{type}, ResourceKey{kFirstEntry, name}, data, sections) ||
+        data.Size > kMaxResourceSize || !FileOffsetOf(sections, data.OffsetToData, data.Size, at))
+        return false;
+    bytes.resize(data.Size);
+    return data.Size == 0 || reader.ReadAt(at, &bytes[0], data.Size);
+}
+
+bool IsWholeModuleImage(HANDLE file)
+{
+    BlockReader reader(file);
     LARGE_INTEGER size{};
     WORD magic = 0;
-    if (!file || !::GetFileSizeEx(file.get(), &size) || !reader.ReadAt(0, &magic, sizeof magic))
+    if (!::GetFileSizeEx(file, &size) || !reader.ReadAt(0, &magic, sizeof magic))
         return false;
     if (magic != IMAGE_DOS_SIGNATURE)
         return true;  // not a PE image: nothing to measure it by
@@ -259,4 +316,10 @@ bool IsWholeModuleImage(const std::string& path)
         end = std::max(end, strings + stringsSize);
     }
     return static_cast<std::uint64_t>(size.QuadPart) >= end;
+}
+
+bool IsWholeModuleImage(const std::string& path)
+{
+    const kvo::unique_hfile file = OpenForReading(path);
+    return file && IsWholeModuleImage(file.get());
 }

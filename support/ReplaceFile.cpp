@@ -5,7 +5,7 @@
 namespace {
 
 // Exclusive, truncating, and renameable while open, so a commit needs no second open.
-constexpr unsigned kCreateFlags = kvo::CFile::modeCreate | kvo::CFile::modeWrite | kvo::CFile::modeRenameable;
+constexpr unsigned kCreateFlags = kvo::CFile::modeCreate | kvo::CFile::modeReadWrite | kvo::CFile::modeRenameable;
 constexpr unsigned kResumeFlags =
     kvo::CFile::modeCreate | kvo::CFile::modeReadWrite | kvo::CFile::modeNoTruncate | kvo::CFile::modeRenameable;
 constexpr long kNameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
@@ -14,6 +14,11 @@ constexpr long kNameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
 
 CTempFileBeside::CTempFileBeside(std::string targetPath)
     : m_strTargetPath(std::move(targetPath)), m_strTempPath(m_strTargetPath + kSuffix)
+{
+}
+
+CTempFileBeside::CTempFileBeside(std::string targetPath, std::string tempPath)
+    : m_strTargetPath(std::move(targetPath)), m_strTempPath(std::move(tempPath))
 {
 }
 
@@ -27,10 +32,15 @@ bool CTempFileBeside::Fits(const std::string& targetPath) noexcept
     return targetPath.size() + std::char_traits<char>::length(kSuffix) < kPathBufferSize;
 }
 
+bool CTempFileBeside::PathsFit() const noexcept
+{
+    return m_strTargetPath.size() < kPathBufferSize && m_strTempPath.size() < kPathBufferSize;
+}
+
 bool CTempFileBeside::Open(kvo::CFileException* error)
 {
     Discard();
-    if (!Fits(m_strTargetPath)) {
+    if (!PathsFit()) {
         if (error)
             *error = kvo::CFileException(kvo::CFileException::badPath, kNameTooLong, m_strTempPath);
         return false;
@@ -43,7 +53,7 @@ bool CTempFileBeside::OpenToResume(std::uint64_t& kept, kvo::CFileException* err
 {
     Discard();
     kept = 0;
-    if (!Fits(m_strTargetPath)) {
+    if (!PathsFit()) {
         if (error)
             *error = kvo::CFileException(kvo::CFileException::badPath, kNameTooLong, m_strTempPath);
         return false;
@@ -57,6 +67,12 @@ bool CTempFileBeside::OpenToResume(std::uint64_t& kept, kvo::CFileException* err
 void CTempFileBeside::Keep() noexcept
 {
     m_file.Abort();
+    m_bCreated = false;
+}
+
+void CTempFileBeside::HandOver(kvo::CFile& holder) noexcept
+{
+    m_file.HandOver(holder);
     m_bCreated = false;
 }
 

@@ -1,5 +1,5 @@
-// Writing a file beside its target and putting it in place only when it is complete, so that a
-// failed write never leaves a damaged file where a good one was.
+// Writing a file apart from its target (beside it, or in a staging area) and putting it in place
+// only when it is complete, so that a failed write never leaves a damaged file where a good one was.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -18,11 +18,13 @@ public:
     static bool Fits(const std::string& targetPath) noexcept;
 
     explicit CTempFileBeside(std::string targetPath);
+    /// The temporary file of `targetPath` at `tempPath` instead (on the same volume).
+    CTempFileBeside(std::string targetPath, std::string tempPath);
     ~CTempFileBeside();  ///< closes and deletes an uncommitted temporary file; never raises
     CTempFileBeside(const CTempFileBeside&) = delete;
     CTempFileBeside& operator=(const CTempFileBeside&) = delete;
 
-    /// Creates (or truncates) the temporary file for writing, shared with no one. False, with
+    /// Creates (or truncates) the temporary file for writing and reading back, shared with no one. False, with
     /// `error` filled when given, when it cannot be created or its path would not fit the
     /// system's path buffers.
     bool Open(kvo::CFileException* error = nullptr);
@@ -36,6 +38,10 @@ public:
     /// Closes the temporary file and leaves it on disk for a later attempt to resume.
     void Keep() noexcept;
 
+    /// Hands the open temporary file to `holder`, which keeps it (open, under its name) from here
+    /// on; this object then neither closes nor deletes it.
+    void HandOver(kvo::CFile& holder) noexcept;
+
     /// The open temporary file to write into.
     kvo::CFile& File() noexcept { return m_file; }
     const std::string& Path() const noexcept { return m_strTempPath; }
@@ -48,6 +54,7 @@ public:
 
 private:
     void Discard() noexcept;
+    bool PathsFit() const noexcept;
 
     std::string m_strTargetPath;
     std::string m_strTempPath;

@@ -1,7 +1,8 @@
-// One attempt of a download, never at the cost of the file it replaces: the body goes to a
-// temporary file beside the target, which is moved over the target only when it holds exactly
-// the announced length, its SHA-256 and, for a module, its version. A package is installed from
-// that temporary file. An entry with a SHA-256 keeps the bytes of a cut attempt for the next.
+// One attempt of a download, never at the cost of the file it replaces: the body goes to its
+// staged file, which is handed to the release only when it holds exactly the announced length,
+// its SHA-256 and, for a module, its version, all read through the handle that wrote it. A
+// package is unpacked into the staging area from that file. An entry with a SHA-256 keeps the
+// bytes of a cut attempt (or of a whole staged file) for the next.
 #include "update/DownloadAttempt.h"
 
 #include <algorithm>
@@ -52,7 +53,10 @@ DWORD FileErrorCode(const kvo::CFileException& error)
 
 /// The temporary file of one attempt and the hash of every byte it holds.
 struct Body {
-    explicit Body(const std::string& target) : temp(target), error(kvo::CFileException::none, 0, temp.Path()) {}
+    Body(const std::string& target, const std::string& tempPath)
+        : temp(target, tempPath), error(kvo::CFileException::none, 0, temp.Path())
+    {
+    }
 
     /// Empties the file (and its hash) to take the body from its first byte.
     bool StartOver()
@@ -273,31 +277,39 @@ AttemptResult Transfer(CUpdateEngine& engine, const EntryRoad& road, TransferSta
 /// call current in an image that is whole. A module cut short by a wrong Content-Length fails
 /// here even without a hash. A new copy of the running launcher must also be one that can run
 /// here and trusts the same key.
-DWORD CheckReceivedFile(const EntryRoad& road, const std::string& path, const Sha256Digest& received)
+DWORD CheckReceivedFile(const EntryRoad& road, HANDLE file, const Sha256Digest& received)
 {
     if (road.hashGiven && (!road.hashWellFormed || road.listed != received))
         return kErrorHashMismatch;
     if (road.replacesLauncher) {
-        if (const DWORD refused = CheckReplacementLauncher(path, RunningLauncherImage()))
+        if (const DWORD refused = CheckReplacementLauncher(file, RunningLauncherImage()))
             return refused;
     }
     if (road.entry.FileVersion.empty() || road.isPackage)
         return ERROR_SUCCESS;
     std::string version;
-    if (FAILED(GetFileVersionString(path, version)) || CompareVersionTexts(road.entry.FileVersion, version) > 0 ||
-        !IsWholeModuleImage(path))
+    if (FAILED(GetFileVersionString(file, version)) || CompareVersionTexts(road.entry.FileVersion, version) > 0 ||
+        !IsWholeModuleImage(file))
         return kErrorVersionMismatch;
     return ERROR_SUCCESS;
 }
 
-/// Puts the complete, checked temporary file in place through the engine's commit: a package is
-/// installed from it, entry by entry; the launcher's own file and any other file are replaced by it.
+/// The folder of `target`, with its trailing separator.
+std::string FolderOf(const std::string& target)
+{
+    return target.substr(0, target.find_last_of('\\') + 1);
+}
+
+/// Hands the complete, checked temporary file to the engine's staging: a package is unpacked from
+/// it, entry by entry (and stays staged itself, whole, for a later run that needs it again); the
+/// launcher's own file and any other file are staged as they are.
 AttemptResult PutInPlace(CUpdateEngine& engine, const EntryRoad& road, CTempFileBeside& temp)
 {
     if (road.isPackage) {
-        // Installed straight from the temporary file, which goes away with `temp`.
+        kvo::CFile package;
+        temp.HandOver(package);
         std::string problem;
-        if (!InstallPackage(temp.Path(), problem, engine.m_commit)) {
+        if (!InstallPackage(package, FolderOf(road.target), problem, engine.m_staging)) {
             engine.MarkRunFailed(ERROR_INSTALL_FAILURE);
             engine.m_log.WriteLog((road.entry.FileName + kPackageProblemInfix + problem).c_str());
         }
@@ -305,24 +317,15 @@ AttemptResult PutInPlace(CUpdateEngine& engine, const EntryRoad& road, CTempFile
     }
     kvo::CFileException fileError(kvo::CFileException::none, 0, temp.TargetPath());
     const auto kind = road.replacesLauncher ? IFileCommit::Kind::launcher : IFileCommit::Kind::file;
-    if (!engine.m_commit.Commit(temp, kind, fileError))
+    if (!engine.m_staging.Commit(temp, kind, kNoAttributeWord, fileError))
         return Failed(FileErrorCode(fileError));
     return {};
 }
 
-/// After a whole body: closes it, checks it and puts it in place.
+/// After a whole body: checks it through the handle that wrote it, and stages it.
 AttemptResult Finish(CUpdateEngine& engine, const EntryRoad& road, Body& body)
 {
-    try {
-        // A launcher's bytes are on the disk before the renames that make it the program.
-        if (road.replacesLauncher)
-            body.temp.File().Flush();
-        // Closed first: the version resource is read through a handle of its own.
-        body.temp.File().Close();
-    } catch (const kvo::CFileException& error) {
-        return Failed(FileErrorCode(error));
-    }
-    if (const DWORD mismatch = CheckReceivedFile(road, body.temp.Path(), body.hash.Finish())) {
+    if (const DWORD mismatch = CheckReceivedFile(road, body.temp.File().GetHandle(), body.hash.Finish())) {
         // Bytes pieced together from attempts may be the fault: one more fetch from the start. A
         // whole body that is not the file is this server's fault.
         if (mismatch != kErrorHashMismatch)
@@ -399,9 +402,18 @@ AttemptResult DownloadAttempt(CUpdateEngine& engine, const EntryRoad& road, cons
     kvo::ParsedUrl url;
     if (!kvo::ParseURL(address, url) || (url.scheme != INTERNET_SCHEME_HTTP && url.scheme != INTERNET_SCHEME_HTTPS))
         return WrongHere(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-    Body body(road.target);
+    // The file's folder is the installation's: a download makes none (a package's entries do).
+    if (::GetFileAttributesA(FolderOf(road.target).c_str()) == INVALID_FILE_ATTRIBUTES)
+        return Failed(ERROR_PATH_NOT_FOUND);
+    std::string tempPath;
+    if (const DWORD refused = engine.m_staging.TempPathFor(road.target, tempPath))
+        return Failed(refused);
+    Body body(road.target, tempPath);
     if (!OpenBody(road, state, body))
         return Failed(FileErrorCode(body.error));
+    // Staged whole by an earlier run: checked again, nothing to fetch.
+    if (body.kept != 0 && body.kept == road.signedLength)
+        return Finish(engine, road, body);
     const AttemptResult transfer = Transfer(engine, road, state, url, body);
     if (transfer.outcome == AttemptOutcome::done)
         return Finish(engine, road, body);

@@ -86,10 +86,11 @@ bool IsPackageFileName(const std::string& fileName)
     return extension == kPackageExtension;
 }
 
-HRESULT GetFileVersionString(const std::string& path, std::string& version)
+namespace {
+
+HRESULT VersionText(bool found, const VS_FIXEDFILEINFO& fixed, std::string& version)
 {
-    VS_FIXEDFILEINFO fixed{};
-    if (!ReadPeFileVersion(path, fixed))
+    if (!found)
         return HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND);
     char text[kVersionTextSize];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(fixed.dwFileVersionMS >> kWordBits),
@@ -98,6 +99,22 @@ HRESULT GetFileVersionString(const std::string& path, std::string& version)
                   static_cast<unsigned>(fixed.dwFileVersionLS & kWordMask));
     version = text;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT GetFileVersionString(const std::string& path, std::string& version)
+{
+    VS_FIXEDFILEINFO fixed{};
+    const bool found = ReadPeFileVersion(path, fixed);
+    return VersionText(found, fixed, version);
+}
+
+HRESULT GetFileVersionString(HANDLE file, std::string& version)
+{
+    VS_FIXEDFILEINFO fixed{};
+    const bool found = ReadPeFileVersion(file, fixed);
+    return VersionText(found, fixed, version);
 }
 
 int CompareVersionTexts(const std::string& left, const std::string& right)

@@ -13,6 +13,8 @@ bool IsPackageFileName(const std::string& fileName);
 /// The file version of the module at `path` as "%u.%u.%u.%u" (the four 16-bit numbers of the
 /// fixed version record). 0 on success; a negative status when the file has no version resource.
 HRESULT GetFileVersionString(const std::string& path, std::string& version);
+/// The same through the open, readable `file`.
+HRESULT GetFileVersionString(HANDLE file, std::string& version);
 
 /// Orders two version texts: negative, 0 or positive as `left` is older, equal or newer. Texts of
 /// four dot-separated decimal numbers compare number by number; any other pair compares as text,

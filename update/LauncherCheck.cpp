@@ -8,40 +8,46 @@
 
 namespace {
 
-#ifndef LOAD_LIBRARY_AS_IMAGE_RESOURCE
-constexpr DWORD LOAD_LIBRARY_AS_IMAGE_RESOURCE = 0x00000020;
-#endif
-// Resources only: no code of the file is mapped to run, none of its imports is loaded.
-constexpr DWORD kResourceOnly = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+const WCHAR kUpdateKeyName[] = L"" IDR_UPDATE_KEY;
+constexpr int kRawDataType = 10;  // RT_RCDATA
 
-std::string ReadUpdateKeyResource(const std::string& path)
+kvo::unique_hfile OpenForReading(const std::string& path)
 {
-    const kvo::unique_hmodule module(::LoadLibraryExA(path.c_str(), nullptr, kResourceOnly));
-    if (!module)
-        return {};
-    const HRSRC found = ::FindResourceA(module.get(), IDR_UPDATE_KEY, RT_RCDATA);
-    const HGLOBAL loaded = found ? ::LoadResource(module.get(), found) : nullptr;
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    return bytes ? std::string(static_cast<const char*>(bytes), ::SizeofResource(module.get(), found)) : std::string();
+    return kvo::unique_hfile(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
 
+bool ReadLauncherImage(HANDLE file, LauncherImage& image)
+{
+    // Read from the file's resource tree, not loaded: nothing of a downloaded copy is mapped.
+    if (!ReadPeImageKind(file, image.kind))
+        return false;
+    if (!ReadPeResource(file, kRawDataType, kUpdateKeyName, image.updateKey))
+        image.updateKey.clear();
+    return true;
+}
+
 bool ReadLauncherImage(const std::string& path, LauncherImage& image)
 {
-    if (!ReadPeImageKind(path, image.kind))
-        return false;
-    image.updateKey = ReadUpdateKeyResource(path);
-    return true;
+    const kvo::unique_hfile file = OpenForReading(path);
+    return file && ReadLauncherImage(file.get(), image);
+}
+
+DWORD CheckReplacementLauncher(HANDLE file, const LauncherImage& running)
+{
+    LauncherImage candidate;
+    if (!ReadLauncherImage(file, candidate) || !IsWholeModuleImage(file) || !(candidate.kind == running.kind) ||
+        (!running.updateKey.empty() && candidate.updateKey != running.updateKey))
+        return kErrorLauncherRefused;
+    return ERROR_SUCCESS;
 }
 
 DWORD CheckReplacementLauncher(const std::string& path, const LauncherImage& running)
 {
-    LauncherImage candidate;
-    if (!ReadLauncherImage(path, candidate) || !IsWholeModuleImage(path) || !(candidate.kind == running.kind) ||
-        (!running.updateKey.empty() && candidate.updateKey != running.updateKey))
-        return kErrorLauncherRefused;
-    return ERROR_SUCCESS;
+    const kvo::unique_hfile file = OpenForReading(path);
+    return file ? CheckReplacementLauncher(file.get(), running) : kErrorLauncherRefused;
 }
 
 LauncherImage RunningLauncherImage()

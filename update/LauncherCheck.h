@@ -15,13 +15,17 @@ struct LauncherImage {
 };
 
 /// Reads the image kind and the IDR_UPDATE_KEY resource of the program at `path` without running
-/// it (the file is mapped as data only). False when it is not a PE image.
+/// or mapping it. False when it is not a PE image.
 bool ReadLauncherImage(const std::string& path, LauncherImage& image);
+/// The same through the open, readable `file`.
+bool ReadLauncherImage(HANDLE file, LauncherImage& image);
 
 /// ERROR_SUCCESS when the program at `path` may replace a launcher like `running`: a whole image
 /// of the same machine type, header format and subsystem, carrying the same update key when
 /// `running` has one. kErrorLauncherRefused otherwise.
 DWORD CheckReplacementLauncher(const std::string& path, const LauncherImage& running);
+/// The same through the open, readable `file`: the bytes checked are the bytes that stay held.
+DWORD CheckReplacementLauncher(HANDLE file, const LauncherImage& running);
 
 /// The running launcher as CheckReplacementLauncher compares with it: its own file's kind and
 /// the key it was built with.

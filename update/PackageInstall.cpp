@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <set>
 #include <vector>
@@ -86,33 +87,17 @@ void RemoveLeftoverTemporaryFiles(const std::set<std::string>& directories, cons
     }
 }
 
-/// Makes the directories that the entries need. Entries of one directory follow each other in
-/// a package, so the file system is asked once for each run of them rather than once per entry;
-/// a directory removed behind its back makes the next temporary file fail, and the installation
-/// with it.
-class CDirectoryMaker {
-public:
-    /// MakeDirectoryPath for `directory`, unless it was the last one made.
-    bool Make(const std::string& directory)
-    {
-        if (directory == m_strLastMade)
-            return true;
-        if (MakeDirectoryPath(directory.c_str()) == 0)
-            return false;
-        m_strLastMade = directory;
-        return true;
-    }
-
-private:
-    std::string m_strLastMade;
-};
-
 /// Writes the current entry to `target` through a temporary file, inflating through `buffer`;
 /// false, with the reason in `problem`, when it could not be put in place. Archive errors raise.
 bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string& target,
                   std::vector<unsigned char>& buffer, IFileCommit& commit, std::string& problem)
 {
-    CTempFileBeside temp(target);
+    std::string tempPath;
+    if (const DWORD refused = commit.TempPathFor(target, tempPath)) {
+        problem = kCannotWrite + std::to_string(refused);
+        return false;
+    }
+    CTempFileBeside temp(target, tempPath);
     kvo::CFileException fileError(kvo::CFileException::none, 0, target);
     if (!temp.Open(&fileError)) {
         problem = kCannotWrite + std::to_string(fileError.m_lOsError);
@@ -135,12 +120,10 @@ bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string&
     archive.CloseEntry();  // raises badCrc before the file is put in place
     // Through the handle still open, so the file is not opened again; the move keeps the times.
     CUnzipFile::SetEntryFileTimes(temp.File(), info);
-    if (!commit.Commit(temp, IFileCommit::Kind::packageEntry, fileError)) {
+    if (!commit.Commit(temp, IFileCommit::Kind::packageEntry, CUnzipFile::EntryAttributeWord(info), fileError)) {
         problem = kCannotReplace + std::to_string(fileError.m_lOsError);
         return false;
     }
-    // Only after the move: a read-only temporary file could not be deleted if the move failed.
-    CUnzipFile::SetEntryAttributes(target, info);
     return true;
 }
 
@@ -168,7 +151,6 @@ bool MayBeWritten(CUnzipFile& archive, const std::string& base, std::string& pro
 bool InstallEntries(CUnzipFile& archive, const std::string& base, std::string& name, std::set<std::string>& written,
                     IFileCommit& commit, std::string& problem)
 {
-    CDirectoryMaker directories;
     std::vector<unsigned char> buffer(kCopyBufferSize);
     std::string entryProblem;
     do {
@@ -181,12 +163,7 @@ bool InstallEntries(CUnzipFile& archive, const std::string& base, std::string& n
             problem = name + kRefusedNameSuffix;
             return false;
         }
-        const std::size_t cut = target.find_last_of('\\');
-        if (cut == std::string::npos || !directories.Make(target.substr(0, cut))) {
-            problem = name + " " + kCannotWrite + std::to_string(::GetLastError());
-            return false;
-        }
-        written.insert(target.substr(0, cut));
+        written.insert(target.substr(0, target.find_last_of('\\')));
         if (!InstallEntry(archive, info, target, buffer, commit, entryProblem)) {
             problem = name + " " + entryProblem;
             return false;
@@ -202,29 +179,24 @@ std::string PackageDirectory(const std::string& packagePath)
     return separator == std::string::npos ? std::string() : packagePath.substr(0, separator + 1);
 }
 
-}  // namespace
-
-bool InstallPackage(std::string packagePath, IFileCommit& commit)
+/// Installs the archive `open` gives under `base`; `keep` is the package's own path, when it lies
+/// there, which the cleanup of temporary files leaves alone.
+template <typename OpenArchive>
+bool InstallArchive(OpenArchive open, const std::string& base, const std::string& keep, std::string& problem,
+                    IFileCommit& commit)
 {
-    std::string ignored;
-    return InstallPackage(std::move(packagePath), ignored, commit);
-}
-
-bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& commit)
-{
-    const std::string base = PackageDirectory(packagePath);
     if (base.empty() || base.size() >= kPathBufferSize) {
-        problem = packagePath + kRefusedNameSuffix;
+        problem = keep + kRefusedNameSuffix;
         return false;
     }
     std::string name;               // the entry at hand, for the reason of a failure
     std::set<std::string> written;  // the directories the package writes to
     bool installed = false;
     try {
-        CUnzipFile archive(packagePath.c_str());
-        if (MayBeWritten(archive, base, problem) && InstallEntries(archive, base, name, written, commit, problem)) {
+        const std::unique_ptr<CUnzipFile> archive = open();
+        if (MayBeWritten(*archive, base, problem) && InstallEntries(*archive, base, name, written, commit, problem)) {
             name.clear();
-            archive.CloseArchive();
+            archive->CloseArchive();
             installed = true;
         }
     } catch (const CZipException& error) {
@@ -237,8 +209,29 @@ bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& 
     } catch (const std::bad_alloc&) {
         problem = kOutOfMemory;
     }
-    RemoveLeftoverTemporaryFiles(written, packagePath);
+    RemoveLeftoverTemporaryFiles(written, keep);
     return installed;
+}
+
+}  // namespace
+
+bool InstallPackage(std::string packagePath, IFileCommit& commit)
+{
+    std::string ignored;
+    return InstallPackage(std::move(packagePath), ignored, commit);
+}
+
+bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& commit)
+{
+    const std::string base = PackageDirectory(packagePath);
+    return InstallArchive([&] { return std::make_unique<CUnzipFile>(packagePath.c_str()); }, base, packagePath,
+                          problem, commit);
+}
+
+bool InstallPackage(kvo::CFile& package, const std::string& base, std::string& problem, IFileCommit& commit)
+{
+    return InstallArchive([&] { return std::make_unique<CUnzipFile>(package); }, base, std::string(), problem,
+                          commit);
 }
 
 int MakeDirectoryPath(const char* path)

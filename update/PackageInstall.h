@@ -5,7 +5,7 @@
 #include "update/FileCommit.h"
 
 /// Unpacks every entry of the package at `packagePath` into the directory that holds the
-/// package, creating the directories the names need; directory entries create nothing. Every
+/// package; directory entries create nothing, the commit makes what the files need. Every
 /// name is checked first (IsSafeRelativePath): one that could leave that directory refuses the
 /// whole package before anything is written. Each file is written beside its target and moved
 /// over it only when it has its declared size and its CRC matched, then stamped with the
@@ -15,10 +15,13 @@
 /// add up to more than the volume's free space fails before anything is written. Afterwards,
 /// files ending in the temporary suffix that interrupted runs left in the directories the
 /// package writes to are removed (the package file itself excepted).
-/// Each file goes in place through `commit`.
+/// Each file is written where `commit` says and goes in place through it.
 bool InstallPackage(std::string packagePath, IFileCommit& commit = CommitInPlace());
 /// The same; on failure `problem` names the entry and the reason (for the log).
 bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& commit = CommitInPlace());
+/// The same for the package open in `package` (readable; its handle is taken over and closed),
+/// unpacked under the directory `base` (ending in a backslash) instead of its own.
+bool InstallPackage(kvo::CFile& package, const std::string& base, std::string& problem, IFileCommit& commit);
 
 /// Creates the directory `path` ("\"-separated) with every missing parent. 1 when the directory
 /// exists afterwards, 0 otherwise (also when some component is a file, or the path does not fit

@@ -11,8 +11,8 @@
 
 #include "support/Log.h"
 #include "update/EntryRoad.h"
-#include "update/FileCommit.h"
 #include "update/Leftovers.h"
+#include "update/ReleaseStaging.h"
 #include "update/UpdateFileEntry.h"
 #include "update/UpdatePolicy.h"
 #include "update/UpdateRun.h"
@@ -20,9 +20,10 @@
 /// How a run ended.
 struct RunOutcome {
     enum class End {
-        updated,     ///< every entry handled, the version recorded
-        fileFailed,  ///< the run stopped at `fileName`, which could not be downloaded
-        runFailed,   ///< every entry was taken, but something failed on the way (a package)
+        updated,     ///< every entry handled, the release committed with its version
+        fileFailed,  ///< the run stopped at `fileName`, which could not be downloaded; nothing replaced
+        runFailed,   ///< every entry was taken, but something failed on the way (a package) or the
+                     ///< commit failed; the installation keeps its previous release
     };
     End end = End::updated;
     DWORD error = ERROR_SUCCESS;  ///< the number logged with a failure
@@ -48,13 +49,12 @@ class CUpdateEngine {
 public:
     /// The engine of the installation at `moduleDir` (the program's directory, ending in a
     /// backslash): its log lives there, and every file of the run. It waits for the network as
-    /// `policy` says, and replaces files through `commit`.
-    explicit CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy = UpdatePolicy::Shipped(),
-                           IFileCommit& commit = CommitInPlace());
+    /// `policy` says, and stages every file until the run's end commits the release.
+    explicit CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy = UpdatePolicy::Shipped());
     /// While the run still holds the engine (a worker downloading, the end of the run being shown),
-    /// nothing may touch it after this point: the process ends here at once instead, after a swap
-    /// of the launcher's own file under way has finished. An interrupted download leaves only its
-    /// temporary file, so the installation keeps its old files.
+    /// nothing may touch it after this point: the process ends here at once instead, after a
+    /// commit under way has ended. An interrupted download leaves only its staged file, so the
+    /// installation keeps its old files.
     ~CUpdateEngine();
     CUpdateEngine(const CUpdateEngine&) = delete;
     CUpdateEngine& operator=(const CUpdateEngine&) = delete;
@@ -67,7 +67,7 @@ public:
     // --- the update state, shared by start-up, the manifest, the run and the download ---
     const std::string m_strModuleDir;       ///< the installation the run updates
     const UpdatePolicy m_policy;
-    IFileCommit& m_commit;                  ///< the one step that replaces an installed file
+    CReleaseStaging m_staging;              ///< the checked files of the run, until its end commits them
     CLog m_log;
     std::vector<UpdateFileEntry> m_files;   ///< not yet taken; taken from the end
     EntryRoad m_curFile;                    ///< the entry being processed, and what decides its road
@@ -99,8 +99,11 @@ public:
     /// Ends the run's hold on the engine: from here on the engine may go at any moment.
     void ReleaseRun() noexcept;
     /// Something failed that does not stop the run (a package): the run goes on and ends with
-    /// `error`, the version not recorded.
+    /// `error`, nothing committed.
     void MarkRunFailed(DWORD error) noexcept;
+    /// Keeps in the staging area only what the run over m_files may resume (nothing when `due`
+    /// is false: no run will).
+    void PruneStaging(bool due);
 
     // --- what the run tells the listener ---
     void TellCurrentFile(const std::string& fileName);
@@ -110,7 +113,7 @@ private:
     /// Runs one worker's part of the run on the engine `param`; whatever escapes it ends the run
     /// on the per-file failure path rather than the process with std::terminate.
     static void RunGuarded(void* param, void (*work)(CUpdateEngine&)) noexcept;
-    /// The end of the run: records the version, or logs the failure.
+    /// The end of the run: commits the release with its version, or logs the failure.
     void CompleteRun();
     /// Logs the failure of the entry being processed and ends the run there.
     void ReportFileFailure(DWORD error);

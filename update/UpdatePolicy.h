@@ -1,5 +1,5 @@
-// How patient the engine is with the network: retries and their waits, time-outs and the speed
-// floor, as one value. The launcher runs with the shipped one, made from the build's
+// How patient the engine is with the network (retries and their waits, time-outs and the speed
+// floor) and with a new release's lobby, as one value. The launcher runs with the shipped one, made from the build's
 // configuration; tests pass faster ones.
 #pragma once
 #include <windows.h>
@@ -10,6 +10,10 @@
 /// and the waits before each of those tries.
 constexpr unsigned kDownloadRetries = 3;
 constexpr unsigned kRetryDelaysSeconds[kDownloadRetries] = {1, 2, 4};
+
+/// How long the lobby of a release just committed is watched: a lobby that fails to start, or
+/// ends with an exception within this time, has its release undone.
+constexpr DWORD kLobbyWatchMs = 30000;
 
 struct UpdatePolicy {
     /// More tries of a download that failed for a reason that may pass (at most kDownloadRetries).
@@ -29,6 +33,8 @@ struct UpdatePolicy {
     std::uint32_t speedFloorBytes = 16 * 1024;
     /// How long start-up waits for one host's manifest before it moves on.
     DWORD manifestDeadlineMs = 15000;
+    /// How long the lobby of a new release is watched (kLobbyWatchMs).
+    DWORD lobbyWatchMs = kLobbyWatchMs;
 
     /// The policy of the launcher as it was built (its speed window comes from the build).
     static UpdatePolicy Shipped();

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <exception>
 #include <new>
+#include <set>
 #include <string>
 
 #include "update/FileCheck.h"
 #include "update/SelfUpdate.h"
-#include "update/Settings.h"
 #include "update/UpdateEngine.h"
 
 namespace {
@@ -35,8 +35,8 @@ std::string ErrorNumber(DWORD error)
 
 }  // namespace
 
-CUpdateEngine::CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy, IFileCommit& commit)
-    : m_strModuleDir(std::move(moduleDir)), m_policy(policy), m_commit(commit)
+CUpdateEngine::CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy)
+    : m_strModuleDir(std::move(moduleDir)), m_policy(policy), m_staging(m_strModuleDir)
 {
     // Only what start-up needs before it knows whether an update is due: most starts end there.
     m_log.Open(MakeDatedLogPath(m_strModuleDir, _time64(nullptr)).c_str());
@@ -45,7 +45,8 @@ CUpdateEngine::CUpdateEngine(std::string moduleDir, const UpdatePolicy& policy, 
 CUpdateEngine::~CUpdateEngine()
 {
     if (g_engineInRun.load() == this) {
-        WaitForProgramSwap();  // a launcher half renamed would leave no program to start
+        WaitForReleaseCommit();  // a commit cut here would be finished at the next start, but
+        WaitForProgramSwap();    // need not be: both are short
         ::TerminateProcess(::GetCurrentProcess(), 0);
     }
     m_log.Close();
@@ -62,6 +63,19 @@ void CUpdateEngine::MarkRunFailed(DWORD error) noexcept
     DWORD none = ERROR_SUCCESS;
     m_dwRunError.compare_exchange_strong(none, error);
     m_bFailed = true;
+}
+
+void CUpdateEngine::PruneStaging(bool due)
+{
+    std::set<std::string> needed;
+    std::string relative;
+    for (const UpdateFileEntry& file : due ? m_files : std::vector<UpdateFileEntry>()) {
+        const EntryRoad road = TakeEntry(file, m_strModuleDir);
+        if (!road.target.empty() && m_staging.Area().RelativeTarget(road.target, relative))
+            needed.insert(CReleaseArea::StagedNameFor(relative));
+    }
+    m_staging.Area().PruneStaged(needed);
+    m_staging.Area().RemoveEmptyFolders();
 }
 
 void CUpdateEngine::TellCurrentFile(const std::string& fileName)
@@ -101,7 +115,9 @@ void CUpdateEngine::RunGuarded(void* param, void (*work)(CUpdateEngine&)) noexce
 
 void CUpdateEngine::ReportFileFailure(DWORD error)
 {
-    // The run stops at the entry being processed: the rest is never looked at.
+    // The run stops at the entry being processed: the rest is never looked at, and what was
+    // staged waits, closed, for the next start.
+    m_staging.Abandon();
     m_log.WriteLog((m_curFile.entry.FileName + kFileFailedInfix + ErrorNumber(error)).c_str());
     EndRun({RunOutcome::End::fileFailed, error, m_curFile.entry.FileName});
 }
@@ -155,14 +171,15 @@ void CUpdateEngine::CompleteRun()
 {
     m_log.WriteLog((kVersionPrefix + std::to_string(m_nServerVer) + kCompletedSuffix).c_str());
     if (!m_bFailed) {
-        // A version that is not recorded would repeat the whole update at every start: a failure.
-        const DWORD error = WriteInstalledVersion(m_strModuleDir, m_nServerVer);
+        // The version is part of the commit: one that is not recorded is a failed release.
+        const DWORD error = m_staging.CommitAll(static_cast<unsigned>(m_nServerVer));
         if (error == ERROR_SUCCESS) {
             EndRun({RunOutcome::End::updated, ERROR_SUCCESS, {}});
             return;
         }
         MarkRunFailed(error);
     }
+    m_staging.Abandon();  // kept, closed, for the next start
     const DWORD error = m_dwRunError.load();
     m_log.WriteLog((kRunFailedPrefix + ErrorNumber(error)).c_str());
     EndRun({RunOutcome::End::runFailed, error, {}});

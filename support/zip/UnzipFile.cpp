@@ -53,6 +53,14 @@ CUnzipFile::CUnzipFile(const char* path)
     Open(path);
 }
 
+CUnzipFile::CUnzipFile(kvo::CFile& file)
+{
+    m_bWriter = false;
+    m_pFile = &m_archive.file;
+    file.HandOver(m_archive.file);
+    ReadDirectory();
+}
+
 // The read state goes without a CRC check or an inflateEnd; the blocks zlib still holds are
 // freed with the base's allocation list.
 CUnzipFile::~CUnzipFile() = default;
@@ -82,6 +90,11 @@ void CUnzipFile::Open(const char* path)
     kvo::CFileException openError(kvo::CFileException::none, -1, std::string());
     if (!m_archive.file.Open(path, kOpenFlags, &openError))
         throw openError;
+    ReadDirectory();
+}
+
+void CUnzipFile::ReadDirectory()
+{
 
     const std::uint64_t length = m_archive.file.GetLength();
     if (length > kMaxArchiveSize)
@@ -268,10 +281,15 @@ void CUnzipFile::SetEntryFileTimes(kvo::CFile& file, const EntryInfo& info)
     kvo::SetFileTimes(file, EntryFileStatus(info));
 }
 
+std::uint16_t CUnzipFile::EntryAttributeWord(const EntryInfo& info) noexcept
+{
+    return static_cast<std::uint16_t>(info.externalAttributes & kAttributeWordMask);
+}
+
 void CUnzipFile::SetEntryAttributes(const std::string& path, const EntryInfo& info) noexcept
 {
     // The attributes are a wish of the archive: a file system that refuses some keeps the file.
-    kvo::SetFileAttributeWord(path, static_cast<std::uint16_t>(info.externalAttributes & kAttributeWordMask));
+    kvo::SetFileAttributeWord(path, EntryAttributeWord(info));
 }
 
 void CUnzipFile::CloseArchive()

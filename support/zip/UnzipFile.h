@@ -19,6 +19,8 @@ public:
     /// Opens the archive at `path` and makes its first entry current. An archive that cannot be
     /// read, or whose central directory is missing, damaged or empty, raises.
     explicit CUnzipFile(const char* path);
+    /// The same over the open, readable `file`, whose handle it takes over (and closes).
+    explicit CUnzipFile(kvo::CFile& file);
     /// Frees everything without checks and without raising (an open entry is not CRC-checked).
     ~CUnzipFile() override;
 
@@ -57,6 +59,8 @@ public:
     /// attributes goes to the file system (an archive made on Unix keeps a Unix mode in the high
     /// word). A file system that refuses some keeps the file as it is.
     static void SetEntryAttributes(const std::string& path, const EntryInfo& info) noexcept;
+    /// The attribute word SetEntryAttributes gives a file of the entry.
+    static std::uint16_t EntryAttributeWord(const EntryInfo& info) noexcept;
 
     /// Closes the open entry (checking its CRC) and the archive file.
     void CloseArchive();
@@ -84,6 +88,8 @@ private:
     };
 
     void Open(const char* path);
+    /// Reads the end record and the central directory of the archive just opened.
+    void ReadDirectory();
     std::uint32_t FindEndOfCentralDir(std::uint32_t fileLength);
     /// Reads the central record at the current record position.
     void ReadCentralRecord(EntryInfo& info, std::uint32_t& localHeaderOffset);

@@ -6,6 +6,7 @@ Servers for the scenarios listen on KVO_TEST_PRIMARY_PORT / KVO_TEST_FALLBACK_PO
 """
 import contextlib
 import glob
+import hashlib
 import io
 import json
 import os
@@ -124,6 +125,11 @@ class Installation:
 
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
+
+    def staged_path(self, relative):
+        """Where the file of `relative` (with "\\" separators) is staged until its release is committed."""
+        name = hashlib.sha256(relative.upper().encode("gbk")).hexdigest()[:16]
+        return self.path("KvoRelease", "staged", name + ".kvotmp")
 
     def settings_bytes(self):
         path = self.path("LobbyDate", "Update.INI")

@@ -152,6 +152,19 @@ void EngineHarness::RunOnWorker(const std::function<void()>& work)
     RunBoundedOnWorker(work, false);
 }
 
+DWORD EngineHarness::Download(const UpdateFileEntry& entry)
+{
+    DWORD error = ERROR_SUCCESS;
+    RunOnWorker([&] {
+        error = m_engine.DownloadFile(entry);
+        if (error == ERROR_SUCCESS)
+            error = m_engine.m_staging.CommitAll(1);
+        else
+            m_engine.m_staging.Abandon();
+    });
+    return error;
+}
+
 DialogWindow::DialogWindow(bool runTimers, WorkerStarter starter) : m_bRunTimers(runTimers)
 {
     SetDesktopForTesting(&m_desktop);

@@ -71,6 +71,9 @@ public:
     CUpdateEngine& engine() { return m_engine; }
     /// Runs `work` on a worker; a `work` still running after kRunBoundMs ends the test program.
     void RunOnWorker(const std::function<void()>& work);
+    /// Downloads `entry` on a worker as the run does, then commits what was staged (a release of
+    /// that one entry); what the download or the commit ended with.
+    DWORD Download(const UpdateFileEntry& entry);
 
 private:
     void OnCurrentFile(const std::string&) override {}

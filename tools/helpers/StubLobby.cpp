@@ -1,6 +1,7 @@
 // Stand-in for the lobby program in tests.
 //   KVOLobby.exe            appends its command line and working directory to lobby-started.txt
-//                           beside itself, then exits.
+//                           beside itself, then exits; when lobby-crash.txt lies beside it (a
+//                           release can bring one), it ends as a crash does, with 0xC0000005.
 //   KVOLobby.exe --window   opens a top-level window of class "KVOGAME", writes lobby-window.txt
 //                           beside itself, and waits until it is closed or killed (at most 5 minutes).
 //   KVOLobby.exe --watch    holds the windowed lobby of lobby-window.txt (writes lobby-watched.txt
@@ -17,6 +18,9 @@ namespace {
 
 constexpr UINT_PTR kGiveUpTimer = 1;
 constexpr UINT kGiveUpAfterMs = 5 * 60 * 1000;
+/// The status of an access violation: the exit code a crashed program leaves (ended here without
+/// the crash itself, which Wine would answer with its debugger).
+constexpr UINT kAccessViolation = 0xC0000005;
 
 std::string FileBesideMe(const char* name)
 {
@@ -86,5 +90,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int)
     ::GetCurrentDirectoryA(MAX_PATH, cwd);
     std::ofstream record(FileBesideMe("lobby-started.txt"), std::ios::binary | std::ios::app);
     record << "cmdline=" << ::GetCommandLineA() << "\n" << "cwd=" << cwd << "\n";
+    record.close();
+    if (::GetFileAttributesA(FileBesideMe("lobby-crash.txt").c_str()) != INVALID_FILE_ATTRIBUTES)
+        ::ExitProcess(kAccessViolation);
     return 0;
 }

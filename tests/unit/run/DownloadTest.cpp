@@ -36,7 +36,7 @@ struct Download : ::testing::Test {
     bool Run(const UpdateFileEntry& entry) { return Run(installation, entry); }
     bool Run(EngineHarness& on, const UpdateFileEntry& entry)
     {
-        on.RunOnWorker([&] { lastError = on.engine().DownloadFile(entry); });
+        lastError = on.Download(entry);
         result = lastError == ERROR_SUCCESS;
         return result;
     }

@@ -35,7 +35,7 @@ struct Retry : ::testing::Test {
         entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
         entry.Length = signedLength ? static_cast<int>(kSize) : 0;
         bool result = false;
-        installation.RunOnWorker([&] { result = engine.DownloadFile(entry) == ERROR_SUCCESS; });
+        result = installation.Download(entry) == ERROR_SUCCESS;
         return result;
     }
     std::vector<std::string> RetryLines()
@@ -173,7 +173,7 @@ TEST_F(Retry, AnotherMirrorTakesOverAtOnceAndTheWaitFollowsAWholeRound)
         const std::string body = PatternBytes(kSize);
         entry.SHA256 = Sha256Hex(CSha256::Of(body.data(), body.size()));
         bool result = false;
-        installation.RunOnWorker([&] { result = engine.DownloadFile(entry) == ERROR_SUCCESS; });
+        result = installation.Download(entry) == ERROR_SUCCESS;
         ASSERT_TRUE(result) << ::testing::PrintToString(RetryLines()) << ::testing::PrintToString(RequestsWith(marker));
         ExpectNewFile();
         const std::vector<std::string> requests = RequestsWith(marker);

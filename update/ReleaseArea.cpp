@@ -1,0 +1,152 @@
+#include "update/ReleaseArea.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "framework/Handles.h"
+#include "support/ReplaceFile.h"
+#include "support/Sha256.h"
+#include "update/PackageInstall.h"
+
+namespace {
+
+/// Bytes of the path hash that name a staged file: 64 bits keep distinct paths apart.
+constexpr std::size_t kStagedNameBytes = 8;
+constexpr std::size_t kFinalPathSize = 1024;
+/// The system's own answer for a final path it cannot shorten: "\\?\C:\...".
+const char kLongPathPrefix[] = "\\\\?\\";
+
+std::string UpperCased(std::string text)
+{
+    if (!text.empty())
+        ::CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+bool IsReparsePoint(const std::string& path)
+{
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+/// The path the system resolves the folder `path` to, upper-cased, with a trailing backslash;
+/// "" when it cannot tell.
+std::string ResolvedFolder(const std::string& path)
+{
+    const kvo::unique_hfile folder(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::vector<char> resolved(kFinalPathSize);
+    if (!folder)
+        return {};
+    const DWORD length = ::GetFinalPathNameByHandleA(folder.get(), resolved.data(), kFinalPathSize, 0);
+    if (length == 0 || length >= kFinalPathSize)
+        return {};
+    std::string text(resolved.data(), length);
+    if (text.compare(0, sizeof kLongPathPrefix - 1, kLongPathPrefix) == 0)
+        text.erase(0, sizeof kLongPathPrefix - 1);
+    if (text.empty() || text.back() != '\\')
+        text += '\\';
+    return UpperCased(text);
+}
+
+/// Removes every file (not folder) of `folder` (ending in a backslash) that `keep` does not name.
+template <typename Keep>
+void RemoveFilesIn(const std::string& folder, Keep keep)
+{
+    WIN32_FIND_DATAA found{};
+    kvo::unique_hfind search(::FindFirstFileA((folder + "*").c_str(), &found));
+    if (!search)
+        return;
+    do {
+        const std::string name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || keep(name))
+            continue;
+        ::SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA((folder + name).c_str());
+    } while (::FindNextFileA(search.get(), &found));
+}
+
+}  // namespace
+
+CReleaseArea::CReleaseArea(std::string moduleDir) : m_strModuleDir(std::move(moduleDir)) {}
+
+std::string CReleaseArea::StagedPath(const std::string& name) const
+{
+    return m_strModuleDir + release::kStagedDir + name + CTempFileBeside::kSuffix;
+}
+
+std::string CReleaseArea::BackupPath(const std::string& name) const
+{
+    return m_strModuleDir + release::kBackupDir + name;
+}
+
+std::string CReleaseArea::StagedNameFor(const std::string& relative)
+{
+    const std::string key = UpperCased(relative);
+    const Sha256Digest digest = CSha256::Of(key.data(), key.size());
+    std::string name;
+    char hex[3];
+    for (std::size_t i = 0; i < kStagedNameBytes; ++i) {
+        std::snprintf(hex, sizeof hex, "%02x", digest[i]);
+        name += hex;
+    }
+    return name;
+}
+
+bool CReleaseArea::RelativeTarget(const std::string& target, std::string& relative) const
+{
+    if (target.size() <= m_strModuleDir.size() ||
+        UpperCased(target.substr(0, m_strModuleDir.size())) != UpperCased(m_strModuleDir))
+        return false;
+    relative = target.substr(m_strModuleDir.size());
+    const std::string area = UpperCased(std::string(release::kAreaDir) + "\\");
+    return UpperCased(relative.substr(0, area.size())) != area && UpperCased(relative) != area.substr(0, area.size() - 1);
+}
+
+DWORD CReleaseArea::Prepare() const
+{
+    const std::string installation = ResolvedFolder(m_strModuleDir);
+    for (const char* folder : {release::kAreaDir, release::kStagedDir, release::kBackupDir}) {
+        std::string path = m_strModuleDir + folder;
+        if (path.back() == '\\')
+            path.pop_back();
+        if (!MakeDirectoryPath(path.c_str()))
+            return ERROR_PATH_NOT_FOUND;
+        if (IsReparsePoint(path))
+            return ERROR_REPARSE_TAG_INVALID;
+        const std::string resolved = ResolvedFolder(path);
+        if (installation.empty() || resolved.compare(0, installation.size(), installation) != 0)
+            return ERROR_REPARSE_TAG_INVALID;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CReleaseArea::CheckTargetFolders(const std::string& relative) const
+{
+    for (std::size_t cut = relative.find('\\'); cut != std::string::npos; cut = relative.find('\\', cut + 1)) {
+        if (IsReparsePoint(m_strModuleDir + relative.substr(0, cut)))
+            return ERROR_REPARSE_TAG_INVALID;
+    }
+    return ERROR_SUCCESS;
+}
+
+void CReleaseArea::PruneStaged(const std::set<std::string>& needed) const
+{
+    const std::string suffix = CTempFileBeside::kSuffix;
+    RemoveFilesIn(m_strModuleDir + release::kStagedDir, [&](const std::string& file) {
+        return file.size() > suffix.size() && needed.count(file.substr(0, file.size() - suffix.size())) != 0;
+    });
+}
+
+void CReleaseArea::ClearBackup() const
+{
+    RemoveFilesIn(m_strModuleDir + release::kBackupDir, [](const std::string&) { return false; });
+}
+
+void CReleaseArea::RemoveEmptyFolders() const
+{
+    // Only empty folders can be removed: whatever still waits in one keeps it.
+    for (const char* folder : {release::kBackupDir, release::kStagedDir, release::kAreaDir})
+        ::RemoveDirectoryA((m_strModuleDir + folder).c_str());
+}

@@ -1,0 +1,35 @@
+// The commit step of an update run: every checked file goes into the staging area, held open,
+// and the whole release is committed at the run's end, or not at all.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "update/FileCommit.h"
+#include "update/ReleaseCommit.h"
+
+class CReleaseStaging final : public IFileCommit {
+public:
+    /// The staging of the installation at `moduleDir` (ending in a backslash).
+    explicit CReleaseStaging(std::string moduleDir);
+
+    /// The staged file of `target` in the area, made ready for it (an earlier staging of the same
+    /// target let go). Refused, with nothing written: a target outside the installation or in the
+    /// area, or an area that is a reparse point or resolves elsewhere.
+    DWORD TempPathFor(const std::string& target, std::string& tempPath) override;
+    /// Keeps the checked file open for the commit; nothing installed is touched. A target below
+    /// a reparse point is refused.
+    bool Commit(CTempFileBeside& staged, Kind kind, int attributeWord, kvo::CFileException& error) override;
+
+    /// Commits every file staged so far as the release `toVersion` (CommitRelease).
+    DWORD CommitAll(unsigned toVersion, IReleaseSteps& steps = FileSystemSteps());
+    /// Lets every staged file go, closed, to be resumed by a later run.
+    void Abandon() noexcept { m_staged.clear(); }
+
+    const CReleaseArea& Area() const noexcept { return m_area; }
+    std::size_t StagedCount() const noexcept { return m_staged.size(); }
+
+private:
+    CReleaseArea m_area;
+    bool m_bPrepared = false;
+    std::vector<StagedFile> m_staged;
+};
