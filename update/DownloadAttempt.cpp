@@ -253,6 +253,9 @@ AttemptResult Transfer(CUpdateEngine& engine, const EntryRoad& road, TransferSta
         AttemptResult refusal;
         if (!AcceptResponse(get.Response(), road, body, state, total, refusal))
             return refusal;
+        // The old file stays until the commit: the new one needs room of its own.
+        if (total - body.kept > FreeBytesFor(engine.m_staging.Area().ModuleDir()))
+            return Failed(ERROR_DISK_FULL);
         state.total = total;
         engine.m_nCurFileSize = total;
         engine.m_nCurFileDone = static_cast<std::uint32_t>(body.kept);

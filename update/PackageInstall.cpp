@@ -13,6 +13,7 @@
 #include "support/ReplaceFile.h"
 #include "support/zip/UnzipFile.h"
 #include "update/Leftovers.h"
+#include "update/ReleaseArea.h"
 
 namespace {
 
@@ -61,15 +62,6 @@ bool AllNamesAreSafe(CUnzipFile& archive, const std::string& base, std::uint64_t
     } while (archive.MoveToNextEntry());
     archive.MoveToFirstEntry();
     return true;
-}
-
-/// Free bytes for the caller on the volume of `directory`; the largest number when unknown.
-std::uint64_t FreeBytesFor(const std::string& directory)
-{
-    ULARGE_INTEGER available{};
-    if (!::GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr))
-        return UINT64_MAX;
-    return available.QuadPart;
 }
 
 /// Removes what interrupted runs left beside the files of `directories`: files ending in the

@@ -7,6 +7,7 @@
 #include "support/ReplaceFile.h"
 #include "support/Sha256.h"
 #include "update/PackageInstall.h"
+#include "update/UpdateErrors.h"
 
 namespace {
 
@@ -29,25 +30,43 @@ bool IsReparsePoint(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-/// The path the system resolves the folder `path` to, upper-cased, with a trailing backslash;
-/// "" when it cannot tell.
-std::string ResolvedFolder(const std::string& path)
+/// The path the system resolves the open `file` to, upper-cased; "" when it cannot tell.
+std::string ResolvedPath(HANDLE file)
 {
-    const kvo::unique_hfile folder(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     std::vector<char> resolved(kFinalPathSize);
-    if (!folder)
-        return {};
-    const DWORD length = ::GetFinalPathNameByHandleA(folder.get(), resolved.data(), kFinalPathSize, 0);
+    const DWORD length = ::GetFinalPathNameByHandleA(file, resolved.data(), kFinalPathSize, 0);
     if (length == 0 || length >= kFinalPathSize)
         return {};
     std::string text(resolved.data(), length);
     if (text.compare(0, sizeof kLongPathPrefix - 1, kLongPathPrefix) == 0)
         text.erase(0, sizeof kLongPathPrefix - 1);
-    if (text.empty() || text.back() != '\\')
-        text += '\\';
     return UpperCased(text);
+}
+
+/// The path of the file or folder at `path` as the system resolves it (links followed); "" when
+/// there is nothing there or it cannot tell. Opening it to ask reads nor writes anything.
+std::string ResolvedPath(const std::string& path)
+{
+    const kvo::unique_hfile found(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return found ? ResolvedPath(found.get()) : std::string();
+}
+
+/// The resolved folder `path`, with a trailing backslash; "" when it cannot tell.
+std::string ResolvedFolder(const std::string& path)
+{
+    std::string text = ResolvedPath(path);
+    if (!text.empty() && text.back() != '\\')
+        text += '\\';
+    return text;
+}
+
+/// Whether the resolved `path` names a file directly in the resolved `folder`.
+bool IsFileOf(const std::string& folder, const std::string& path)
+{
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path.find('\\', folder.size()) == std::string::npos;
 }
 
 /// Removes every file (not folder) of `folder` (ending in a backslash) that `keep` does not name.
@@ -104,35 +123,74 @@ bool CReleaseArea::RelativeTarget(const std::string& target, std::string& relati
     return UpperCased(relative.substr(0, area.size())) != area && UpperCased(relative) != area.substr(0, area.size() - 1);
 }
 
-DWORD CReleaseArea::Prepare() const
+DWORD CReleaseArea::CheckFolders(bool make) const
 {
     const std::string installation = ResolvedFolder(m_strModuleDir);
     for (const char* folder : {release::kAreaDir, release::kStagedDir, release::kBackupDir}) {
         std::string path = m_strModuleDir + folder;
         if (path.back() == '\\')
             path.pop_back();
-        if (!MakeDirectoryPath(path.c_str()))
+        if (make && !MakeDirectoryPath(path.c_str()))
             return ERROR_PATH_NOT_FOUND;
+        if (!make && ::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            continue;
         if (IsReparsePoint(path))
-            return ERROR_REPARSE_TAG_INVALID;
-        const std::string resolved = ResolvedFolder(path);
-        if (installation.empty() || resolved.compare(0, installation.size(), installation) != 0)
-            return ERROR_REPARSE_TAG_INVALID;
+            return kErrorStagingRefused;
+        // A volume that cannot resolve paths (some network drives) is judged by its attributes alone.
+        if (!installation.empty() && ResolvedFolder(path).compare(0, installation.size(), installation) != 0)
+            return kErrorStagingRefused;
     }
+    m_strResolvedStaged = installation.empty() ? std::string() : ResolvedFolder(m_strModuleDir + release::kStagedDir);
     return ERROR_SUCCESS;
+}
+
+DWORD CReleaseArea::Prepare() const
+{
+    return CheckFolders(true);
+}
+
+bool CReleaseArea::IsSafe() const
+{
+    return CheckFolders(false) == ERROR_SUCCESS;
+}
+
+DWORD CReleaseArea::CheckStagedPath(const std::string& path) const
+{
+    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return ERROR_SUCCESS;
+    if (IsReparsePoint(path) || (!m_strResolvedStaged.empty() && !IsFileOf(m_strResolvedStaged, ResolvedPath(path))))
+        return kErrorStagingRefused;
+    return ERROR_SUCCESS;
+}
+
+DWORD CReleaseArea::CheckStagedFile(HANDLE file) const
+{
+    if (!m_strResolvedStaged.empty() && !IsFileOf(m_strResolvedStaged, ResolvedPath(file)))
+        return kErrorStagingRefused;
+    return ERROR_SUCCESS;
+}
+
+std::uint64_t FreeBytesFor(const std::string& directory)
+{
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr))
+        return UINT64_MAX;
+    return available.QuadPart;
 }
 
 DWORD CReleaseArea::CheckTargetFolders(const std::string& relative) const
 {
     for (std::size_t cut = relative.find('\\'); cut != std::string::npos; cut = relative.find('\\', cut + 1)) {
         if (IsReparsePoint(m_strModuleDir + relative.substr(0, cut)))
-            return ERROR_REPARSE_TAG_INVALID;
+            return kErrorStagingRefused;
     }
     return ERROR_SUCCESS;
 }
 
 void CReleaseArea::PruneStaged(const std::set<std::string>& needed) const
 {
+    if (!IsSafe())
+        return;  // a folder that leads elsewhere: nothing there is the area's to remove
     const std::string suffix = CTempFileBeside::kSuffix;
     RemoveFilesIn(m_strModuleDir + release::kStagedDir, [&](const std::string& file) {
         return file.size() > suffix.size() && needed.count(file.substr(0, file.size() - suffix.size())) != 0;
@@ -141,12 +199,17 @@ void CReleaseArea::PruneStaged(const std::set<std::string>& needed) const
 
 void CReleaseArea::ClearBackup() const
 {
+    if (!IsSafe())
+        return;
     RemoveFilesIn(m_strModuleDir + release::kBackupDir, [](const std::string&) { return false; });
 }
 
 void CReleaseArea::RemoveEmptyFolders() const
 {
-    // Only empty folders can be removed: whatever still waits in one keeps it.
+    // Only empty folders can be removed: whatever still waits in one keeps it. A link is never
+    // removed through (Wine would remove the folder it leads to).
+    if (!IsSafe())
+        return;
     for (const char* folder : {release::kBackupDir, release::kStagedDir, release::kAreaDir})
         ::RemoveDirectoryA((m_strModuleDir + folder).c_str());
 }

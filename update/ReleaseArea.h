@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -35,8 +36,16 @@ public:
     bool RelativeTarget(const std::string& target, std::string& relative) const;
 
     /// Makes the area's folders. ERROR_SUCCESS, or why it may not be used: a folder that is a
-    /// reparse point, or that resolves outside the installation.
+    /// reparse point, or that resolves outside the installation (kErrorStagingRefused).
     DWORD Prepare() const;
+    /// Whether the area's folders that exist are ordinary folders of the installation: only then
+    /// is anything in them read, moved or removed.
+    bool IsSafe() const;
+    /// ERROR_SUCCESS when nothing is at the staged file `path` yet, or what is there is a file of
+    /// the staging folder itself, not a link that leads elsewhere (kErrorStagingRefused).
+    DWORD CheckStagedPath(const std::string& path) const;
+    /// The same for the staged file open as `file`.
+    DWORD CheckStagedFile(HANDLE file) const;
     /// ERROR_SUCCESS when every folder between the installation and `relative` is an ordinary
     /// folder (or does not exist yet): a reparse point there could carry a write elsewhere.
     DWORD CheckTargetFolders(const std::string& relative) const;
@@ -49,5 +58,12 @@ public:
     void RemoveEmptyFolders() const;
 
 private:
+    /// Prepare's checks; the folders are made first when `make`, else missing ones pass.
+    DWORD CheckFolders(bool make) const;
+
     std::string m_strModuleDir;
+    mutable std::string m_strResolvedStaged;  ///< the staging folder as the system resolves it
 };
+
+/// Free bytes for the caller on the volume of `directory`; the largest number when unknown.
+std::uint64_t FreeBytesFor(const std::string& directory);

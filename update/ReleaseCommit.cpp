@@ -8,6 +8,7 @@
 #include "framework/Sync.h"
 #include "update/PackageInstall.h"
 #include "update/Settings.h"
+#include "update/UpdateErrors.h"
 
 namespace {
 
@@ -221,8 +222,13 @@ DWORD UndoRelease(const CReleaseArea& area, ReleaseJournal& journal, IReleaseSte
 
 Recovery RecoverRelease(const CReleaseArea& area, IReleaseSteps& steps)
 {
-    ReleaseJournal journal = ReadJournal(area);
     Recovery recovery;
+    if (!area.IsSafe()) {
+        recovery.done = Recovery::Done::failed;
+        recovery.error = kErrorStagingRefused;
+        return recovery;
+    }
+    ReleaseJournal journal = ReadJournal(area);
     recovery.fromVersion = journal.fromVersion;
     recovery.toVersion = journal.toVersion;
     switch (journal.state) {

@@ -29,7 +29,7 @@ DWORD CReleaseStaging::TempPathFor(const std::string& target, std::string& tempP
                                   [&](const StagedFile& file) { return file.entry.stagedName == name; }),
                    m_staged.end());
     tempPath = m_area.StagedPath(name);
-    return ERROR_SUCCESS;
+    return m_area.CheckStagedPath(tempPath);
 }
 
 bool CReleaseStaging::Commit(CTempFileBeside& staged, Kind kind, int attributeWord, kvo::CFileException& error)
@@ -39,7 +39,10 @@ bool CReleaseStaging::Commit(CTempFileBeside& staged, Kind kind, int attributeWo
         error = Refusal(ERROR_ACCESS_DENIED, staged.TargetPath());
         return false;
     }
-    if (const DWORD refused = m_area.CheckTargetFolders(file.entry.target)) {
+    DWORD refused = m_area.CheckStagedFile(staged.File().GetHandle());
+    if (refused == ERROR_SUCCESS)
+        refused = m_area.CheckTargetFolders(file.entry.target);
+    if (refused != ERROR_SUCCESS) {
         error = Refusal(refused, staged.TargetPath());
         return false;
     }

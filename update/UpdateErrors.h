@@ -14,3 +14,6 @@ constexpr DWORD kErrorLauncherRefused = 0x20000003;
 /// The server announced another length than the one the manifest vouches for (an entry with
 /// SHA256 and a Length above 0), or sent more than it: refused before anything is written.
 constexpr DWORD kErrorLengthMismatch = 0x20000004;
+/// The staging area, a staged file or a folder on the way to a target is a reparse point or
+/// resolves outside the installation: nothing is written through it.
+constexpr DWORD kErrorStagingRefused = 0x20000005;

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The real launcher on real networks and machines: a download killed with the process is resumed
 at the next start with a range for the rest only; the launcher refuses a copy of itself built for
-another processor, replaces itself with one that runs here and removes its old copy once a later
-start has a manifest; and a package larger than the free space fails with nothing written."""
+another processor, replaces itself with one that runs here and removes its old copy once the
+release is confirmed; a staging area or staged file that leads outside the installation is refused;
+and a package larger than the free space fails with nothing written."""
 import hashlib
 import os
 import shutil
@@ -24,6 +25,7 @@ SMALL_VOLUME = "6m"
 LAUNCHER_REFUSED = 0x20000003
 ERROR_INTERNET_TIMEOUT = 12002
 IMAGE_FILE_MACHINE_ARM64 = 0xAA64
+STAGING_REFUSED = 0x20000005
 
 
 def url(path):
@@ -107,6 +109,38 @@ class Resilience(LauncherTestCase):
         self.assertEqual(installation.run_launcher(), 0)  # a manifest, nothing to do
         self.assertEqual(len(installation.lobby_starts(expect=3)), 3)
         self.assertEqual([r["path"] for r in server.requests() if r["path"].startswith("/files/")], [])
+
+    def test_staging_that_leads_outside_the_installation_is_refused_and_writes_nothing_there(self):
+        body = b"the new data file\r\n"
+        entry = ("data.bin", "", url("/files/data.bin"), hashlib.sha256(body).hexdigest())
+
+        def link_area(installation, outside):
+            os.makedirs(installation.path("KvoRelease"))
+            os.symlink(outside, installation.path("KvoRelease", "staged"))
+
+        def link_staged_file(installation, outside):
+            os.makedirs(installation.path("KvoRelease", "staged"))
+            write_bytes(os.path.join(outside, "victim.txt"), b"precious")
+            os.symlink(os.path.join(outside, "victim.txt"), installation.staged_path("data.bin"))
+
+        for what, plant in (("the staging folder is a link", link_area), ("a staged file is a link", link_staged_file)):
+            with self.subTest(what):
+                installation = self.make_installation(pver=INSTALLED_VERSION)
+                write_bytes(installation.path("data.bin"), b"old")
+                outside = tempfile.mkdtemp(prefix="kvo-outside-")
+                self.addCleanup(shutil.rmtree, outside, True)
+                plant(installation, outside)
+                before = {name: read_bytes(os.path.join(outside, name)) for name in os.listdir(outside)}
+                server = self.serve(PRIMARY_PORT, self.site(manifest([entry], SERVER_VERSION), {"data.bin": body}))
+                launcher = installation.start_launcher()
+                self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+                self.assertIsNotNone(answer_box(CAPTION, "cancel", BOX_TIMEOUT_MS), "the per-file failure box")
+                self.assertEqual(launcher.wait(timeout=60), 0)
+                self.assertEqual(installation.log_lines()[-1], "data.bin 更新失败 %d" % STAGING_REFUSED)
+                self.assertEqual({name: read_bytes(os.path.join(outside, name)) for name in os.listdir(outside)},
+                                 before)
+                self.assertEqual(read_bytes(installation.path("data.bin")), b"old")
+                server.close()
 
     def test_a_trickling_server_ends_in_the_failure_box_with_the_old_file_intact(self):
         # 100 bytes every half second: far below the speed floor (this build's window is 3 s).
