@@ -56,6 +56,7 @@ GOAL_INSTALL_FLOOR = 0.90  # of the bare Win32 writer's throughput through tempo
 GOAL_START = 1.5          # times the baseline's start
 GOAL_ENTRY_GROWTH = 11    # 10000 entries take at most this many times as long as 1000
 GOAL_ENTRIES_SECONDS = 5.0
+GOAL_STAGED = 1.10        # times the in-place installation of the same files, measured alongside
 
 
 def windows_path(path):
@@ -72,8 +73,10 @@ def run_bench_program(args):
     output, _ = process.communicate(timeout=RUN_TIMEOUT)
     line = output.decode(errors="replace").strip().splitlines()[-1]
     fields = dict(part.split("=", 1) for part in line.split())
-    return {"ok": fields["ok"] == "1", "seconds": float(fields["seconds"]), "bytes": int(fields["bytes"]),
-            "peak_ws": int(fields["peak_ws"])}
+    result = {"ok": fields.pop("ok") == "1", "seconds": float(fields.pop("seconds")), "bytes": int(fields.pop("bytes")),
+              "peak_ws": int(fields.pop("peak_ws"))}
+    result.update((name, float(value)) for name, value in fields.items())  # a program's own timings
+    return result
 
 
 def read_bytes(path):
@@ -265,7 +268,7 @@ class Bench:
         assert publish.returncode == 0, "KvoPublish failed"
         archive = os.path.join(packaged, "Pack.zip")
         shutil.rmtree(release)
-        launcher, unzip, plain, replaced = [], [], [], []
+        launcher, staged, commit, unzip, plain, replaced = [], [], [], [], [], []
         each_size = PACKAGE_BYTES // PACKAGE_FILES
         for run in range(INSTALL_RUNS):
             for times, mode in ((plain, "plain"), (replaced, "replace")):
@@ -275,27 +278,58 @@ class Bench:
                 assert result["ok"], result
                 times.append(result["seconds"])
                 shutil.rmtree(folder)
-            folder = os.path.join(self.work, "install-%d" % run)
-            os.makedirs(folder)
-            shutil.copy(archive, folder)
-            result = run_bench_program([self.tool("bench", "BenchInstall.exe"), windows_path(os.path.join(folder, "Pack.zip"))])
-            assert result["ok"], result
-            launcher.append(result["seconds"])
-            shutil.rmtree(folder)
+            for mode in ([], ["staged"]):
+                folder = os.path.join(self.work, "install-%d" % run)
+                os.makedirs(os.path.join(folder, "LobbyDate"))  # where a commit records the version
+                shutil.copy(archive, folder)
+                result = run_bench_program([self.tool("bench", "BenchInstall.exe"),
+                                            windows_path(os.path.join(folder, "Pack.zip"))] + mode)
+                assert result["ok"], result
+                (staged if mode else launcher).append(result["seconds"])
+                if mode:
+                    commit.append(result["commit"])
+                shutil.rmtree(folder)
             folder = os.path.join(self.work, "unzip-%d" % run)
             start = time.monotonic()
             subprocess.run(["unzip", "-q", "-o", archive, "-d", folder], check=True, timeout=RUN_TIMEOUT)
             unzip.append(time.monotonic() - start)
             shutil.rmtree(folder)
         self.results["install"] = {"launcher": statistics.median(launcher), "unzip": statistics.median(unzip),
+                                   "staged": statistics.median(staged), "commit": statistics.median(commit),
+                                   "file": self.install_large_file(),
                                    "plain": statistics.median(plain), "replaced": statistics.median(replaced),
                                    "archive": os.path.getsize(archive), "all": (launcher, unzip, plain, replaced)}
         shutil.rmtree(packaged)
         self.commands.append("install: a package of %d files, %d MB (made by KvoPublish), %d runs each of "
-                             "BenchInstall.exe (InstallPackage), `unzip -q -o Pack.zip -d DIR` and BenchWriteFiles.exe "
+                             "BenchInstall.exe (InstallPackage entry by entry in place, and the same staged and "
+                             "committed as a release, the commit timed on its own), `unzip -q -o Pack.zip -d DIR` and "
+                             "BenchWriteFiles.exe "
                              "(the same number of files of the same average size in 40 folders, written as they are, "
                              "straight or each through a temporary file and a write-through move), each into a new "
                              "folder" % (PACKAGE_FILES, PACKAGE_BYTES // MB, INSTALL_RUNS))
+
+    def install_large_file(self):
+        """The median seconds of putting a checked 200 MB file over an installed one, in place (a temporary
+        file beside it and a move) and staged and committed, runs of the two interleaved."""
+        inplace, staged, commit = [], [], []
+        for run in range(INSTALL_RUNS):
+            for mode in ([], ["staged"]):
+                folder = os.path.join(self.work, "file-%d" % run)
+                write_file(os.path.join(folder, "large.bin"), b"the installed copy")
+                os.makedirs(os.path.join(folder, "LobbyDate"))
+                result = run_bench_program([self.tool("bench", "BenchInstall.exe"),
+                                            windows_path(os.path.join(folder, "large.bin")), str(LARGE_FILE)] + mode)
+                assert result["ok"], result
+                (staged if mode else inplace).append(result["seconds"])
+                if mode:
+                    commit.append(result["commit"])
+                shutil.rmtree(folder)
+        self.commands.append("install of one file: BenchInstall.exe FILE %d [staged], %d runs each, interleaved: "
+                             "%d MB written in 10240-byte blocks and hashed, over an installed FILE, through a "
+                             "temporary file beside it and a move, or staged and committed (journal, flush, backup, "
+                             "rename, PVer)" % (LARGE_FILE, INSTALL_RUNS, LARGE_FILE // MB))
+        return {"inplace": statistics.median(inplace), "staged": statistics.median(staged),
+                "commit": statistics.median(commit)}
 
     # --- 4. per-entry cost ----------------------------------------------------------------------
     def bench_entries(self):
@@ -511,7 +545,25 @@ def install_section(i):
                 else "the goal is within reach"),
             "", "Against the floor that never replaces a good file with a broken one (temporary file and move) the "
                 "launcher reaches %.0f %% (goal %.0f %%: %s)." % (
-                100 * floor_ratio, 100 * GOAL_INSTALL_FLOOR, verdict(floor_ratio >= GOAL_INSTALL_FLOOR)), ""]
+                100 * floor_ratio, 100 * GOAL_INSTALL_FLOOR, verdict(floor_ratio >= GOAL_INSTALL_FLOOR)), ""] + \
+        staged_section(i)
+
+
+def staged_section(i):
+    f = i["file"]
+    package_ratio = i["staged"] / i["launcher"]
+    file_ratio = f["staged"] / f["inplace"]
+    return ["## A whole release against files put in place one by one", "",
+            "| what | in place, one by one | staged, then committed | of which the commit | ratio |",
+            "|---|---|---|---|---|",
+            "| the package of %d files | %.2f s | %.2f s | %.2f s | %.2f |" % (
+                PACKAGE_FILES, i["launcher"], i["staged"], i["commit"], package_ratio),
+            "| one file of %d MB | %.2f s | %.2f s | %.2f s | %.2f |" % (
+                LARGE_FILE // MB, f["inplace"], f["staged"], f["commit"], file_ratio),
+            "", "A staged release takes %.2f times as long as the same package put in place entry by entry, and "
+                "%.2f times for the large file (goal at most %.2f: %s). The commit renames and flushes; it copies "
+                "nothing." % (package_ratio, file_ratio, GOAL_STAGED,
+                              verdict(package_ratio <= GOAL_STAGED and file_ratio <= GOAL_STAGED)), ""]
 
 
 def entries_section(e):

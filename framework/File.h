@@ -63,6 +63,8 @@ public:
     /// ERROR_SUCCESS when the file at `path` may be moved or replaced (or is missing); otherwise why
     /// not: read-only, or held open by someone. Windows refuses both; Wine would do it anyway.
     static std::uint32_t ReplaceRefusal(const char* path) noexcept;
+    /// The same for a file whose attributes (GetFileAttributes) the caller has just read.
+    static std::uint32_t ReplaceRefusal(const char* path, std::uint32_t attributes) noexcept;
     /// Moves `from` over `to`, replacing an existing `to` in one step and flushing the move to disk;
     /// on failure fills `error` (when given) and returns false, leaving both files as they were.
     static bool MoveReplacing(const char* from, const char* to, CFileException* error = nullptr) noexcept;
@@ -70,6 +72,10 @@ public:
     /// existing `to` in one step, without opening it again; it stays open under its new name. On
     /// failure fills `error` (when given) and returns false, leaving both files as they were.
     bool RenameReplacing(const char* to, CFileException* error = nullptr) noexcept;
+    /// Moves this open file (opened modeRenameable) to `to`, anywhere on its volume, where no file
+    /// is: nothing is replaced and nothing asked first. It stays open under its new name. On
+    /// failure fills `error` (when given) and returns false, leaving the file where it was.
+    bool RenameInto(const char* to, CFileException* error = nullptr) noexcept;
 
     /// Hands this file's open handle (and its path) to `to`, which closes whatever it held; this
     /// object is closed afterwards. The file itself stays open throughout.

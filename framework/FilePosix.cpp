@@ -162,6 +162,11 @@ bool CFile::RenameReplacing(const char* to, CFileException* error) noexcept
 }
 
 // Nothing holds a file against a rename here: only a file without write permission is refused.
+std::uint32_t CFile::ReplaceRefusal(const char* path, std::uint32_t) noexcept
+{
+    return ReplaceRefusal(path);
+}
+
 std::uint32_t CFile::ReplaceRefusal(const char* path) noexcept
 {
     struct stat status {};
@@ -180,6 +185,17 @@ bool CFile::MoveReplacing(const char* from, const char* to, CFileException* erro
         *error = CFileException(CauseFor(lastError), lastError, to);
     errno = lastError;
     return false;
+}
+
+bool CFile::RenameInto(const char* to, CFileException* error) noexcept
+{
+    struct stat status {};
+    if (::stat(to, &status) == 0) {
+        if (error)
+            *error = CFileException(CFileException::accessDenied, EEXIST, to);
+        return false;
+    }
+    return RenameReplacing(to, error);
 }
 
 }  // namespace kvo

@@ -29,5 +29,7 @@ void SetFileTimes(CFile& file, const CFileStatus& status);
 /// a file that has them already is left alone. Returns false when the system refused. POSIX
 /// honours only the read-only bit (it clears the write permissions).
 bool SetFileAttributeWord(const std::string& path, std::uint16_t attributes) noexcept;
+/// The same through the open `file` (opened for writing), which is not opened again.
+bool SetFileAttributeWord(CFile& file, std::uint16_t attributes) noexcept;
 
 }  // namespace kvo

@@ -54,4 +54,13 @@ bool SetFileAttributeWord(const std::string& path, std::uint16_t attributes) noe
     return mode == info.st_mode || ::chmod(path.c_str(), mode & 07777) == 0;
 }
 
+bool SetFileAttributeWord(CFile& file, std::uint16_t attributes) noexcept
+{
+    struct stat info {};
+    if (::fstat(file.GetHandle(), &info) != 0)
+        return false;
+    const mode_t mode = (attributes & kAttributeReadOnly) ? (info.st_mode & ~kWriteBits) : info.st_mode;
+    return mode == info.st_mode || ::fchmod(file.GetHandle(), mode & 07777) == 0;
+}
+
 }  // namespace kvo

@@ -86,4 +86,17 @@ bool SetFileAttributeWord(const std::string& path, std::uint16_t attributes) noe
     return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
 }
 
+bool SetFileAttributeWord(CFile& file, std::uint16_t attributes) noexcept
+{
+    // Asked first, as by path: most entries want what a new file has already.
+    FILE_BASIC_INFO present{};
+    const DWORD wanted = attributes & kSettableAttributes;
+    if (::GetFileInformationByHandleEx(file.GetHandle(), FileBasicInfo, &present, sizeof present) &&
+        (present.FileAttributes & kSettableAttributes) == wanted)
+        return true;
+    FILE_BASIC_INFO info{};  // times of 0 stay as they are
+    info.FileAttributes = wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL;  // 0 would change nothing
+    return ::SetFileInformationByHandle(file.GetHandle(), FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
 }  // namespace kvo

@@ -183,8 +183,9 @@ bool MoveFailed(DWORD lastError, const char* to, CFileException* error) noexcept
     return false;
 }
 
-/// Renames the open `file` to `to` through its handle; ERROR_SUCCESS or the failure.
-DWORD RenameByHandle(HANDLE file, const char* to) noexcept
+/// Renames the open `file` to `to` through its handle, over what is there when `replace`;
+/// ERROR_SUCCESS or the failure.
+DWORD RenameByHandle(HANDLE file, const char* to, bool replace) noexcept
 {
     const int length = ::MultiByteToWideChar(CP_ACP, 0, to, -1, nullptr, 0);
     if (length <= 1)
@@ -198,7 +199,7 @@ DWORD RenameByHandle(HANDLE file, const char* to) noexcept
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
     info->RootDirectory = nullptr;
     info->FileNameLength = nameBytes;
     ::MultiByteToWideChar(CP_ACP, 0, to, -1, info->FileName, length);
@@ -211,7 +212,11 @@ DWORD RenameByHandle(HANDLE file, const char* to) noexcept
 // does not, so both are asked first. ERROR_SUCCESS when `path` may be replaced (or is missing).
 std::uint32_t CFile::ReplaceRefusal(const char* path) noexcept
 {
-    const DWORD attributes = ::GetFileAttributesA(path);
+    return ReplaceRefusal(path, ::GetFileAttributesA(path));
+}
+
+std::uint32_t CFile::ReplaceRefusal(const char* path, std::uint32_t attributes) noexcept
+{
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return ERROR_SUCCESS;
     if (attributes & FILE_ATTRIBUTE_READONLY)
@@ -237,7 +242,16 @@ bool CFile::RenameReplacing(const char* to, CFileException* error) noexcept
 {
     DWORD refusal = static_cast<DWORD>(ReplaceRefusal(to));
     if (refusal == ERROR_SUCCESS)
-        refusal = RenameByHandle(m_hFile, to);
+        refusal = RenameByHandle(m_hFile, to, true);
+    if (refusal != ERROR_SUCCESS)
+        return MoveFailed(refusal, to, error);
+    m_strFileName = to;
+    return true;
+}
+
+bool CFile::RenameInto(const char* to, CFileException* error) noexcept
+{
+    const DWORD refusal = RenameByHandle(m_hFile, to, false);
     if (refusal != ERROR_SUCCESS)
         return MoveFailed(refusal, to, error);
     m_strFileName = to;

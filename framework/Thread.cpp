@@ -4,6 +4,7 @@
 #include <new>
 #include <stdlib.h>
 #include <process.h>
+#include <vector>
 
 #include "framework/Handles.h"
 #include "framework/StackAlignment.h"
@@ -23,9 +24,8 @@ KVO_REALIGNS_STACK unsigned __stdcall WorkerEntry(void* raw)
     return start->proc(start->param);
 }
 
-}  // namespace
-
-DWORD StartWorkerThread(WorkerProc proc, void* param) noexcept
+/// Starts a worker; ERROR_SUCCESS with `thread` holding its handle, or why it could not start.
+DWORD StartWorker(WorkerProc proc, void* param, unique_handle& thread) noexcept
 {
     std::unique_ptr<WorkerStart> start(new (std::nothrow) WorkerStart{proc, param});
     if (!start)
@@ -37,8 +37,38 @@ DWORD StartWorkerThread(WorkerProc proc, void* param) noexcept
         return reason != ERROR_SUCCESS ? reason : ERROR_NOT_ENOUGH_MEMORY;
     }
     start.release();  // the thread owns it now
-    unique_handle thread(reinterpret_cast<HANDLE>(raw));
+    thread.reset(reinterpret_cast<HANDLE>(raw));
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD StartWorkerThread(WorkerProc proc, void* param) noexcept
+{
+    unique_handle thread;
+    return StartWorker(proc, param, thread);
+}
+
+void RunOnWorkers(unsigned count, WorkerProc proc, void* param) noexcept
+{
+    std::vector<unique_handle> threads;
+    try {
+        threads.reserve(count);
+    } catch (const std::bad_alloc&) {
+        count = 0;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        unique_handle thread;
+        if (StartWorker(proc, param, thread) != ERROR_SUCCESS)
+            break;
+        threads.push_back(std::move(thread));
+    }
+    if (threads.empty()) {
+        proc(param);
+        return;
+    }
+    for (const unique_handle& thread : threads)
+        ::WaitForSingleObject(thread.get(), INFINITE);
 }
 
 }  // namespace kvo

@@ -1,4 +1,4 @@
-// Starting detached worker threads.
+// Starting detached worker threads, and a few that are waited for.
 #pragma once
 #include <windows.h>
 
@@ -15,5 +15,10 @@ inline bool BeginWorkerThread(WorkerProc proc, void* param) noexcept
 {
     return StartWorkerThread(proc, param) == ERROR_SUCCESS;
 }
+
+/// Runs `proc` on up to `count` workers at once and returns when every one has ended; each takes
+/// its share of the work from `param` by itself. Without a worker to be had, `proc` runs once on
+/// this thread.
+void RunOnWorkers(unsigned count, WorkerProc proc, void* param) noexcept;
 
 }  // namespace kvo

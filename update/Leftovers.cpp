@@ -7,17 +7,12 @@
 #include "framework/Handles.h"
 #include "support/ReplaceFile.h"
 
-namespace {
-
-/// `name` as Windows compares file names: without case.
 std::string UpperCased(std::string name)
 {
     if (!name.empty())
         ::CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
     return name;
 }
-
-}  // namespace
 
 std::vector<std::string> TemporaryFilesIn(const std::string& directory)
 {

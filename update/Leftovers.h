@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+/// `name` as Windows compares file names: without case.
+std::string UpperCased(std::string name);
+
 /// The names (without the directory) of the files in `directory` (no trailing separator) that
 /// end exactly in the temporary suffix; folders are left out.
 std::vector<std::string> TemporaryFilesIn(const std::string& directory);

@@ -6,6 +6,7 @@
 #include "framework/Handles.h"
 #include "support/ReplaceFile.h"
 #include "support/Sha256.h"
+#include "update/Leftovers.h"
 #include "update/PackageInstall.h"
 #include "update/UpdateErrors.h"
 
@@ -13,16 +14,12 @@ namespace {
 
 /// Bytes of the path hash that name a staged file: 64 bits keep distinct paths apart.
 constexpr std::size_t kStagedNameBytes = 8;
+/// The first digits of a name choose its subfolder: a folder of thousands of files makes every new
+/// name a search of all of them where names are matched without case (Wine).
+constexpr std::size_t kFanOutDigits = 2;
 constexpr std::size_t kFinalPathSize = 1024;
 /// The system's own answer for a final path it cannot shorten: "\\?\C:\...".
 const char kLongPathPrefix[] = "\\\\?\\";
-
-std::string UpperCased(std::string text)
-{
-    if (!text.empty())
-        ::CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
 
 bool IsReparsePoint(const std::string& path)
 {
@@ -62,28 +59,49 @@ std::string ResolvedFolder(const std::string& path)
     return text;
 }
 
-/// Whether the resolved `path` names a file directly in the resolved `folder`.
-bool IsFileOf(const std::string& folder, const std::string& path)
+/// Whether the resolved `path` lies below the resolved `folder`.
+bool IsBelow(const std::string& folder, const std::string& path)
 {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           path.find('\\', folder.size()) == std::string::npos;
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0;
 }
 
-/// Removes every file (not folder) of `folder` (ending in a backslash) that `keep` does not name.
-template <typename Keep>
-void RemoveFilesIn(const std::string& folder, Keep keep)
+/// `name` in its subfolder of `folder`.
+std::string FannedOut(const std::string& folder, const std::string& name)
 {
-    WIN32_FIND_DATAA found{};
-    kvo::unique_hfind search(::FindFirstFileA((folder + "*").c_str(), &found));
-    if (!search)
+    return folder + name.substr(0, kFanOutDigits) + "\\" + name.substr(kFanOutDigits);
+}
+
+/// Removes every file of the subfolders of `folder` (ending in a backslash) whose name (the
+/// subfolder's and the file's together) `keep` does not want, and the subfolders left empty. A
+/// subfolder that is a link is left alone.
+template <typename Keep>
+void RemoveFannedOutFiles(const std::string& folder, Keep keep)
+{
+    WIN32_FIND_DATAA sub{};
+    kvo::unique_hfind subfolders(::FindFirstFileA((folder + "*").c_str(), &sub));
+    if (!subfolders)
         return;
     do {
-        const std::string name = found.cFileName;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || keep(name))
+        const std::string subName = sub.cFileName;
+        const bool ordinary = (sub.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                              !(sub.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (!ordinary || subName.size() != kFanOutDigits)
             continue;
-        ::SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileA((folder + name).c_str());
-    } while (::FindNextFileA(search.get(), &found));
+        const std::string subfolder = folder + subName + "\\";
+        WIN32_FIND_DATAA found{};
+        kvo::unique_hfind files(::FindFirstFileA((subfolder + "*").c_str(), &found));
+        while (files) {
+            const std::string name = found.cFileName;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !keep(subName + name)) {
+                ::SetFileAttributesA((subfolder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA((subfolder + name).c_str());
+            }
+            if (!::FindNextFileA(files.get(), &found))
+                break;
+        }
+        files.reset();
+        ::RemoveDirectoryA(subfolder.c_str());  // only when empty
+    } while (::FindNextFileA(subfolders.get(), &sub));
 }
 
 }  // namespace
@@ -92,12 +110,12 @@ CReleaseArea::CReleaseArea(std::string moduleDir) : m_strModuleDir(std::move(mod
 
 std::string CReleaseArea::StagedPath(const std::string& name) const
 {
-    return m_strModuleDir + release::kStagedDir + name + CTempFileBeside::kSuffix;
+    return FannedOut(m_strModuleDir + release::kStagedDir, name) + CTempFileBeside::kSuffix;
 }
 
 std::string CReleaseArea::BackupPath(const std::string& name) const
 {
-    return m_strModuleDir + release::kBackupDir + name;
+    return FannedOut(m_strModuleDir + release::kBackupDir, name);
 }
 
 std::string CReleaseArea::StagedNameFor(const std::string& relative)
@@ -158,14 +176,7 @@ DWORD CReleaseArea::CheckStagedPath(const std::string& path) const
 {
     if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return ERROR_SUCCESS;
-    if (IsReparsePoint(path) || (!m_strResolvedStaged.empty() && !IsFileOf(m_strResolvedStaged, ResolvedPath(path))))
-        return kErrorStagingRefused;
-    return ERROR_SUCCESS;
-}
-
-DWORD CReleaseArea::CheckStagedFile(HANDLE file) const
-{
-    if (!m_strResolvedStaged.empty() && !IsFileOf(m_strResolvedStaged, ResolvedPath(file)))
+    if (IsReparsePoint(path) || (!m_strResolvedStaged.empty() && !IsBelow(m_strResolvedStaged, ResolvedPath(path))))
         return kErrorStagingRefused;
     return ERROR_SUCCESS;
 }
@@ -192,7 +203,7 @@ void CReleaseArea::PruneStaged(const std::set<std::string>& needed) const
     if (!IsSafe())
         return;  // a folder that leads elsewhere: nothing there is the area's to remove
     const std::string suffix = CTempFileBeside::kSuffix;
-    RemoveFilesIn(m_strModuleDir + release::kStagedDir, [&](const std::string& file) {
+    RemoveFannedOutFiles(m_strModuleDir + release::kStagedDir, [&](const std::string& file) {
         return file.size() > suffix.size() && needed.count(file.substr(0, file.size() - suffix.size())) != 0;
     });
 }
@@ -201,7 +212,7 @@ void CReleaseArea::ClearBackup() const
 {
     if (!IsSafe())
         return;
-    RemoveFilesIn(m_strModuleDir + release::kBackupDir, [](const std::string&) { return false; });
+    RemoveFannedOutFiles(m_strModuleDir + release::kBackupDir, [](const std::string&) { return false; });
 }
 
 void CReleaseArea::RemoveEmptyFolders() const
@@ -210,6 +221,9 @@ void CReleaseArea::RemoveEmptyFolders() const
     // removed through (Wine would remove the folder it leads to).
     if (!IsSafe())
         return;
+    const auto keepEveryFile = [](const std::string&) { return true; };
+    RemoveFannedOutFiles(m_strModuleDir + release::kBackupDir, keepEveryFile);
+    RemoveFannedOutFiles(m_strModuleDir + release::kStagedDir, keepEveryFile);
     for (const char* folder : {release::kBackupDir, release::kStagedDir, release::kAreaDir})
         ::RemoveDirectoryA((m_strModuleDir + folder).c_str());
 }

@@ -1,6 +1,7 @@
 // Where a release waits for its commit, inside the installation: "KvoRelease\staged" holds the
-// new files (under names of their own, so deep paths fit), "KvoRelease\backup" the files they
-// replaced until the release is confirmed, and "KvoRelease\journal.txt" what a commit is doing.
+// new files (under names of their own, so deep paths fit, spread over subfolders named by their
+// first two digits), "KvoRelease\backup" the files they replaced until the release is confirmed,
+// and "KvoRelease\journal.txt" what a commit is doing.
 #pragma once
 #include <windows.h>
 
@@ -41,11 +42,10 @@ public:
     /// Whether the area's folders that exist are ordinary folders of the installation: only then
     /// is anything in them read, moved or removed.
     bool IsSafe() const;
-    /// ERROR_SUCCESS when nothing is at the staged file `path` yet, or what is there is a file of
-    /// the staging folder itself, not a link that leads elsewhere (kErrorStagingRefused).
+    /// ERROR_SUCCESS when nothing is at `path` (a staged file, or a subfolder of the staging
+    /// folder) yet, or what is there lies in the staging folder, not behind a link that leads
+    /// elsewhere (kErrorStagingRefused).
     DWORD CheckStagedPath(const std::string& path) const;
-    /// The same for the staged file open as `file`.
-    DWORD CheckStagedFile(HANDLE file) const;
     /// ERROR_SUCCESS when every folder between the installation and `relative` is an ordinary
     /// folder (or does not exist yet): a reparse point there could carry a write elsewhere.
     DWORD CheckTargetFolders(const std::string& relative) const;

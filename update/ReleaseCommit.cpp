@@ -2,9 +2,9 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 
-#include "framework/FileStatus.h"
 #include "framework/Sync.h"
 #include "update/PackageInstall.h"
 #include "update/Settings.h"
@@ -20,37 +20,44 @@ bool Exists(const std::string& path)
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-/// The folder of `path` made, for a file of the release that is new there.
-void MakeFolderOf(const std::string& path)
+/// Finds which targets have a file that the new one replaces, and whether each such file may go
+/// to the backup at the very end: neither read-only nor held open (the running launcher is held
+/// by nature, and may be renamed all the same). ERROR_SUCCESS, or why the release may not go in.
+DWORD SurveyTargets(const CReleaseArea& area, std::vector<StagedFile>& staged)
 {
-    const std::size_t cut = path.find_last_of('\\');
-    if (cut != std::string::npos)
-        MakeDirectoryPath(path.substr(0, cut).c_str());
-}
-
-void ApplyAttributes(const std::string& path, const JournalEntry& entry)
-{
-    if (entry.attributeWord != kNoAttributeWord)
-        kvo::SetFileAttributeWord(path, static_cast<std::uint16_t>(entry.attributeWord));
-}
-
-/// A new file may go in place of the old one at the very end: the old one is neither read-only
-/// nor held open (the running launcher is held by nature, and may be renamed all the same).
-DWORD RefusalOfOldFiles(const CReleaseArea& area, const std::vector<StagedFile>& staged)
-{
-    for (const StagedFile& file : staged) {
-        if (file.isLauncher || !file.entry.hadOld)
+    for (StagedFile& file : staged) {
+        const std::string target = area.TargetPath(file.entry.target);
+        const DWORD attributes = ::GetFileAttributesA(target.c_str());
+        file.entry.hadOld = attributes != INVALID_FILE_ATTRIBUTES;
+        if (!file.entry.hadOld || file.isLauncher)
             continue;
-        if (const std::uint32_t refusal = kvo::CFile::ReplaceRefusal(area.TargetPath(file.entry.target).c_str()))
+        if (const std::uint32_t refusal = kvo::CFile::ReplaceRefusal(target.c_str(), attributes))
             return refusal;
     }
     return ERROR_SUCCESS;
+}
+
+/// Makes, once each, the folders the moves of `journal` lead into: the targets' (a release may
+/// bring a new one), the staging area's and the backup's subfolders.
+void MakeFolders(const CReleaseArea& area, const ReleaseJournal& journal)
+{
+    std::set<std::string> folders;
+    const auto folderOf = [](const std::string& path) { return path.substr(0, path.find_last_of('\\')); };
+    for (const JournalEntry& entry : journal.entries) {
+        folders.insert(folderOf(area.TargetPath(entry.target)));
+        folders.insert(folderOf(area.StagedPath(entry.stagedName)));
+        if (entry.hadOld)
+            folders.insert(folderOf(area.BackupPath(entry.stagedName)));
+    }
+    for (const std::string& folder : folders)
+        MakeDirectoryPath(folder.c_str());
 }
 
 /// Puts the previous release back: each new file returns to the staging area (kept for another
 /// start), each old one leaves the backup for its place, then the old version. Safe to repeat.
 DWORD RollBack(const CReleaseArea& area, const ReleaseJournal& journal, IReleaseSteps& steps)
 {
+    MakeFolders(area, journal);
     for (auto entry = journal.entries.rbegin(); entry != journal.entries.rend(); ++entry) {
         const std::string target = area.TargetPath(entry->target);
         const std::string staged = area.StagedPath(entry->stagedName);
@@ -69,6 +76,10 @@ DWORD RollBack(const CReleaseArea& area, const ReleaseJournal& journal, IRelease
         if (error != ERROR_SUCCESS)
             return error;
     }
+    // Not written when it never changed: a settings file that cannot be written (the commit's
+    // failure, often) must not keep the old release from being whole again.
+    if (ReadInstalledVersion(area.ModuleDir()) == journal.fromVersion)
+        return ERROR_SUCCESS;
     return steps.WriteVersion(area.ModuleDir(), journal.fromVersion);
 }
 
@@ -87,6 +98,7 @@ bool CanRollForward(const CReleaseArea& area, const ReleaseJournal& journal)
 /// Finishes a cut commit by paths: the handles went with the process that made them.
 DWORD RollForward(const CReleaseArea& area, const ReleaseJournal& journal, IReleaseSteps& steps)
 {
+    MakeFolders(area, journal);
     for (const JournalEntry& entry : journal.entries) {
         const std::string target = area.TargetPath(entry.target);
         const std::string staged = area.StagedPath(entry.stagedName);
@@ -96,12 +108,10 @@ DWORD RollForward(const CReleaseArea& area, const ReleaseJournal& journal, IRele
         DWORD error = ERROR_SUCCESS;
         if (entry.hadOld && !Exists(backup) && Exists(target))
             error = steps.Move(target, backup);
-        MakeFolderOf(target);
         if (error == ERROR_SUCCESS)
             error = steps.Move(staged, target);
         if (error != ERROR_SUCCESS)
             return error;
-        ApplyAttributes(target, entry);
     }
     DWORD error = steps.WriteVersion(area.ModuleDir(), journal.toVersion);
     if (error == ERROR_SUCCESS)
@@ -118,20 +128,18 @@ DWORD AbandonCommit(const CReleaseArea& area, const ReleaseJournal& journal, IRe
     return error;
 }
 
-/// One staged file into place: flushed, the old file to the backup, the new one renamed in.
+/// One staged file into place, flushed before: the old file to the backup, the new one renamed in.
 DWORD PutInPlace(const CReleaseArea& area, StagedFile& file, IReleaseSteps& steps)
 {
     const std::string target = area.TargetPath(file.entry.target);
-    DWORD error = steps.Flush(*file.file);
-    if (error == ERROR_SUCCESS && file.entry.hadOld)
+    DWORD error = ERROR_SUCCESS;
+    if (file.entry.hadOld)
         error = steps.Move(target, area.BackupPath(file.entry.stagedName));
-    MakeFolderOf(target);
     if (error == ERROR_SUCCESS)
         error = steps.Rename(*file.file, target);
     if (error != ERROR_SUCCESS)
         return error;
     file.file->Abort();
-    ApplyAttributes(target, file.entry);
     return ERROR_SUCCESS;
 }
 
@@ -148,21 +156,26 @@ DWORD CommitRelease(const CReleaseArea& area, std::vector<StagedFile>& staged, u
     ReleaseJournal journal;
     journal.fromVersion = ReadInstalledVersion(area.ModuleDir());
     journal.toVersion = toVersion;
-    for (StagedFile& file : staged) {
-        file.entry.hadOld = Exists(area.TargetPath(file.entry.target));
+    DWORD error = SurveyTargets(area, staged);
+    for (const StagedFile& file : staged)
         journal.entries.push_back(file.entry);
-    }
-    DWORD error = RefusalOfOldFiles(area, staged);
-    if (error == ERROR_SUCCESS)
+    if (error == ERROR_SUCCESS) {
+        MakeFolders(area, journal);
         error = steps.WriteJournal(area.JournalPath(), JournalText(journal));
+    }
     if (error != ERROR_SUCCESS) {
         ::DeleteFileA(area.JournalPath().c_str());  // nothing was touched for it
         return error;
     }
+    std::vector<kvo::CFile*> files;
+    for (StagedFile& file : staged)
+        files.push_back(file.file.get());
+    // Every new byte on the disk before the first rename: the renames are all that is left.
+    error = steps.FlushAll(files);
     for (StagedFile& file : staged) {
-        error = PutInPlace(area, file, steps);
         if (error != ERROR_SUCCESS)
             break;
+        error = PutInPlace(area, file, steps);
     }
     if (error == ERROR_SUCCESS)
         error = steps.WriteVersion(area.ModuleDir(), toVersion);

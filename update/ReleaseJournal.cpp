@@ -36,13 +36,13 @@ bool ReadVersion(const std::string& line, const char* key, unsigned& version)
     return true;
 }
 
-/// "file <name> <0|1> <attributes> <target to the end of the line>"
+/// "file <name> <0|1> <target to the end of the line>"
 bool ReadEntry(const std::string& line, JournalEntry& entry)
 {
     std::istringstream in(line);
     std::string word;
     int hadOld = 0;
-    if (!(in >> word >> entry.stagedName >> hadOld >> entry.attributeWord) || word != kFileKey ||
+    if (!(in >> word >> entry.stagedName >> hadOld) || word != kFileKey ||
         (hadOld != 0 && hadOld != 1) || in.get() != ' ')
         return false;
     entry.hadOld = hadOld == 1;
@@ -58,8 +58,7 @@ std::string JournalText(const ReleaseJournal& journal)
     out << kHeader << kLineEnd << kFromKey << ' ' << journal.fromVersion << kLineEnd << kToKey << ' '
         << journal.toVersion << kLineEnd;
     for (const JournalEntry& entry : journal.entries)
-        out << kFileKey << ' ' << entry.stagedName << ' ' << (entry.hadOld ? 1 : 0) << ' ' << entry.attributeWord << ' '
-            << entry.target << kLineEnd;
+        out << kFileKey << ' ' << entry.stagedName << ' ' << (entry.hadOld ? 1 : 0) << ' ' << entry.target << kLineEnd;
     out << kBeginLine << kLineEnd;
     return out.str();
 }

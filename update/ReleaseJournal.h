@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "update/FileCommit.h"
-
 /// One replacement of the commit.
 struct JournalEntry {
     std::string stagedName;      ///< the staged file's name in the area
     std::string target;          ///< the installed file, relative to the installation
     bool hadOld = false;         ///< a file stood at `target` before: it goes to the backup
-    int attributeWord = kNoAttributeWord;  ///< attributes the new file takes once in place
 };
 
 struct ReleaseJournal {

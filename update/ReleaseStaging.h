@@ -1,6 +1,8 @@
 // The commit step of an update run: every checked file goes into the staging area, held open,
 // and the whole release is committed at the run's end, or not at all.
 #pragma once
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,11 @@ public:
     /// Commits every file staged so far as the release `toVersion` (CommitRelease).
     DWORD CommitAll(unsigned toVersion, IReleaseSteps& steps = FileSystemSteps());
     /// Lets every staged file go, closed, to be resumed by a later run.
-    void Abandon() noexcept { m_staged.clear(); }
+    void Abandon() noexcept
+    {
+        m_staged.clear();
+        m_names.clear();
+    }
 
     const CReleaseArea& Area() const noexcept { return m_area; }
     std::size_t StagedCount() const noexcept { return m_staged.size(); }
@@ -32,4 +38,9 @@ private:
     CReleaseArea m_area;
     bool m_bPrepared = false;
     std::vector<StagedFile> m_staged;
+    std::set<std::string> m_names;        ///< the staged names of m_staged
+    /// The area's subfolders made (and checked) by this staging, with the staged files that were in
+    /// each when it was first used (upper-cased).
+    std::map<std::string, std::set<std::string>> m_folderFiles;
+    std::set<std::string> m_checkedFolders;  ///< the targets' folders found to be ordinary ones
 };

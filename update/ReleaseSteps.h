@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/File.h"
 
@@ -14,11 +15,12 @@ public:
     virtual DWORD WriteJournal(const std::string& path, const std::string& text) = 0;
     /// Appends `line` to the journal at `path` and flushes it.
     virtual DWORD AppendJournal(const std::string& path, const char* line) = 0;
-    /// Writes what the system still holds of the open `file` to the disk.
-    virtual DWORD Flush(kvo::CFile& file) = 0;
-    /// Moves `from` to `to` (on the same volume), replacing what is there, the move flushed.
+    /// Writes what the system still holds of every open file of `files` to the disk.
+    virtual DWORD FlushAll(const std::vector<kvo::CFile*>& files) = 0;
+    /// Moves `from` to `to` (on the same volume, its folder there), replacing what is there, the
+    /// move flushed.
     virtual DWORD Move(const std::string& from, const std::string& to) = 0;
-    /// Renames the open `file` to `to` through its handle, replacing what is there.
+    /// Renames the open `file` through its handle to `to`, where nothing is (its folder there).
     virtual DWORD Rename(kvo::CFile& file, const std::string& to) = 0;
     /// Records `version` as the installed one, flushed to the disk.
     virtual DWORD WriteVersion(const std::string& moduleDir, unsigned version) = 0;

@@ -129,7 +129,7 @@ class Installation:
     def staged_path(self, relative):
         """Where the file of `relative` (with "\\" separators) is staged until its release is committed."""
         name = hashlib.sha256(relative.upper().encode("gbk")).hexdigest()[:16]
-        return self.path("KvoRelease", "staged", name + ".kvotmp")
+        return self.path("KvoRelease", "staged", name[:2], name[2:] + ".kvotmp")
 
     def settings_bytes(self):
         path = self.path("LobbyDate", "Update.INI")

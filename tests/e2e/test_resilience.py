@@ -97,8 +97,8 @@ class Resilience(LauncherTestCase):
         self.assertEqual(len(installation.lobby_starts(expect=1)), 1)
         # The copy that ran is the release's backup until its lobby is confirmed; a copy that is
         # running may not be removable then: the next start removes it, whatever the network says.
-        backup = installation.path("KvoRelease", "backup")
-        backups = [read_bytes(os.path.join(backup, name)) for name in os.listdir(backup)] if os.path.isdir(backup) else []
+        backups = [read_bytes(os.path.join(folder, name))
+                   for folder, _, names in os.walk(installation.path("KvoRelease", "backup")) for name in names]
         self.assertIn(backups, ([], [old]))
 
         server.close()
@@ -119,7 +119,7 @@ class Resilience(LauncherTestCase):
             os.symlink(outside, installation.path("KvoRelease", "staged"))
 
         def link_staged_file(installation, outside):
-            os.makedirs(installation.path("KvoRelease", "staged"))
+            os.makedirs(os.path.dirname(installation.staged_path("data.bin")))
             write_bytes(os.path.join(outside, "victim.txt"), b"precious")
             os.symlink(os.path.join(outside, "victim.txt"), installation.staged_path("data.bin"))
 

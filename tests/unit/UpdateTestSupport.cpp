@@ -169,7 +169,10 @@ DialogWindow::DialogWindow(bool runTimers, WorkerStarter starter) : m_bRunTimers
 {
     SetDesktopForTesting(&m_desktop);
 
-    auto dialog = std::make_unique<CKvoLauncherDlg>(std::make_unique<CUpdateEngine>(dir().path()));
+    // The recorded lobby is this test program, which never ends: a new release's lobby is not watched.
+    UpdatePolicy policy = UpdatePolicy::Shipped();
+    policy.lobbyWatchMs = 0;
+    auto dialog = std::make_unique<CKvoLauncherDlg>(std::make_unique<CUpdateEngine>(dir().path(), policy));
     if (!dialog->Create(nullptr)) {
         ADD_FAILURE() << "the dialog window could not be created";
         return;

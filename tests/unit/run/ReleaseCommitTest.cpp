@@ -76,9 +76,9 @@ public:
     {
         return Step(ERROR_WRITE_FAULT, [&] { return Real().AppendJournal(path, line); });
     }
-    DWORD Flush(kvo::CFile& file) override
+    DWORD FlushAll(const std::vector<kvo::CFile*>& files) override
     {
-        return Step(ERROR_WRITE_FAULT, [&] { return Real().Flush(file); });
+        return Step(ERROR_WRITE_FAULT, [&] { return Real().FlushAll(files); });
     }
     DWORD Move(const std::string& from, const std::string& to) override
     {
@@ -199,9 +199,9 @@ TEST(ReleaseCommit, AStopAfterAnyStepIsFinishedOrUndoneByTheNextStart)
     int commitSteps = 0;
     int undoSteps = 0;
     CountSteps(commitSteps, undoSteps);
-    // The journal; per file a flush and a rename, and a move to the backup for the three that
-    // replace one; the version; the mark.
-    ASSERT_EQ(commitSteps, 1 + 2 * 5 + 3 + 2);
+    // The journal; the flush of every file; per file a rename, and a move to the backup for the
+    // three that replace one; the version; the mark.
+    ASSERT_EQ(commitSteps, 1 + 1 + 5 + 3 + 2);
     for (int step = 1; step <= commitSteps; ++step) {
         SCOPED_TRACE("stopped after step " + std::to_string(step));
         StagedRelease release;
@@ -277,7 +277,7 @@ TEST(ReleaseCommit, AJournalCutWhileWrittenTouchesNothing)
 TEST(ReleaseCommit, AStagedFileLostBeforeItsRenameRollsTheReleaseBack)
 {
     StagedRelease release;
-    StoppingSteps stopping(StoppingSteps::Mode::crash, 1 + 3);  // the journal and the first file
+    StoppingSteps stopping(StoppingSteps::Mode::crash, 1 + 1 + 2);  // the journal, the flush, the first file
     EXPECT_THROW(release.Staging().CommitAll(kNewVersion, stopping), StopHere);
     release.Staging().Abandon();
     const CReleaseArea& area = release.Staging().Area();
