@@ -88,11 +88,10 @@ bool SetFileAttributeWord(const std::string& path, std::uint16_t attributes) noe
 
 bool SetFileAttributeWord(CFile& file, std::uint16_t attributes) noexcept
 {
-    // Asked first, as by path: most entries want what a new file has already.
-    FILE_BASIC_INFO present{};
+    // Asked first, by its path (which opens nothing): most entries want what a new file has already.
+    const DWORD present = ::GetFileAttributesA(file.GetFilePath().c_str());
     const DWORD wanted = attributes & kSettableAttributes;
-    if (::GetFileInformationByHandleEx(file.GetHandle(), FileBasicInfo, &present, sizeof present) &&
-        (present.FileAttributes & kSettableAttributes) == wanted)
+    if (present != INVALID_FILE_ATTRIBUTES && (present & kSettableAttributes) == wanted)
         return true;
     FILE_BASIC_INFO info{};  // times of 0 stay as they are
     info.FileAttributes = wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL;  // 0 would change nothing
