@@ -11,6 +11,7 @@
 #include "ZipBuilder.h"
 #include "update/PackageInstall.h"
 #include "update/ReleaseStaging.h"
+#include "update/ReleaseWatch.h"
 #include "update/Settings.h"
 
 namespace {
@@ -286,6 +287,45 @@ TEST(ReleaseCommit, AStagedFileLostBeforeItsRenameRollsTheReleaseBack)
     EXPECT_EQ(recovery.done, Recovery::Done::rolledBack);
     EXPECT_EQ(recovery.fromVersion, kOldVersion);
     EXPECT_EQ(release.Now(), release.Old());
+}
+
+TEST(ReleaseWatch, ALobbyThatCannotStartHasItsReleaseUndoneAndOneThatRunsConfirmsIt)
+{
+    for (const bool starts : {false, true}) {
+        SCOPED_TRACE(starts ? "the lobby runs on" : "the lobby cannot be started");
+        StagedRelease release;
+        ASSERT_EQ(release.Staging().CommitAll(kNewVersion), ERROR_SUCCESS);
+        ::CreateDirectoryA((release.Dir() / "DownLoad").c_str(), nullptr);
+        const std::string logPath = release.Dir() / "DownLoad\\watch.log";
+        CLog log;
+        ASSERT_TRUE(log.Open(logPath.c_str()));
+        int startsAsked = 0;
+        // A lobby that runs on: this test program itself, which outlives any watch.
+        const LobbyStarter start = [&]() {
+            ++startsAsked;
+            HANDLE self = nullptr;
+            if (starts)
+                ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &self,
+                                  SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0);
+            else
+                ::SetLastError(ERROR_FILE_NOT_FOUND);
+            return kvo::unique_handle(self);
+        };
+        const LobbyWatchEnd end = StartWatchedLobby(release.Dir().path(), log, start, 0);
+        log.Close();
+        if (starts) {
+            EXPECT_EQ(end, LobbyWatchEnd::confirmed);
+            EXPECT_EQ(release.Now(), release.New());
+            EXPECT_EQ(startsAsked, 1);
+            EXPECT_FALSE(FileExists(release.Dir() / "KvoRelease")) << "the backup and the area are gone";
+            continue;
+        }
+        EXPECT_EQ(end, LobbyWatchEnd::undone);
+        EXPECT_EQ(release.Now(), release.Old());
+        EXPECT_EQ(startsAsked, 2) << "the restored lobby is started";
+        EXPECT_EQ(ReadUndoneVersion(release.Dir().path()), kNewVersion);
+        EXPECT_NE(ReadWholeFile(logPath).find("0x00000002"), std::string::npos) << "the start's error is logged";
+    }
 }
 
 }  // namespace
