@@ -141,8 +141,15 @@ bool CReleaseArea::RelativeTarget(const std::string& target, std::string& relati
     return UpperCased(relative.substr(0, area.size())) != area && UpperCased(relative) != area.substr(0, area.size() - 1);
 }
 
+bool CReleaseArea::Exists() const
+{
+    return ::GetFileAttributesA((m_strModuleDir + release::kAreaDir).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 DWORD CReleaseArea::CheckFolders(bool make) const
 {
+    if (!make && !Exists())
+        return ERROR_SUCCESS;  // nothing there to lead anywhere
     const std::string installation = ResolvedFolder(m_strModuleDir);
     for (const char* folder : {release::kAreaDir, release::kStagedDir, release::kBackupDir}) {
         std::string path = m_strModuleDir + folder;

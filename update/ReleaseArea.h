@@ -39,6 +39,8 @@ public:
     /// Makes the area's folders. ERROR_SUCCESS, or why it may not be used: a folder that is a
     /// reparse point, or that resolves outside the installation (kErrorStagingRefused).
     DWORD Prepare() const;
+    /// Whether the area's folder is there at all (most starts have none).
+    bool Exists() const;
     /// Whether the area's folders that exist are ordinary folders of the installation: only then
     /// is anything in them read, moved or removed.
     bool IsSafe() const;

@@ -1,9 +1,6 @@
 #include "update/ReleaseCommit.h"
 
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <sstream>
 
 #include "framework/Sync.h"
 #include "update/PackageInstall.h"
@@ -14,6 +11,8 @@ namespace {
 
 /// Held for the whole of a commit.
 kvo::CCriticalSection g_commit;
+/// No journal of a real release comes near this (a line per file): a larger one is not read.
+constexpr std::uint64_t kMaxJournalBytes = 64 << 20;
 
 bool Exists(const std::string& path)
 {
@@ -195,12 +194,20 @@ void WaitForReleaseCommit() noexcept
 
 ReleaseJournal ReadJournal(const CReleaseArea& area)
 {
-    std::ifstream in(area.JournalPath(), std::ios::binary);
-    if (!in)
+    kvo::CFile file;
+    if (!file.Open(area.JournalPath().c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyNone))
         return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseJournal(text.str());
+    try {
+        const std::uint64_t length = file.GetLength();
+        if (length > kMaxJournalBytes)
+            return {};
+        std::string text(static_cast<std::size_t>(length), '\0');
+        if (!text.empty() && file.Read(&text[0], static_cast<unsigned>(text.size())) != text.size())
+            return {};
+        return ParseJournal(text);
+    } catch (const kvo::CFileException&) {
+        return {};  // unreadable: as if cut while it was written
+    }
 }
 
 void ConfirmRelease(const CReleaseArea& area)
@@ -236,6 +243,8 @@ DWORD UndoRelease(const CReleaseArea& area, ReleaseJournal& journal, IReleaseSte
 Recovery RecoverRelease(const CReleaseArea& area, IReleaseSteps& steps)
 {
     Recovery recovery;
+    if (!area.Exists())
+        return recovery;  // no release ever waited here, or the last one was confirmed
     if (!area.IsSafe()) {
         recovery.done = Recovery::Done::failed;
         recovery.error = kErrorStagingRefused;

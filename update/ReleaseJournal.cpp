@@ -1,76 +1,90 @@
 #include "update/ReleaseJournal.h"
 
-#include <sstream>
+#include <cstdlib>
 
 namespace {
 
 const char kHeader[] = "KvoRelease 1";
-const char kFromKey[] = "from";
-const char kToKey[] = "to";
-const char kFileKey[] = "file";
+const char kFromKey[] = "from ";
+const char kToKey[] = "to ";
+const char kFileKey[] = "file ";
 const char kBeginLine[] = "commit";
 const char kLineEnd[] = "\r\n";
+constexpr int kDecimalBase = 10;
 
 /// The lines of `text`, without their ends.
 std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         lines.push_back(line);
+        at = end + 1;
     }
     return lines;
 }
 
-bool ReadVersion(const std::string& line, const char* key, unsigned& version)
+/// `text` after `key` when it starts with it.
+bool After(const std::string& text, const char* key, std::string& rest)
 {
-    std::istringstream in(line);
-    std::string word;
-    unsigned long value = 0;
-    if (!(in >> word >> value) || word != key || !(in >> std::ws).eof())
+    const std::string prefix(key);
+    if (text.compare(0, prefix.size(), prefix) != 0)
         return false;
-    version = static_cast<unsigned>(value);
+    rest = text.substr(prefix.size());
+    return true;
+}
+
+/// A whole decimal number, nothing before or after it.
+bool ReadNumber(const std::string& text, unsigned& value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, kDecimalBase));
     return true;
 }
 
 /// "file <name> <0|1> <target to the end of the line>"
 bool ReadEntry(const std::string& line, JournalEntry& entry)
 {
-    std::istringstream in(line);
-    std::string word;
-    int hadOld = 0;
-    if (!(in >> word >> entry.stagedName >> hadOld) || word != kFileKey ||
-        (hadOld != 0 && hadOld != 1) || in.get() != ' ')
+    std::string rest;
+    if (!After(line, kFileKey, rest))
         return false;
-    entry.hadOld = hadOld == 1;
-    std::getline(in, entry.target);
-    return !entry.target.empty();
+    const std::size_t nameEnd = rest.find(' ');
+    if (nameEnd == std::string::npos || nameEnd == 0 || rest.size() < nameEnd + 4 || rest[nameEnd + 2] != ' ' ||
+        (rest[nameEnd + 1] != '0' && rest[nameEnd + 1] != '1'))
+        return false;
+    entry.stagedName = rest.substr(0, nameEnd);
+    entry.hadOld = rest[nameEnd + 1] == '1';
+    entry.target = rest.substr(nameEnd + 3);
+    return true;
 }
 
 }  // namespace
 
 std::string JournalText(const ReleaseJournal& journal)
 {
-    std::ostringstream out;
-    out << kHeader << kLineEnd << kFromKey << ' ' << journal.fromVersion << kLineEnd << kToKey << ' '
-        << journal.toVersion << kLineEnd;
+    std::string text = std::string(kHeader) + kLineEnd + kFromKey + std::to_string(journal.fromVersion) + kLineEnd +
+                       kToKey + std::to_string(journal.toVersion) + kLineEnd;
     for (const JournalEntry& entry : journal.entries)
-        out << kFileKey << ' ' << entry.stagedName << ' ' << (entry.hadOld ? 1 : 0) << ' ' << entry.target << kLineEnd;
-    out << kBeginLine << kLineEnd;
-    return out.str();
+        text += kFileKey + entry.stagedName + (entry.hadOld ? " 1 " : " 0 ") + entry.target + kLineEnd;
+    return text + kBeginLine + kLineEnd;
 }
 
 ReleaseJournal ParseJournal(const std::string& text)
 {
     ReleaseJournal journal;
     const std::vector<std::string> lines = Lines(text);
-    std::size_t at = 0;
-    if (lines.size() < 4 || lines[at++] != kHeader || !ReadVersion(lines[at++], kFromKey, journal.fromVersion) ||
-        !ReadVersion(lines[at++], kToKey, journal.toVersion))
+    std::string from;
+    std::string to;
+    if (lines.size() < 4 || lines[0] != kHeader || !After(lines[1], kFromKey, from) ||
+        !ReadNumber(from, journal.fromVersion) || !After(lines[2], kToKey, to) || !ReadNumber(to, journal.toVersion))
         return {};
+    std::size_t at = 3;
     for (; at < lines.size() && lines[at] != kBeginLine; ++at) {
         JournalEntry entry;
         if (!ReadEntry(lines[at], entry))

@@ -68,7 +68,7 @@ void CUpdateEngine::MarkRunFailed(DWORD error) noexcept
 void CUpdateEngine::PruneStaging(bool due)
 {
     // A journal that start-up could not finish still needs every staged file it names.
-    if (ReadJournal(m_staging.Area()).state != ReleaseJournal::State::torn)
+    if (!m_staging.Area().Exists() || ReadJournal(m_staging.Area()).state != ReleaseJournal::State::torn)
         return;
     std::set<std::string> needed;
     std::string relative;

@@ -158,7 +158,7 @@ class Resilience(LauncherTestCase):
         self.assertEqual(installation.log_lines()[-1], "data.bin 更新失败 %d" % ERROR_INTERNET_TIMEOUT)
         self.assertEqual(installation.pver(), str(INSTALLED_VERSION))
 
-    def test_a_package_larger_than_the_free_space_fails_with_nothing_written(self):
+    def test_a_package_or_a_file_larger_than_the_free_space_fails_with_nothing_written(self):
         if os.geteuid() != 0:
             self.skipTest("needs root to mount a small tmpfs volume")
         volume = tempfile.mkdtemp(prefix="kvo-small-volume-")
@@ -169,8 +169,8 @@ class Resilience(LauncherTestCase):
         installation = self.make_installation(pver=INSTALLED_VERSION, parent=volume)
         # 20 MB of zeros deflate to a package of some 20 KB: fine to download, too large to unpack.
         package = package_bytes({"maps/zeros.bin": bytes(20 << 20), "readme.txt": b"read me"})
-        self.serve(PRIMARY_PORT, self.site(manifest([("pack.zip", "", url("/files/pack.zip"))], SERVER_VERSION),
-                                           {"pack.zip": package}))
+        root = self.site(manifest([("pack.zip", "", url("/files/pack.zip"))], SERVER_VERSION), {"pack.zip": package})
+        self.serve(PRIMARY_PORT, root)
         launcher = installation.start_launcher()
         self.addCleanup(kvo_e2e.stop_wine_process, launcher)
         self.assertIsNotNone(answer_box(FINAL_CAPTION, "cancel", BOX_TIMEOUT_MS), "the final failure box")
@@ -182,6 +182,18 @@ class Resilience(LauncherTestCase):
         self.assertTrue(any(line.startswith("pack.zip 解压失败 磁盘空间不足") for line in installation.log_lines()),
                         installation.log_lines())
         self.assertEqual(installation.pver(), str(INSTALLED_VERSION))
+
+        # A plain file needs room of its own beside the one it replaces: refused before a byte is written.
+        write_bytes(os.path.join(root, "AutoUpdate", "update.xml"),
+                    manifest([("big.bin", "", url("/gen?size=%d" % (20 << 20)))], SERVER_VERSION))
+        launcher = installation.start_launcher()
+        self.addCleanup(kvo_e2e.stop_wine_process, launcher)
+        self.assertIsNotNone(answer_box(CAPTION, "cancel", BOX_TIMEOUT_MS), "the per-file failure box")
+        self.assertEqual(launcher.wait(timeout=60), 0)
+        self.assertEqual(installation.log_lines()[-1], "big.bin 更新失败 112")
+        self.assertFalse(os.path.exists(installation.path("big.bin")))
+        self.assertEqual([name for folder, _, names in os.walk(installation.path("KvoRelease")) for name in names
+                          if os.path.getsize(os.path.join(folder, name)) > 0], [])
 
 
 
