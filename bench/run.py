@@ -247,7 +247,8 @@ class Bench:
         self.commands.append("download: %s from nginx, %d runs each of `curl -s -o FILE URL`, MinimalWinInet.exe "
                              "(10240-byte reads; without and with SHA-256 of every block, and with each read bounded "
                              "by what InternetQueryDataAvailable says has come) and BenchDownload.exe "
-                             "(CUpdateEngine::DownloadFile of an entry with the body's SHA256), each into an empty "
+                             "(CUpdateEngine::DownloadFile of an entry with the body's SHA256, into the staging area; the commit "
+                             "that follows is not timed here), each into an empty "
                              "folder; BenchHash.exe (the SHA-256 of 200 MB from memory in 10240-byte pieces); peak "
                              "working set by GetProcessMemoryInfo for 20 MB and 200 MB" % (url, DOWNLOAD_RUNS))
 
