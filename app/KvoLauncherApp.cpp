@@ -8,6 +8,7 @@
 #include "update/BuildHosts.h"
 #include "app/Desktop.h"
 #include "app/KvoLauncherDlg.h"
+#include "app/LobbyWatch.h"
 #include "update/Settings.h"
 #include "framework/LibrarySearch.h"
 #include "support/Log.h"
@@ -86,6 +87,13 @@ void CKvoLauncherApp::StartLobby(CUpdateEngine& engine) const
     }
     StartWatchedLobby(
         m_strModuleDir, engine.m_log, [this] { return ::StartLobby(m_strModuleDir); }, engine.m_policy.lobbyWatchMs);
+}
+
+int CKvoLauncherApp::Run()
+{
+    const int exitCode = kvo::CWinApp::Run();
+    WaitForLobbyWatch();
+    return exitCode;
 }
 
 bool CKvoLauncherApp::TakeInstanceGuard()

@@ -33,6 +33,8 @@ public:
     ~CKvoLauncherApp() override = default;
 
     BOOL InitInstance() override;
+    /// The window's message loop, then the watch of a new release's lobby, if one was begun.
+    int Run() override;
 
     /// Starts "KVOLobby.exe" from the program directory; nothing waits for it, unless this start
     /// finished a commit whose lobby was never watched (StartWatchedLobby, logged to `engine`).

@@ -4,7 +4,7 @@
 #include "app/KvoLauncherApp.h"
 #include "framework/App.h"
 #include "update/BuildHosts.h"
-#include "update/ReleaseWatch.h"
+#include "app/LobbyWatch.h"
 
 namespace {
 
@@ -196,16 +196,10 @@ void CKvoLauncherDlg::OnRunEnded(const RunOutcome& outcome) noexcept
     const HWND hwnd = GetSafeHwnd();
     try {
         switch (outcome.end) {
-        case RunOutcome::End::updated: {
-            // The lobby of the new release is watched with no window shown; the instance guard
-            // stays held meanwhile, as the process goes on.
-            ::ShowWindowAsync(hwnd, SW_HIDE);
-            const std::string& moduleDir = m_engine->m_strModuleDir;
-            StartWatchedLobby(
-                moduleDir, m_engine->m_log, [&moduleDir] { return StartLobby(moduleDir); },
-                m_engine->m_policy.lobbyWatchMs);
+        case RunOutcome::End::updated:
+            // Watched once the window has gone; the process holds the instance guard until then.
+            BeginLobbyWatch(m_engine->m_strModuleDir, m_engine->m_policy.lobbyWatchMs);
             break;
-        }
         case RunOutcome::End::fileFailed:
             OfferWebSite(nullptr, kFileFailedText, kLauncherCaption);
             break;

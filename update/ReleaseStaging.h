@@ -25,10 +25,14 @@ public:
     /// Commits every file staged so far as the release `toVersion` (CommitRelease).
     DWORD CommitAll(unsigned toVersion, IReleaseSteps& steps = FileSystemSteps());
     /// Lets every staged file go, closed, to be resumed by a later run.
+    /// What the staging learnt of the area is forgotten with them: a later run looks again.
     void Abandon() noexcept
     {
         m_staged.clear();
         m_names.clear();
+        m_folderFiles.clear();
+        m_checkedFolders.clear();
+        m_bPrepared = false;
     }
 
     const CReleaseArea& Area() const noexcept { return m_area; }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "app/LobbyWatch.h"
 #include "framework/Handles.h"
 #include "framework/Thread.h"
 
@@ -199,6 +200,7 @@ DialogWindow::~DialogWindow()
         }
         ::DestroyWindow(m_hwnd);  // deletes the dialog
     }
+    WaitForLobbyWatch();  // it starts the lobby through this test's desktop
     SetDesktopForTesting(nullptr);
 }
 
@@ -207,8 +209,10 @@ bool DialogWindow::WaitUntilClosed()
     const ULONGLONG deadline = ::GetTickCount64() + kRunBoundMs;
     for (;;) {
         PumpPendingMessages();
-        if (!m_hwnd || !::IsWindow(m_hwnd))
+        if (!m_hwnd || !::IsWindow(m_hwnd)) {
+            WaitForLobbyWatch();  // a new release's lobby is started and watched after the window
             return true;
+        }
         if (::GetTickCount64() >= deadline)
             return false;
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kPumpSliceMs, QS_ALLINPUT);
