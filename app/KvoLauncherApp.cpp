@@ -179,7 +179,7 @@ BOOL CKvoLauncherApp::InitInstance()
     auto dialog = std::make_unique<CKvoLauncherDlg>(std::move(engine));
     if (!dialog->Create(nullptr)) {
         // Without its window the run cannot happen: leave the installation as it is.
-        StartLobby(*engine);
+        StartLobby(dialog->Engine());
         return FALSE;
     }
     CKvoLauncherDlg* window = dialog.release();

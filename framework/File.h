@@ -79,7 +79,16 @@ public:
 
     /// Hands this file's open handle (and its path) to `to`, which closes whatever it held; this
     /// object is closed afterwards. The file itself stays open throughout.
-    void HandOver(CFile& to) noexcept;
+    void HandOver(CFile& to) noexcept
+    {
+        if (&to == this)
+            return;
+        to.Abort();
+        to.m_hFile = m_hFile;
+        to.m_strFileName.swap(m_strFileName);
+        m_hFile = hFileNull;
+        m_strFileName.clear();
+    }
 
     bool IsOpen() const noexcept { return m_hFile != hFileNull; }
     NativeHandle GetHandle() const noexcept { return m_hFile; }

@@ -1,7 +1,6 @@
 #include "framework/File.h"
 
 #include <cerrno>
-#include <utility>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,17 +40,6 @@ int OpenFlagsFor(unsigned flags)
 }  // namespace
 
 CFile::~CFile() { Abort(); }
-
-void CFile::HandOver(CFile& to) noexcept
-{
-    if (&to == this)
-        return;
-    to.Abort();
-    to.m_hFile = m_hFile;
-    to.m_strFileName = std::move(m_strFileName);
-    m_hFile = hFileNull;
-    m_strFileName.clear();
-}
 
 // POSIX has no share modes: the sharing flags are accepted and ignored.
 bool CFile::Open(const char* path, unsigned flags, CFileException* error)

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "framework/Handles.h"
@@ -58,17 +57,6 @@ int CauseFor(DWORD error)
 }  // namespace
 
 CFile::~CFile() { Abort(); }
-
-void CFile::HandOver(CFile& to) noexcept
-{
-    if (&to == this)
-        return;
-    to.Abort();
-    to.m_hFile = m_hFile;
-    to.m_strFileName = std::move(m_strFileName);
-    m_hFile = hFileNull;
-    m_strFileName.clear();
-}
 
 bool CFile::Open(const char* path, unsigned flags, CFileException* error)
 {

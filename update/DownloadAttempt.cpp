@@ -45,12 +45,6 @@ const char kPackageProblemInfix[] = " 解压失败 ";
 
 AttemptResult Failed(DWORD error) { return {error, AttemptOutcome::fail}; }
 
-/// The error code a failed file operation leaves; a generic one when the system gave none.
-DWORD FileErrorCode(const kvo::CFileException& error)
-{
-    return error.m_lOsError > 0 ? static_cast<DWORD>(error.m_lOsError) : ERROR_WRITE_FAULT;
-}
-
 /// The temporary file of one attempt and the hash of every byte it holds.
 struct Body {
     Body(const std::string& target, const std::string& tempPath)

@@ -188,14 +188,6 @@ DWORD CReleaseArea::CheckStagedPath(const std::string& path) const
     return ERROR_SUCCESS;
 }
 
-std::uint64_t FreeBytesFor(const std::string& directory)
-{
-    ULARGE_INTEGER available{};
-    if (!::GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr))
-        return UINT64_MAX;
-    return available.QuadPart;
-}
-
 DWORD CReleaseArea::CheckTargetFolders(const std::string& relative) const
 {
     for (std::size_t cut = relative.find('\\'); cut != std::string::npos; cut = relative.find('\\', cut + 1)) {
@@ -213,6 +205,7 @@ void CReleaseArea::PruneStaged(const std::set<std::string>& needed) const
     RemoveFannedOutFiles(m_strModuleDir + release::kStagedDir, [&](const std::string& file) {
         return file.size() > suffix.size() && needed.count(file.substr(0, file.size() - suffix.size())) != 0;
     });
+    RemoveEmptyFolders();
 }
 
 void CReleaseArea::ClearBackup() const
@@ -220,17 +213,25 @@ void CReleaseArea::ClearBackup() const
     if (!IsSafe())
         return;
     RemoveFannedOutFiles(m_strModuleDir + release::kBackupDir, [](const std::string&) { return false; });
+    RemoveEmptyFolders();
 }
 
 void CReleaseArea::RemoveEmptyFolders() const
 {
-    // Only empty folders can be removed: whatever still waits in one keeps it. A link is never
-    // removed through (Wine would remove the folder it leads to).
-    if (!IsSafe())
-        return;
+    // Only empty folders can be removed: whatever still waits in one keeps it. Called only once
+    // the area is known to be safe: a link is never removed through (Wine would remove the folder
+    // it leads to).
     const auto keepEveryFile = [](const std::string&) { return true; };
     RemoveFannedOutFiles(m_strModuleDir + release::kBackupDir, keepEveryFile);
     RemoveFannedOutFiles(m_strModuleDir + release::kStagedDir, keepEveryFile);
     for (const char* folder : {release::kBackupDir, release::kStagedDir, release::kAreaDir})
         ::RemoveDirectoryA((m_strModuleDir + folder).c_str());
+}
+
+std::uint64_t FreeBytesFor(const std::string& directory)
+{
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr))
+        return UINT64_MAX;
+    return available.QuadPart;
 }

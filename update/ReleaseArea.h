@@ -52,14 +52,14 @@ public:
     /// folder (or does not exist yet): a reparse point there could carry a write elsewhere.
     DWORD CheckTargetFolders(const std::string& relative) const;
 
-    /// Removes the staged files whose names are not in `needed`.
+    /// Removes the staged files whose names are not in `needed`, then the area's folders left
+    /// empty (the area itself when it is). Nothing when the area is not safe.
     void PruneStaged(const std::set<std::string>& needed) const;
-    /// Removes every file of the backup folder that can be removed.
+    /// Removes every file of the backup folder that can be removed, then the folders left empty.
     void ClearBackup() const;
-    /// Removes the area's folders that are empty, the area itself when it is.
-    void RemoveEmptyFolders() const;
 
 private:
+    void RemoveEmptyFolders() const;
     /// Prepare's checks; the folders are made first when `make`, else missing ones pass.
     DWORD CheckFolders(bool make) const;
 

@@ -136,10 +136,7 @@ DWORD PutInPlace(const CReleaseArea& area, StagedFile& file, IReleaseSteps& step
         error = steps.Move(target, area.BackupPath(file.entry.stagedName));
     if (error == ERROR_SUCCESS)
         error = steps.Rename(*file.file, target);
-    if (error != ERROR_SUCCESS)
-        return error;
-    file.file->Abort();
-    return ERROR_SUCCESS;
+    return error;
 }
 
 }  // namespace
@@ -149,9 +146,12 @@ DWORD CommitRelease(const CReleaseArea& area, std::vector<StagedFile>& staged, u
     kvo::CSingleLock committing(g_commit);
     if (const DWORD refused = area.Prepare())
         return refused;
-    // A release finished at this start and not yet watched is as good as confirmed by a newer one.
-    if (ReadJournal(area).state == ReleaseJournal::State::complete)
-        ConfirmRelease(area);
+    // A release finished at this start and not yet watched is as good as confirmed by a newer one
+    // (its staged files, this run's, stay).
+    if (ReadJournal(area).state == ReleaseJournal::State::complete) {
+        ::DeleteFileA(area.JournalPath().c_str());
+        area.ClearBackup();
+    }
     ReleaseJournal journal;
     journal.fromVersion = ReadInstalledVersion(area.ModuleDir());
     journal.toVersion = toVersion;
@@ -181,7 +181,7 @@ DWORD CommitRelease(const CReleaseArea& area, std::vector<StagedFile>& staged, u
     if (error == ERROR_SUCCESS)
         error = steps.AppendJournal(area.JournalPath(), journal::kCompleteLine);
     for (StagedFile& file : staged)
-        file.file->Abort();  // what is still staged is moved by its path from here on
+        file.file->Abort();  // from here on every file is moved by its path
     if (error != ERROR_SUCCESS)
         AbandonCommit(area, journal, steps);
     return error;
@@ -212,13 +212,9 @@ ReleaseJournal ReadJournal(const CReleaseArea& area)
 
 void ConfirmRelease(const CReleaseArea& area)
 {
-    const ReleaseJournal journal = ReadJournal(area);
-    for (const JournalEntry& entry : journal.entries) {
-        const std::string backup = area.BackupPath(entry.stagedName);
-        ::SetFileAttributesA(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileA(backup.c_str());  // the launcher that runs stays until the next start
-    }
     ::DeleteFileA(area.JournalPath().c_str());
+    area.ClearBackup();    // the launcher that runs stays until the next start
+    area.PruneStaged({});  // a package the release was unpacked from
 }
 
 DWORD UndoRelease(const CReleaseArea& area, ReleaseJournal& journal, IReleaseSteps& steps)
@@ -259,13 +255,10 @@ Recovery RecoverRelease(const CReleaseArea& area, IReleaseSteps& steps)
         // backup still holds (the launcher that ran during the last confirmation) may go.
         ::DeleteFileA(area.JournalPath().c_str());
         area.ClearBackup();
-        area.RemoveEmptyFolders();
         return recovery;
     case ReleaseJournal::State::complete:
-        // Its lobby was started before: nothing staged then is needed any more.
+        // Its lobby was started before.
         ConfirmRelease(area);
-        area.PruneStaged({});
-        area.RemoveEmptyFolders();
         recovery.done = Recovery::Done::confirmed;
         return recovery;
     case ReleaseJournal::State::undoing:

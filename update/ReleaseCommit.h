@@ -55,7 +55,8 @@ Recovery RecoverRelease(const CReleaseArea& area, IReleaseSteps& steps = FileSys
 /// (the journal then says to finish the undo at the next start).
 DWORD UndoRelease(const CReleaseArea& area, ReleaseJournal& journal, IReleaseSteps& steps = FileSystemSteps());
 
-/// Confirms the complete release of `area`: its backup and journal are removed.
+/// Confirms the complete release of `area`: its journal, its backup and whatever is still staged
+/// are removed, and the area with them when nothing is left.
 void ConfirmRelease(const CReleaseArea& area);
 
 /// The journal of `area`; torn when there is none.

@@ -4,15 +4,10 @@
 #include <atomic>
 
 #include "framework/Thread.h"
-
 #include "update/Settings.h"
+#include "update/UpdateErrors.h"
 
 namespace {
-
-DWORD FileErrorCode(const kvo::CFileException& error)
-{
-    return error.m_lOsError > 0 ? static_cast<DWORD>(error.m_lOsError) : ERROR_WRITE_FAULT;
-}
 
 /// Writes `text` at the end of the file at `path` (`create`: a new file) and flushes it.
 DWORD WriteThrough(const std::string& path, const std::string& text, bool create)

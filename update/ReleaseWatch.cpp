@@ -62,8 +62,6 @@ LobbyWatchEnd StartWatchedLobby(const std::string& moduleDir, CLog& log, const L
     DWORD code = lobby ? STILL_ACTIVE : ::GetLastError();
     if (lobby && (!EndedWithin(lobby.get(), watchMs, code) || code < kFirstExceptionStatus)) {
         ConfirmRelease(area);
-        area.PruneStaged({});  // a package the release was unpacked from
-        area.RemoveEmptyFolders();
         return LobbyWatchEnd::confirmed;
     }
     lobby.reset();

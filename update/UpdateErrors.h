@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "framework/Exceptions.h"
+
 /// The body's SHA-256 is not the entry's SHA256 (or that text is not 64 hexadecimal digits).
 constexpr DWORD kErrorHashMismatch = 0x20000001;
 /// The downloaded module's own version resource is missing or older than the entry's FileVersion,
@@ -17,3 +19,9 @@ constexpr DWORD kErrorLengthMismatch = 0x20000004;
 /// The staging area, a staged file or a folder on the way to a target is a reparse point or
 /// resolves outside the installation: nothing is written through it.
 constexpr DWORD kErrorStagingRefused = 0x20000005;
+
+/// The error number a failed file operation leaves; a generic one when the system gave none.
+inline DWORD FileErrorCode(const kvo::CFileException& error)
+{
+    return error.m_lOsError > 0 ? static_cast<DWORD>(error.m_lOsError) : ERROR_WRITE_FAULT;
+}

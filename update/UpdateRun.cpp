@@ -78,7 +78,6 @@ void CUpdateEngine::PruneStaging(bool due)
             needed.insert(CReleaseArea::StagedNameFor(relative));
     }
     m_staging.Area().PruneStaged(needed);
-    m_staging.Area().RemoveEmptyFolders();
 }
 
 void CUpdateEngine::TellCurrentFile(const std::string& fileName)
