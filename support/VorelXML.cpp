@@ -100,6 +100,28 @@ void ConfineParser(const kvo::CComPtr<IXMLDOMDocument>& doc)
     }
 }
 
+/// Name and text of every attribute of the element `node`.
+std::vector<std::pair<std::string, std::string>> AttributesOf(const kvo::CComPtr<IXMLDOMNode>& node)
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    kvo::CComPtr<IXMLDOMNamedNodeMap> attributes;
+    Check(node->get_attributes(attributes.Put()), node, kDomNodeIid);
+    if (!attributes)
+        return found;
+    long count = 0;
+    Check(attributes->get_length(&count), attributes, kDomNamedNodeMapIid);
+    for (long i = 0; i < count; ++i) {
+        kvo::CComPtr<IXMLDOMNode> attribute;
+        Check(attributes->get_item(i, attribute.Put()), attributes, kDomNamedNodeMapIid);
+        RequireSet(attribute);
+        BSTR raw = nullptr;
+        Check(attribute->get_nodeName(&raw), attribute, kDomNodeIid);
+        kvo::unique_bstr name(raw);
+        found.emplace_back(NarrowBstr(name.get()), NodeText(attribute));
+    }
+    return found;
+}
+
 }  // namespace
 
 HRESULT CVorelXML::CreateDocument()
@@ -156,10 +178,10 @@ kvo::CComPtr<IXMLDOMNode> CVorelXML::NextNode()
     return m_pCurNode;
 }
 
-std::vector<std::pair<std::string, std::string>> CVorelXML::GetChildElementTexts()
+std::vector<XmlChild> CVorelXML::GetChildElements()
 {
     RequireSet(m_pCurNode);
-    std::vector<std::pair<std::string, std::string>> texts;
+    std::vector<XmlChild> texts;
     kvo::CComPtr<IXMLDOMNode> child;
     Check(m_pCurNode->get_firstChild(child.Put()), m_pCurNode, kDomNodeIid);
     while (child) {
@@ -169,7 +191,7 @@ std::vector<std::pair<std::string, std::string>> CVorelXML::GetChildElementTexts
             BSTR raw = nullptr;
             Check(child->get_nodeName(&raw), child, kDomNodeIid);
             kvo::unique_bstr name(raw);
-            texts.emplace_back(NarrowBstr(name.get()), NodeText(child));
+            texts.push_back({NarrowBstr(name.get()), NodeText(child), AttributesOf(child)});
         }
         kvo::CComPtr<IXMLDOMNode> next;
         Check(child->get_nextSibling(next.Put()), child, kDomNodeIid);

@@ -10,6 +10,13 @@
 #include "framework/ComPtr.h"
 #include "support/ComError.h"
 
+/// One child element: its name, its text and its attributes (name, value) in document order.
+struct XmlChild {
+    std::string name;
+    std::string text;
+    std::vector<std::pair<std::string, std::string>> attributes;
+};
+
 /// Loads a document from narrow text, selects nodes below its document element and reads the
 /// texts of the current node. DOM failures raise CComError; narrow texts are in the ANSI code page.
 /// The owner initialises COM on its thread before CreateDocument.
@@ -30,10 +37,10 @@ public:
     bool SelectNodes(const char* pattern);
     /// Steps to the next selected node and makes it current; null at the end of the selection.
     kvo::CComPtr<IXMLDOMNode> NextNode();
-    /// Name and text of each child element of the current node, in document order. The first
-    /// element of a name is the one a query for that name selects; one walk reads them all, where
-    /// a query per name costs an XPath evaluation each.
-    std::vector<std::pair<std::string, std::string>> GetChildElementTexts();
+    /// Name, text and attributes of each child element of the current node, in document order.
+    /// The first element of a name is the one a query for that name selects; one walk reads them
+    /// all, where a query per name costs an XPath evaluation each.
+    std::vector<XmlChild> GetChildElements();
     /// Text of the current node itself (all the text it holds).
     std::string GetText();
     /// Text of the current node's attribute `name`; empty when it is absent.

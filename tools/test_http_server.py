@@ -3,6 +3,9 @@
 
 Static files: GET /<path> serves <root>/<path> (root given with --root); GET /<path>?length=N
 announces N as its Content-Length but sends the whole file (a stale header of a proxy or CDN).
+One range ("Range: bytes=A-B" or "bytes=A-") is answered 206 with that part, unless the path is
+asked with ?range=ignore (200 and the whole file, as a server without ranges); several ranges
+are answered 200 with the whole file, as several CDNs do.
 With --static-status N every static path is answered with status N and no file (a host that is
 down, as a CDN in an outage answers).
 Scripted responses: GET /gen?<options> answers a generated body whose byte i is (i * 7) % 251:
@@ -95,9 +98,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif mirror:
             self.generated(mirror_options(urllib.parse.parse_qs(url.query), mirror.group(1)))
         else:
-            self.static(urllib.parse.unquote(url.path), urllib.parse.parse_qs(url.query).get("length", [None])[0])
+            query = urllib.parse.parse_qs(url.query)
+            self.static(urllib.parse.unquote(url.path), query.get("length", [None])[0],
+                        query.get("range", [None])[0] != "ignore")
 
-    def static(self, path, announced=None):
+    def static_range(self, size):
+        """(first, last) of the one range asked for within `size` bytes, or None."""
+        match = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
+        if not match:
+            return None
+        first = int(match.group(1))
+        last = min(int(match.group(2)), size - 1) if match.group(2) else size - 1
+        return (first, last) if first <= last else None
+
+    def static(self, path, announced=None, ranges=True):
         if self.server.static_status:
             self.send_response(self.server.static_status)
             self.send_header("Content-Length", "0")
@@ -114,18 +128,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
             return
         size = os.path.getsize(target)
-        self.send_response(200)
-        self.send_header("Content-Length", announced or str(size))
+        part = self.static_range(size) if ranges else None
+        first, left = (part[0], part[1] - part[0] + 1) if part else (0, size)
+        self.send_response(206 if part else 200)
+        if part:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (part[0], part[1], size))
+        self.send_header("Content-Length", announced or str(left))
         if announced:
             self.close_connection = True
         self.send_header("Content-Type", "application/octet-stream")
         self.end_headers()
         with open(target, "rb") as source:
-            while True:
-                block = source.read(65536)
+            source.seek(first)
+            while left > 0:
+                block = source.read(min(65536, left))
                 if not block:
                     break
                 self.wfile.write(block)
+                left -= len(block)
 
     def plain_after_failures(self, query):
         """Drops the failure options once the request's id has failed `fail` times."""

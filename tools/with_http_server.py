@@ -3,7 +3,8 @@
 
 The command sees KVO_TEST_HTTP_PORT (the server's port), KVO_TEST_CLOSED_PORT (a port where
 nothing listens), KVO_TEST_HTTP_LOG (the server's request log) and KVO_TEST_HTTPS_PORT (its TLS
-listener, whose certificate no client trusts). Usage:
+listener, whose certificate no client trusts) and KVO_TEST_HTTP_ROOT (the folder its static files
+are served from). Usage:
   with_http_server.py [--root DIR] -- command args...
 """
 import argparse
@@ -35,8 +36,10 @@ def main():
         log = os.path.join(work, "requests.log")
         server_args = [sys.executable, os.path.join(HERE, "test_http_server.py"), "--port-file", port_file,
                        "--log", log, "--stall", "30", "--lifetime", "1200", "--tls-port-file", tls_port_file]
-        if args.root:
-            server_args += ["--root", args.root]
+        # Without a root of its own the server serves a fresh folder, which the command fills.
+        root = args.root or os.path.join(work, "root")
+        os.makedirs(root, exist_ok=True)
+        server_args += ["--root", root]
         server = subprocess.Popen(server_args, stdout=subprocess.DEVNULL)
         try:
             deadline = time.time() + 10
@@ -47,7 +50,8 @@ def main():
                 time.sleep(0.05)
             env = dict(os.environ, KVO_TEST_HTTP_PORT=open(port_file).read().strip(),
                        KVO_TEST_HTTPS_PORT=open(tls_port_file).read().strip(),
-                       KVO_TEST_CLOSED_PORT=str(closed_port()), KVO_TEST_HTTP_LOG=log)
+                       KVO_TEST_CLOSED_PORT=str(closed_port()), KVO_TEST_HTTP_LOG=log,
+                       KVO_TEST_HTTP_ROOT=root)
             return subprocess.call(command, env=env)
         finally:
             server.kill()

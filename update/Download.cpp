@@ -31,10 +31,12 @@ void WaitBeforeRetry(CUpdateEngine& engine, unsigned retry)
 /// What follows a failed attempt.
 enum class AfterFailure { nextAddress, wait, nothing };
 
-/// The download failed for good: the number the run logs.
-DWORD GiveUp(CUpdateEngine& engine, DWORD error)
+/// The download failed for good: the number the run logs. A body that was only a shortcut to the
+/// entry's file (a patch, a part) fails alone: the whole file is fetched next.
+DWORD GiveUp(CUpdateEngine& engine, DWORD error, const IReceivedBody* taker)
 {
-    engine.m_bFailed = true;
+    if (!taker)
+        engine.m_bFailed = true;
     return error;
 }
 
@@ -67,7 +69,7 @@ DWORD CUpdateEngine::DownloadFile(UpdateFileEntry entry)
     return DownloadFile(TakeEntry(entry, m_strModuleDir, m_mirrors));
 }
 
-DWORD CUpdateEngine::DownloadFile(const EntryRoad& road)
+DWORD CUpdateEngine::DownloadFile(const EntryRoad& road, IReceivedBody* taker)
 {
     // Each round tries every address that may still serve the file; the wait comes only after a
     // whole round failed. An address that will not serve it (404, a wrong length or body) leaves
@@ -82,11 +84,11 @@ DWORD CUpdateEngine::DownloadFile(const EntryRoad& road)
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             if (!usable[i])
                 continue;
-            attempt = DownloadAttempt(*this, road, addresses[i], state);
+            attempt = DownloadAttempt(*this, road, addresses[i], state, taker);
             if (attempt.outcome == AttemptOutcome::done)
                 return ERROR_SUCCESS;
             if (attempt.outcome == AttemptOutcome::fail)
-                return GiveUp(*this, attempt.error);
+                return GiveUp(*this, attempt.error, taker);
             usable[i] = attempt.outcome != AttemptOutcome::tryElsewhere;
             state.resume = attempt.outcome == AttemptOutcome::retry;
             const AfterFailure next = anyUsable(i + 1)                          ? AfterFailure::nextAddress
@@ -95,7 +97,7 @@ DWORD CUpdateEngine::DownloadFile(const EntryRoad& road)
             LogFailedAttempt(*this, road, addresses[i], attempt.error, next, round);
         }
         if (!anyUsable(0) || round >= retries)
-            return GiveUp(*this, attempt.error);
+            return GiveUp(*this, attempt.error, taker);
         WaitBeforeRetry(*this, round);
     }
 }

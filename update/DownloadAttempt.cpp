@@ -20,6 +20,7 @@
 #include "update/HttpGet.h"
 #include "update/LauncherCheck.h"
 #include "update/PackageInstall.h"
+#include "update/PackageRanges.h"
 #include "update/UpdateEngine.h"
 #include "update/UpdateErrors.h"
 
@@ -102,10 +103,10 @@ AttemptResult RefusedStatus(DWORD status, bool rangeAsked)
     return WrongHere(ERROR_HTTP_INVALID_SERVER_RESPONSE);
 }
 
-/// The whole file's length as the response gives it: the total of a Content-Range, else
-/// Content-Length (after the kept bytes), else, for a body sent without a length (chunked), the
-/// length the manifest vouches for. False, with `refusal` set, when no trustworthy length is there
-/// or it is not the one the manifest vouches for.
+/// The whole body's length as the response gives it: the length of the range asked for (the rest
+/// of a resumed file, or a part), else Content-Length (after the kept bytes), else, for a body
+/// sent without a length (chunked), the length the manifest vouches for. False, with `refusal`
+/// set, when no trustworthy length is there or it is not the one the manifest vouches for.
 bool AnnouncedTotal(kvo::CHttpFile& request, const EntryRoad& road, std::uint64_t kept, std::uint64_t rangeTotal,
                     std::uint32_t& total, AttemptResult& refusal)
 {
@@ -141,25 +142,46 @@ bool AnnouncedTotal(kvo::CHttpFile& request, const EntryRoad& road, std::uint64_
     return true;
 }
 
-/// Takes the response's status and lengths: `total` receives the whole file's length. False, with
+/// The length of the body a 206 answer carries, counted from the first byte of the part (or of
+/// the file): 0 when its Content-Range is not exactly the range asked for.
+std::uint64_t RangeBodyEnd(kvo::CHttpFile& request, const EntryRoad& road, const Body& body,
+                           const TransferState& state)
+{
+    std::string rangeText;
+    std::uint64_t first = 0, last = 0, fileTotal = 0;
+    if (!request.QueryInfo(HTTP_QUERY_CONTENT_RANGE, rangeText) ||
+        !ParseContentRange(rangeText, first, last, fileTotal) || first != road.partOffset + body.kept)
+        return 0;
+    if (road.IsPart())
+        return fileTotal == road.partOfLength && last + 1 == road.partOffset + std::uint64_t{road.signedLength}
+                   ? road.signedLength
+                   : 0;
+    return last + 1 == fileTotal && (state.total == 0 || fileTotal == state.total) ? fileTotal : 0;
+}
+
+/// Takes the response's status and lengths: `total` receives the whole body's length. False, with
 /// `refusal` saying what follows, when the body is not the one asked for or its length cannot be
-/// trusted. A 200 to a range request starts the body over.
+/// trusted. A 200 to a range request starts a file over; a part cannot be had without its range.
 bool AcceptResponse(kvo::CHttpFile& request, const EntryRoad& road, Body& body, const TransferState& state,
                     std::uint32_t& total, AttemptResult& refusal)
 {
-    const bool rangeAsked = body.kept > 0;
+    const bool resumed = body.kept > 0;
+    const bool rangeAsked = resumed || road.IsPart();
     DWORD status = 0;
     if (!request.QueryInfoStatusCode(status)) {
-        refusal = RefusedStatus(0, rangeAsked);
+        refusal = RefusedStatus(0, resumed);
         return false;
     }
     std::uint64_t rangeTotal = 0;
-    if (rangeAsked && status == HTTP_STATUS_PARTIAL_CONTENT) {
-        std::string rangeText;
-        std::uint64_t first = 0, last = 0;
-        if (!request.QueryInfo(HTTP_QUERY_CONTENT_RANGE, rangeText) ||
-            !ParseContentRange(rangeText, first, last, rangeTotal) || first != body.kept || last + 1 != rangeTotal ||
-            (state.total != 0 && rangeTotal != state.total)) {
+    if (rangeAsked && (status == HTTP_STATUS_PARTIAL_CONTENT || status == HTTP_STATUS_OK) && road.IsPart()) {
+        rangeTotal = status == HTTP_STATUS_OK ? 0 : RangeBodyEnd(request, road, body, state);
+        if (rangeTotal == 0) {
+            refusal = {kErrorRangesIgnored, AttemptOutcome::fail};
+            return false;
+        }
+    } else if (rangeAsked && status == HTTP_STATUS_PARTIAL_CONTENT) {
+        rangeTotal = RangeBodyEnd(request, road, body, state);
+        if (rangeTotal == 0) {
             refusal = RefusedStatus(status, true);
             return false;
         }
@@ -170,7 +192,7 @@ bool AcceptResponse(kvo::CHttpFile& request, const EntryRoad& road, Body& body, 
             return false;
         }
     } else if (status != HTTP_STATUS_OK) {
-        refusal = RefusedStatus(status, rangeAsked);
+        refusal = RefusedStatus(status, resumed);
         return false;
     }
     return AnnouncedTotal(request, road, body.kept, rangeTotal, total, refusal);
@@ -241,7 +263,9 @@ AttemptResult Transfer(CUpdateEngine& engine, const EntryRoad& road, TransferSta
 {
     try {
         CHttpGet get(DownloadLimits(engine.m_policy));
-        if (!get.Send(url, body.kept))
+        const std::uint64_t first = road.partOffset + body.kept;
+        const std::uint64_t last = road.IsPart() ? road.partOffset + std::uint64_t{road.signedLength} - 1 : 0;
+        if (!get.Send(url, first, last))
             return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
         std::uint32_t total = 0;
         AttemptResult refusal;
@@ -306,9 +330,13 @@ AttemptResult PutInPlace(CUpdateEngine& engine, const EntryRoad& road, CTempFile
         kvo::CFile package;
         temp.HandOver(package);
         std::string problem;
-        if (!InstallPackage(package, FolderOf(road.target), problem, engine.m_staging)) {
+        PackageIndex contents;  // kept for the next update's changed range, when the manifest lists its hash
+        if (!InstallPackage(package, FolderOf(road.target), problem, engine.m_staging,
+                            road.entry.Index.empty() ? nullptr : &contents)) {
             engine.MarkRunFailed(ERROR_INSTALL_FAILURE);
             engine.m_log.WriteLog((road.entry.FileName + kPackageProblemInfix + problem).c_str());
+        } else if (!road.entry.Index.empty()) {
+            StageKeptIndex(engine, road, contents);
         }
         return {};
     }
@@ -319,8 +347,9 @@ AttemptResult PutInPlace(CUpdateEngine& engine, const EntryRoad& road, CTempFile
     return {};
 }
 
-/// After a whole body: checks it through the handle that wrote it, and stages it.
-AttemptResult Finish(CUpdateEngine& engine, const EntryRoad& road, Body& body)
+/// After a whole body: checks it through the handle that wrote it, and stages it (or gives it to
+/// `taker`).
+AttemptResult Finish(CUpdateEngine& engine, const EntryRoad& road, Body& body, IReceivedBody* taker)
 {
     if (const DWORD mismatch = CheckReceivedFile(road, body.temp.File().GetHandle(), body.hash.Finish())) {
         // Bytes pieced together from attempts may be the fault: one more fetch from the start. A
@@ -329,7 +358,7 @@ AttemptResult Finish(CUpdateEngine& engine, const EntryRoad& road, Body& body)
             return Failed(mismatch);
         return body.kept > 0 ? AttemptResult{mismatch, AttemptOutcome::retryFromStart} : WrongHere(mismatch);
     }
-    return PutInPlace(engine, road, body.temp);
+    return taker ? taker->Take(body.temp) : PutInPlace(engine, road, body.temp);
 }
 
 }  // namespace
@@ -391,8 +420,16 @@ bool ParseAnnouncedLength(const std::string& text, std::uint32_t& length)
     return true;
 }
 
+AttemptResult StageReceivedFile(CUpdateEngine& engine, const EntryRoad& road, CTempFileBeside& body,
+                                const Sha256Digest& received)
+{
+    if (const DWORD mismatch = CheckReceivedFile(road, body.File().GetHandle(), received))
+        return Failed(mismatch);
+    return PutInPlace(engine, road, body);
+}
+
 AttemptResult DownloadAttempt(CUpdateEngine& engine, const EntryRoad& road, const std::string& address,
-                              TransferState& state)
+                              TransferState& state, IReceivedBody* taker)
 {
     if (road.refusal != ERROR_SUCCESS)
         return Failed(road.refusal);
@@ -410,10 +447,10 @@ AttemptResult DownloadAttempt(CUpdateEngine& engine, const EntryRoad& road, cons
         return Failed(FileErrorCode(body.error));
     // Staged whole by an earlier run: checked again, nothing to fetch.
     if (body.kept != 0 && body.kept == road.signedLength)
-        return Finish(engine, road, body);
+        return Finish(engine, road, body, taker);
     const AttemptResult transfer = Transfer(engine, road, state, url, body);
     if (transfer.outcome == AttemptOutcome::done)
-        return Finish(engine, road, body);
+        return Finish(engine, road, body, taker);
     // The bytes that came stay for the next attempt (or the next start) to resume.
     if (road.IsHashChecked() && transfer.outcome == AttemptOutcome::retry && body.temp.File().IsOpen() &&
         body.temp.File().GetLength() > 0)

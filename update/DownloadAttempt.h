@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/ReplaceFile.h"
+#include "support/Sha256.h"
 #include "update/EntryRoad.h"
 
 class CUpdateEngine;
@@ -26,6 +28,16 @@ struct AttemptResult {
     AttemptOutcome outcome = AttemptOutcome::done;
 };
 
+/// What becomes of a body that arrived whole and passed its checks, when it is not the entry's
+/// file itself (a patch, a part of a package).
+class IReceivedBody {
+public:
+    virtual ~IReceivedBody() = default;
+    /// Takes the checked body, open in `body`; `done` when it was used, `fail` with the reason
+    /// otherwise (no other address is asked then).
+    virtual AttemptResult Take(CTempFileBeside& body) = 0;
+};
+
 /// What one attempt hands the next.
 struct TransferState {
     bool resume = true;            ///< go on from the temporary file's bytes, when the entry has a hash
@@ -33,12 +45,19 @@ struct TransferState {
 };
 
 /// One GET of the road's entry from `url` (a range request for the rest when its bytes can be
-/// checked and its temporary file holds some), checked and put in place: the body goes to a
-/// temporary file beside the target, which replaces the target (or is installed, for a package)
-/// only when it holds exactly the announced length, the listed SHA-256 and, for a module, its
-/// version. Progress goes to the engine's counters and listener.
+/// checked and its temporary file holds some; one bounded range for a part), checked and put in
+/// place: the body goes to a temporary file beside the target, which replaces the target (or is
+/// installed, for a package) only when it holds exactly the announced length, the listed SHA-256
+/// and, for a module, its version. With `taker`, the checked body goes to it instead. Progress
+/// goes to the engine's counters and listener. A part whose range the server does not honour
+/// fails with kErrorRangesIgnored.
 AttemptResult DownloadAttempt(CUpdateEngine& engine, const EntryRoad& road, const std::string& url,
-                              TransferState& state);
+                              TransferState& state, IReceivedBody* taker = nullptr);
+
+/// Checks a complete body of the road's entry (`received` its SHA-256) through the handle that
+/// wrote it, and stages it: the last step of every road that makes the entry's file.
+AttemptResult StageReceivedFile(CUpdateEngine& engine, const EntryRoad& road, CTempFileBeside& body,
+                                const Sha256Digest& received);
 
 /// True for the errors of a transfer that may pass by trying again: connection refused, reset or
 /// aborted, a time-out, a name that did not resolve, a body cut short.

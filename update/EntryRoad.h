@@ -34,6 +34,12 @@ struct EntryRoad {
     /// mirror when the URL lies under the manifest's base.
     std::vector<std::string> addresses;
 
+    /// A part of a file (changed entries of a package): its first byte in the file at `addresses`,
+    /// and that file's whole length; the part's own length is signedLength. 0 for a whole file.
+    std::uint32_t partOffset = 0;
+    std::uint32_t partOfLength = 0;
+
+    bool IsPart() const { return partOfLength != 0; }
     /// The entry's bytes can be checked at the end, so a download may be pieced together from
     /// attempts (resumed) and a local file with those bytes is current.
     bool IsHashChecked() const { return hashWellFormed; }

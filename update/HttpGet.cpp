@@ -11,6 +11,7 @@ namespace {
 
 constexpr unsigned kBlockSize = 10240;
 const char kRangeHeaderFormat[] = "Range: bytes=%llu-\r\n";
+const char kBoundedRangeHeaderFormat[] = "Range: bytes=%llu-%llu\r\n";
 constexpr std::size_t kRangeHeaderSize = 64;
 // Always from the server, and never copied into the system's internet cache: a body belongs in
 // the installation directory and nowhere else.
@@ -67,8 +68,8 @@ private:
 /// headers are bounded by the wall clock; a worker left behind after that bound closes what it
 /// opened itself, with this object.
 struct CHttpGet::Exchange final : kvo::CBoundedWork {
-    Exchange(const HttpLimits& bounds, const kvo::ParsedUrl& address, std::uint64_t start)
-        : limits(bounds), url(address), rangeStart(start)
+    Exchange(const HttpLimits& bounds, const kvo::ParsedUrl& address, std::uint64_t start, std::uint64_t end)
+        : limits(bounds), url(address), rangeStart(start), rangeEnd(end)
     {
     }
 
@@ -90,7 +91,10 @@ struct CHttpGet::Exchange final : kvo::CBoundedWork {
             ::InternetSetOptionA(request->GetHandle(), INTERNET_OPTION_SEND_TIMEOUT, &sendMs, sizeof sendMs);
             ::InternetSetOptionA(request->GetHandle(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
             char range[kRangeHeaderSize] = "";
-            if (rangeStart > 0)
+            if (rangeEnd != 0)
+                std::snprintf(range, sizeof range, kBoundedRangeHeaderFormat,
+                              static_cast<unsigned long long>(rangeStart), static_cast<unsigned long long>(rangeEnd));
+            else if (rangeStart > 0)
                 std::snprintf(range, sizeof range, kRangeHeaderFormat, static_cast<unsigned long long>(rangeStart));
             if (!request->SendRequest(range))
                 throw kvo::CInternetException(::GetLastError());
@@ -106,6 +110,7 @@ struct CHttpGet::Exchange final : kvo::CBoundedWork {
     const HttpLimits limits;  ///< a copy: an abandoned worker may outlive its caller
     const kvo::ParsedUrl url;
     const std::uint64_t rangeStart;
+    const std::uint64_t rangeEnd;
     std::unique_ptr<kvo::CInternetSession> session;
     std::unique_ptr<kvo::CHttpConnection> connection;
     std::unique_ptr<kvo::CHttpFile> request;
@@ -114,10 +119,10 @@ struct CHttpGet::Exchange final : kvo::CBoundedWork {
 
 CHttpGet::CHttpGet(const HttpLimits& limits) : m_limits(limits) {}
 
-bool CHttpGet::Send(const kvo::ParsedUrl& url, std::uint64_t rangeStart)
+bool CHttpGet::Send(const kvo::ParsedUrl& url, std::uint64_t rangeStart, std::uint64_t rangeEnd)
 {
     m_requestedAt = ::GetTickCount64();
-    m_exchange = std::make_shared<Exchange>(m_limits, url, rangeStart);
+    m_exchange = std::make_shared<Exchange>(m_limits, url, rangeStart, rangeEnd);
     if (m_limits.firstByteMs == 0)
         m_exchange->Run();
     else if (!kvo::RunBounded(m_exchange, m_limits.firstByteMs))

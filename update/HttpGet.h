@@ -50,10 +50,11 @@ public:
     CHttpGet& operator=(const CHttpGet&) = delete;
 
     /// Sends a GET of `url` (http or https; asking for the body from byte `rangeStart` on when it
-    /// is above 0), always from the server and never kept in the system's internet cache. False
+    /// is above 0, up to byte `rangeEnd` included when that is above 0: one range, never several),
+    /// always from the server and never kept in the system's internet cache. False
     /// when the response's headers did not come within limits.firstByteMs: a time-out, the request
     /// abandoned to end on its own. Raises kvo::CInternetException for every other failure.
-    bool Send(const kvo::ParsedUrl& url, std::uint64_t rangeStart = 0);
+    bool Send(const kvo::ParsedUrl& url, std::uint64_t rangeStart = 0, std::uint64_t rangeEnd = 0);
 
     /// The response, with its status and headers; only after Send returned true.
     kvo::CHttpFile& Response();

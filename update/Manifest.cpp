@@ -58,21 +58,65 @@ bool IsAuthentic(CUpdateEngine& engine, const std::string& body, const CTrustedK
     return outcome == kSignatureVerified;
 }
 
-using ChildTexts = std::vector<std::pair<std::string, std::string>>;
+using Children = std::vector<XmlChild>;
+using Attributes = std::vector<std::pair<std::string, std::string>>;
 
 /// The text of the first child element `name`, as the XML component's query for it finds it.
-const std::string& ChildText(const ChildTexts& children, const char* name)
+const std::string& ChildText(const Children& children, const char* name)
 {
     static const std::string kNone;
     const auto found = std::find_if(children.begin(), children.end(),
-                                    [&](const ChildTexts::value_type& child) { return child.first == name; });
-    return found == children.end() ? kNone : found->second;
+                                    [&](const XmlChild& child) { return child.name == name; });
+    return found == children.end() ? kNone : found->text;
+}
+
+const std::string& AttributeText(const Attributes& attributes, const char* name)
+{
+    static const std::string kNone;
+    const auto found = std::find_if(attributes.begin(), attributes.end(),
+                                    [&](const Attributes::value_type& attribute) { return attribute.first == name; });
+    return found == attributes.end() ? kNone : found->second;
+}
+
+std::uint32_t ManifestOffset(const std::string& text)
+{
+    return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, kDecimalBase));
+}
+
+/// The Patch and Delta elements of a File, and its Index.
+void ReadShortcuts(const Children& children, UpdateFileEntry& entry)
+{
+    entry.Index = ChildText(children, manifest::kIndex);
+    for (const XmlChild& child : children) {
+        if (child.name == manifest::kPatch) {
+            FilePatch patch;
+            patch.Source = AttributeText(child.attributes, manifest::kSource);
+            patch.From = AttributeText(child.attributes, manifest::kFrom);
+            patch.Length = ManifestNumber(AttributeText(child.attributes, manifest::kLength));
+            patch.SHA256 = AttributeText(child.attributes, manifest::kSha256);
+            patch.URL = child.text;
+            entry.Patches.push_back(std::move(patch));
+        } else if (child.name == manifest::kDelta) {
+            PackageDelta delta;
+            delta.From = AttributeText(child.attributes, manifest::kFrom);
+            delta.Offset = ManifestOffset(AttributeText(child.attributes, manifest::kOffset));
+            delta.Length = ManifestOffset(AttributeText(child.attributes, manifest::kLength));
+            delta.SHA256 = AttributeText(child.attributes, manifest::kSha256);
+            for (std::size_t start = 0; start < child.text.size();) {
+                const std::size_t end = std::min(child.text.find(manifest::kRemovedSeparator, start), child.text.size());
+                if (end > start)
+                    delta.Removed.push_back(child.text.substr(start, end - start));
+                start = end + 1;
+            }
+            entry.Deltas.push_back(std::move(delta));
+        }
+    }
 }
 
 /// One File element; false when its FileName is empty, in which case nothing else is kept.
 bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
 {
-    const ChildTexts children = xml.GetChildElementTexts();
+    const Children children = xml.GetChildElements();
     entry.FileName = ChildText(children, manifest::kFileName);
     if (entry.FileName.empty())
         return false;
@@ -87,6 +131,7 @@ bool ReadFileEntry(CVorelXML& xml, UpdateFileEntry& entry)
     entry.ForceOverwrite = ManifestFlag(ChildText(children, manifest::kForceOverwrite));
     entry.Execute = ManifestFlag(ChildText(children, manifest::kExecute));
     entry.SHA256 = ChildText(children, manifest::kSha256);
+    ReadShortcuts(children, entry);
     return true;
 }
 

@@ -34,6 +34,17 @@ inline constexpr char kZipFile[] = "ZipFile";
 inline constexpr char kForceOverwrite[] = "ForceOverwrite";
 inline constexpr char kExecute[] = "Execute";
 inline constexpr char kSha256[] = "SHA256";
+// Written after those, and ignored by launchers that do not know them: patches of a file (one
+// element each, its URL as text), and a package's index hash and ranges of changed entries.
+inline constexpr char kPatch[] = "Patch";
+inline constexpr char kIndex[] = "Index";
+inline constexpr char kDelta[] = "Delta";
+// Attributes of Patch and Delta (with kLength and kSha256).
+inline constexpr char kSource[] = "Source";
+inline constexpr char kFrom[] = "From";
+inline constexpr char kOffset[] = "Offset";
+/// Delta's text: the removed entries' names, separated by this character (no file name holds it).
+inline constexpr char kRemovedSeparator = '|';
 
 /// A flag is on unless its text is exactly kFlagOff; the publishing tool writes kFlagOn.
 inline constexpr char kFlagOn[] = "YES";

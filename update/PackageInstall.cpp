@@ -11,6 +11,7 @@
 #include "framework/Handles.h"
 #include "support/PathGuard.h"
 #include "support/ReplaceFile.h"
+#include "support/Sha256.h"
 #include "support/zip/UnzipFile.h"
 #include "update/Leftovers.h"
 #include "update/ReleaseArea.h"
@@ -82,7 +83,7 @@ void RemoveLeftoverTemporaryFiles(const std::set<std::string>& directories, cons
 /// Writes the current entry to `target` through a temporary file, inflating through `buffer`;
 /// false, with the reason in `problem`, when it could not be put in place. Archive errors raise.
 bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string& target,
-                  std::vector<unsigned char>& buffer, IFileCommit& commit, std::string& problem)
+                  std::vector<unsigned char>& buffer, IFileCommit& commit, std::string& problem, CSha256* hash)
 {
     std::string tempPath;
     if (const DWORD refused = commit.TempPathFor(target, tempPath)) {
@@ -102,6 +103,8 @@ bool InstallEntry(CUnzipFile& archive, const EntryInfo& info, const std::string&
         if (count <= 0)
             break;
         temp.File().Write(buffer.data(), static_cast<unsigned>(count));
+        if (hash)
+            hash->Update(buffer.data(), static_cast<std::size_t>(count));
         written += static_cast<unsigned>(count);
     }
     // A deflate stream that ends early delivers less than declared: not a complete file.
@@ -139,11 +142,13 @@ bool MayBeWritten(CUnzipFile& archive, const std::string& base, std::string& pro
 }
 
 /// Installs every entry from the first one; stops at the first that fails, with `problem` naming
-/// it. `name` follows the entry at hand, `written` collects the directories written to.
+/// it. `name` follows the entry at hand, `written` collects the directories written to, and
+/// `contents` (when given) the SHA-256 of every file entry.
 bool InstallEntries(CUnzipFile& archive, const std::string& base, std::string& name, std::set<std::string>& written,
-                    IFileCommit& commit, std::string& problem)
+                    IFileCommit& commit, std::string& problem, PackageIndex* contents)
 {
     std::vector<unsigned char> buffer(kCopyBufferSize);
+    std::unique_ptr<CSha256> hash = contents ? std::make_unique<CSha256>() : nullptr;
     std::string entryProblem;
     do {
         EntryInfo info;
@@ -156,10 +161,12 @@ bool InstallEntries(CUnzipFile& archive, const std::string& base, std::string& n
             return false;
         }
         written.insert(target.substr(0, target.find_last_of('\\')));
-        if (!InstallEntry(archive, info, target, buffer, commit, entryProblem)) {
+        if (!InstallEntry(archive, info, target, buffer, commit, entryProblem, hash.get())) {
             problem = name + " " + entryProblem;
             return false;
         }
+        if (contents)
+            (*contents)[name] = hash->Finish();
     } while (archive.MoveToNextEntry());
     return true;
 }
@@ -175,7 +182,7 @@ std::string PackageDirectory(const std::string& packagePath)
 /// there, which the cleanup of temporary files leaves alone.
 template <typename OpenArchive>
 bool InstallArchive(OpenArchive open, const std::string& base, const std::string& keep, std::string& problem,
-                    IFileCommit& commit)
+                    IFileCommit& commit, PackageIndex* contents = nullptr)
 {
     if (base.empty() || base.size() >= kPathBufferSize) {
         problem = keep + kRefusedNameSuffix;
@@ -186,7 +193,7 @@ bool InstallArchive(OpenArchive open, const std::string& base, const std::string
     bool installed = false;
     try {
         const std::unique_ptr<CUnzipFile> archive = open();
-        if (MayBeWritten(*archive, base, problem) && InstallEntries(*archive, base, name, written, commit, problem)) {
+        if (MayBeWritten(*archive, base, problem) && InstallEntries(*archive, base, name, written, commit, problem, contents)) {
             name.clear();
             archive->CloseArchive();
             installed = true;
@@ -220,10 +227,18 @@ bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& 
                           problem, commit);
 }
 
-bool InstallPackage(kvo::CFile& package, const std::string& base, std::string& problem, IFileCommit& commit)
+bool InstallPackage(kvo::CFile& package, const std::string& base, std::string& problem, IFileCommit& commit,
+                    PackageIndex* contents)
 {
     return InstallArchive([&] { return std::make_unique<CUnzipFile>(package); }, base, std::string(), problem,
-                          commit);
+                          commit, contents);
+}
+
+bool InstallPackageRange(kvo::CFile& range, const std::string& base, std::string& problem, IFileCommit& commit,
+                         PackageIndex& contents)
+{
+    return InstallArchive([&] { return std::make_unique<CUnzipFile>(range, CUnzipFile::LocalHeadersOnly{}); }, base,
+                          std::string(), problem, commit, &contents);
 }
 
 int MakeDirectoryPath(const char* path)

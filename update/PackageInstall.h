@@ -3,6 +3,7 @@
 #include <string>
 
 #include "update/FileCommit.h"
+#include "update/PackageIndex.h"
 
 /// Unpacks every entry of the package at `packagePath` into the directory that holds the
 /// package; directory entries create nothing, the commit makes what the files need. Every
@@ -20,8 +21,13 @@ bool InstallPackage(std::string packagePath, IFileCommit& commit = CommitInPlace
 /// The same; on failure `problem` names the entry and the reason (for the log).
 bool InstallPackage(std::string packagePath, std::string& problem, IFileCommit& commit = CommitInPlace());
 /// The same for the package open in `package` (readable; its handle is taken over and closed),
-/// unpacked under the directory `base` (ending in a backslash) instead of its own.
-bool InstallPackage(kvo::CFile& package, const std::string& base, std::string& problem, IFileCommit& commit);
+/// unpacked under the directory `base` (ending in a backslash) instead of its own; `contents`,
+/// when given, receives the SHA-256 of every file entry by its name.
+bool InstallPackage(kvo::CFile& package, const std::string& base, std::string& problem, IFileCommit& commit,
+                    PackageIndex* contents = nullptr);
+/// The same for a run of entries with no central directory (the changed range of a package).
+bool InstallPackageRange(kvo::CFile& range, const std::string& base, std::string& problem, IFileCommit& commit,
+                         PackageIndex& contents);
 
 /// Creates the directory `path` ("\"-separated) with every missing parent. 1 when the directory
 /// exists afterwards, 0 otherwise (also when some component is a file, or the path does not fit

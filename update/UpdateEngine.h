@@ -45,6 +45,8 @@ public:
     virtual void OnRunEnded(const RunOutcome& outcome) noexcept = 0;
 };
 
+class IReceivedBody;
+
 class CUpdateEngine {
 public:
     /// The engine of the installation at `moduleDir` (the program's directory, ending in a
@@ -95,7 +97,11 @@ public:
     /// Downloads one entry over its local file (and installs it when it is a package);
     /// ERROR_SUCCESS, or the number of the failure that ended it.
     DWORD DownloadFile(UpdateFileEntry entry);
-    DWORD DownloadFile(const EntryRoad& road);
+    /// With `taker`, the checked body goes to it instead of the staging (a patch, a part).
+    DWORD DownloadFile(const EntryRoad& road, IReceivedBody* taker = nullptr);
+    /// Stages the entry by the cheapest road that works: a patch from the file the installation
+    /// holds, the changed part of a package, else the whole file; ERROR_SUCCESS or why it failed.
+    DWORD FetchEntry(const EntryRoad& road);
     /// Ends the run's hold on the engine: from here on the engine may go at any moment.
     void ReleaseRun() noexcept;
     /// Something failed that does not stop the run (a package): the run goes on and ends with

@@ -20,6 +20,16 @@ constexpr DWORD kErrorLengthMismatch = 0x20000004;
 /// resolves outside the installation: nothing is written through it.
 constexpr DWORD kErrorStagingRefused = 0x20000005;
 
+/// A patch that could not be applied: not a patch, made for another old file, or corrupt. The
+/// whole file is fetched instead.
+constexpr DWORD kErrorPatchFailed = 0x20000006;
+/// A server that did not answer a request for one byte range with exactly that range: the whole
+/// file is fetched instead.
+constexpr DWORD kErrorRangesIgnored = 0x20000007;
+/// The entries installed from a package's changed range do not make the index the manifest
+/// lists, or an installed entry outside the range no longer matches: the whole package instead.
+constexpr DWORD kErrorIndexMismatch = 0x20000008;
+
 /// The error number a failed file operation leaves; a generic one when the system gave none.
 inline DWORD FileErrorCode(const kvo::CFileException& error)
 {

@@ -159,7 +159,7 @@ void CUpdateEngine::ProcessNextFile()
 unsigned CUpdateEngine::UpdateFileThreadProc(void* param)
 {
     RunGuarded(param, [](CUpdateEngine& engine) {
-        if (const DWORD error = engine.DownloadFile(engine.m_curFile)) {
+        if (const DWORD error = engine.FetchEntry(engine.m_curFile)) {
             engine.ReportFileFailure(error);
             return;
         }

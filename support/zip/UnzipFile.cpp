@@ -24,6 +24,7 @@ constexpr std::uint32_t kSearchWindow = kSearchStep + kSignatureSize;
 constexpr std::uint32_t kEndRecordReach = 0xFFFF;
 
 constexpr std::uint32_t kAttributeWordMask = 0xFFFFu;
+constexpr std::uint32_t kLocalEntryAttributes = 0x0020;  // FILE_ATTRIBUTE_ARCHIVE: local headers carry none
 
 std::int64_t CurrentTime()
 {
@@ -59,6 +60,13 @@ CUnzipFile::CUnzipFile(kvo::CFile& file)
     m_pFile = &m_archive.file;
     file.HandOver(m_archive.file);
     ReadDirectory();
+}
+
+CUnzipFile::CUnzipFile(kvo::CFile& file, LocalHeadersOnly)
+{
+    file.HandOver(m_archive.file);
+    m_archive.localHeadersOnly = true;
+    ReadLocalRun();
 }
 
 // The read state goes without a CRC check or an inflateEnd; the blocks zlib still holds are
@@ -153,8 +161,74 @@ std::uint32_t CUnzipFile::FindEndOfCentralDir(std::uint32_t fileLength)
     ThrowBadZipFile();
 }
 
+void CUnzipFile::ReadLocalRun()
+{
+    const std::uint64_t length = m_archive.file.GetLength();
+    if (length == 0 || length > kMaxArchiveSize)
+        ThrowBadZipFile();
+    // The data of every entry must end before this, as it must before a central directory.
+    m_archive.directoryOffset = static_cast<std::uint32_t>(length);
+    std::uint64_t position = 0;
+    std::uint32_t count = 0;
+    while (position < length) {
+        if (count == kZip64Marker16)
+            ThrowBadZipFile();  // more entries than an archive's directory can count
+        EntryInfo info;
+        ReadLocalRecord(static_cast<std::uint32_t>(position), info);
+        position += RecordStep(info);
+        ++count;
+    }
+    m_archive.entryCount = count;
+    MoveToFirstEntry();
+}
+
+void CUnzipFile::ReadLocalRecord(std::uint32_t position, EntryInfo& info)
+{
+    unsigned char header[kLocalHeaderSize];
+    if (std::uint64_t{position} + kLocalHeaderSize > m_archive.directoryOffset)
+        ThrowBadZipFile();
+    ReadAt(position, header, kLocalHeaderSize);
+    EntryInfo read;
+    read.versionNeeded = Le16(header + 4);
+    read.flags = Le16(header + 6);
+    read.method = Le16(header + 8);
+    read.dosDateTime = Le32(header + 10);
+    read.crc32 = Le32(header + 14);
+    read.compressedSize = Le32(header + 18);
+    read.uncompressedSize = Le32(header + 22);
+    read.nameLength = Le16(header + 26);
+    read.extraLength = Le16(header + 28);
+    read.externalAttributes = kLocalEntryAttributes;
+    // Sizes that follow the data cannot be found without a directory.
+    if (Le32(header) != kLocalHeaderSignature || (read.flags & kFlagDataDescriptor) != 0 ||
+        read.compressedSize == kZip64Marker32 || read.uncompressedSize == kZip64Marker32)
+        ThrowBadZipFile();
+    if (std::uint64_t{position} + RecordStep(read) > m_archive.directoryOffset)
+        ThrowBadZipFile();
+    read.time = DosDateTimeToUnix(read.dosDateTime);
+    if (read.time == -1)
+        throw kvo::COleException(kInvalidArgument);
+    info = read;
+}
+
+std::uint32_t CUnzipFile::RecordStep(const EntryInfo& info) const
+{
+    // 64-bit sum, checked against the file by the callers before it is used as an offset.
+    const std::uint64_t step = m_archive.localHeadersOnly
+                                   ? std::uint64_t{kLocalHeaderSize} + info.nameLength + info.extraLength +
+                                         info.compressedSize
+                                   : std::uint64_t{kCentralRecordSize} + info.nameLength + info.extraLength +
+                                         info.commentLength;
+    return step > kMaxArchiveSize ? static_cast<std::uint32_t>(kMaxArchiveSize) : static_cast<std::uint32_t>(step);
+}
+
 void CUnzipFile::ReadCentralRecord(EntryInfo& info, std::uint32_t& localHeaderOffset)
 {
+    if (m_archive.localHeadersOnly) {
+        ReadLocalRecord(m_archive.entryRecordPosition, info);
+        localHeaderOffset = m_archive.entryRecordPosition;
+        return;
+    }
     const std::uint64_t directoryEnd = std::uint64_t{m_archive.directoryOffset} + m_archive.directorySize;
     const std::uint64_t position = m_archive.entryRecordPosition;
     if (position + kCentralRecordSize > directoryEnd)
@@ -196,7 +270,7 @@ void CUnzipFile::ReadCentralRecord(EntryInfo& info, std::uint32_t& localHeaderOf
 
 void CUnzipFile::MoveToFirstEntry()
 {
-    m_archive.entryRecordPosition = m_archive.directoryOffset;
+    m_archive.entryRecordPosition = m_archive.localHeadersOnly ? 0 : m_archive.directoryOffset;
     m_archive.entryIndex = 0;
     m_archive.entryValid = false;
     ReadCentralRecord(m_archive.currentEntry, m_archive.localHeaderOffset);
@@ -209,9 +283,8 @@ bool CUnzipFile::MoveToNextEntry()
         return false;
     const EntryInfo& current = m_archive.currentEntry;
     const std::uint32_t previousPosition = m_archive.entryRecordPosition;
-    // The record read above ended inside the directory, so this sum fits 32 bits.
-    m_archive.entryRecordPosition +=
-        kCentralRecordSize + current.nameLength + current.extraLength + current.commentLength;
+    // The record read above ended inside the directory (or the run), so this sum fits 32 bits.
+    m_archive.entryRecordPosition += RecordStep(current);
     EntryInfo next;
     std::uint32_t nextLocalOffset = 0;
     try {
@@ -239,8 +312,8 @@ void CUnzipFile::GetEntryInfo(EntryInfo* info, char* name, std::uint32_t nameSiz
 
     // The record's variable parts lie one after the other behind its fixed part; the record
     // was checked to end inside the directory.
-    const std::uint64_t namePosition =
-        std::uint64_t{m_archive.entryRecordPosition} + m_archive.bytesBefore + kCentralRecordSize;
+    const std::uint64_t namePosition = std::uint64_t{m_archive.entryRecordPosition} + m_archive.bytesBefore +
+                                       (m_archive.localHeadersOnly ? kLocalHeaderSize : kCentralRecordSize);
     const std::uint64_t extraPosition = namePosition + scratch.nameLength;
     const std::uint64_t commentPosition = extraPosition + scratch.extraLength;
 

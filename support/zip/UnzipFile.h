@@ -21,6 +21,13 @@ public:
     explicit CUnzipFile(const char* path);
     /// The same over the open, readable `file`, whose handle it takes over (and closes).
     explicit CUnzipFile(kvo::CFile& file);
+    /// Chooses the constructor that reads entries laid one after another with no central
+    /// directory: a byte range of an archive, from a local header to the end of an entry's data.
+    struct LocalHeadersOnly {};
+    /// Opens such a run of entries in `file` (taken over): each entry's local header must carry
+    /// its sizes, and the last entry's data must end where the file ends. Entries read this way
+    /// have the archive attribute and no comment; anything else raises as for an archive.
+    CUnzipFile(kvo::CFile& file, LocalHeadersOnly);
     /// Frees everything without checks and without raising (an open entry is not CRC-checked).
     ~CUnzipFile() override;
 
@@ -85,6 +92,7 @@ private:
         EntryInfo currentEntry;
         std::uint32_t localHeaderOffset = 0;    ///< without bytes before
         std::unique_ptr<EntryReadState> readState;  ///< the entry open for reading, if any
+        bool localHeadersOnly = false;          ///< no central directory: records are local headers
     };
 
     void Open(const char* path);
@@ -93,6 +101,12 @@ private:
     std::uint32_t FindEndOfCentralDir(std::uint32_t fileLength);
     /// Reads the central record at the current record position.
     void ReadCentralRecord(EntryInfo& info, std::uint32_t& localHeaderOffset);
+    /// Reads the local header at `position` as an entry's record (local headers only).
+    void ReadLocalRecord(std::uint32_t position, EntryInfo& info);
+    /// Counts the entries of a run of local headers and makes the first current.
+    void ReadLocalRun();
+    /// The size of the current record with its variable parts: the step to the next record.
+    std::uint32_t RecordStep(const EntryInfo& info) const;
     /// Checks the current entry's local header; returns the offset of its data (without bytes before).
     std::uint32_t CheckLocalHeader();
     /// Reads exactly `count` bytes at absolute `position`; a short read is badZipFile.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -155,9 +156,21 @@ void EngineHarness::RunOnWorker(const std::function<void()>& work)
 
 DWORD EngineHarness::Download(const UpdateFileEntry& entry)
 {
+    return DownloadBy(entry, [this](const UpdateFileEntry& taken) { return m_engine.DownloadFile(taken); });
+}
+
+DWORD EngineHarness::Fetch(const UpdateFileEntry& entry)
+{
+    return DownloadBy(entry, [this](const UpdateFileEntry& taken) {
+        return m_engine.FetchEntry(TakeEntry(taken, m_engine.m_strModuleDir, m_engine.m_mirrors));
+    });
+}
+
+DWORD EngineHarness::DownloadBy(const UpdateFileEntry& entry, const std::function<DWORD(const UpdateFileEntry&)>& road)
+{
     DWORD error = ERROR_SUCCESS;
     RunOnWorker([&] {
-        error = m_engine.DownloadFile(entry);
+        error = road(entry);
         if (error == ERROR_SUCCESS)
             error = m_engine.m_staging.CommitAll(1);
         else
@@ -289,6 +302,15 @@ std::string TestServerUrl(const std::string& path)
 std::string TlsServerUrl(const std::string& path)
 {
     return ServerUrl("https", "KVO_TEST_HTTPS_PORT", path);
+}
+
+std::string ServedFilePath(const std::string& relative)
+{
+    const std::string unixRoot = EnvironmentValue("KVO_TEST_HTTP_ROOT");
+    EXPECT_FALSE(unixRoot.empty()) << "run under tools/with_http_server.py";
+    std::string path = WindowsPathOf(unixRoot) + "\\" + relative;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 std::string TestServerRequestLog()

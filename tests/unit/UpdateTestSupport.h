@@ -74,8 +74,11 @@ public:
     /// Downloads `entry` on a worker as the run does, then commits what was staged (a release of
     /// that one entry); what the download or the commit ended with.
     DWORD Download(const UpdateFileEntry& entry);
+    /// The same by the cheapest road the run would take (a patch, a package's changed range).
+    DWORD Fetch(const UpdateFileEntry& entry);
 
 private:
+    DWORD DownloadBy(const UpdateFileEntry& entry, const std::function<DWORD(const UpdateFileEntry&)>& road);
     void OnCurrentFile(const std::string&) override {}
     void OnProgress() noexcept override {}
     void OnRunEnded(const RunOutcome&) noexcept override { m_engine.ReleaseRun(); }
@@ -145,6 +148,9 @@ bool RunsIsolated();
 std::string TestServerUrl(const std::string& path);
 /// "https://127.0.0.1:<port of the test server's TLS listener><path>".
 std::string TlsServerUrl(const std::string& path);
+/// Where a file must lie to be served at TestServerUrl("/" + relative) (Windows path; "/" in
+/// `relative` turned into "\").
+std::string ServedFilePath(const std::string& relative);
 /// What the test server logged of the requests it received so far.
 std::string TestServerRequestLog();
 /// An address where nothing listens.

@@ -32,6 +32,33 @@ void AppendFlag(std::string& text, const char* name, bool value)
     AppendElement(text, name, value ? kFlagOn : kFlagOff);
 }
 
+/// `<name attributes>text</name>` on a line of its own, the attributes already formatted.
+void AppendElementWith(std::string& text, const char* name, const std::string& attributes, const std::string& value)
+{
+    text += std::string("      <") + name + attributes + ">" + XmlEscape(value) + "</" + name + ">" + kLineEnd;
+}
+
+/// The patches, index and changed ranges that let a launcher fetch less than the whole file.
+void AppendShortcuts(std::string& text, const UpdateFileEntry& entry)
+{
+    for (const FilePatch& patch : entry.Patches)
+        AppendElementWith(text, kPatch,
+                          Attribute(kSource, XmlEscape(patch.Source)) + Attribute(kFrom, patch.From) +
+                              Attribute(kLength, std::to_string(patch.Length)) + Attribute(kSha256, patch.SHA256),
+                          patch.URL);
+    if (!entry.Index.empty())
+        AppendElement(text, kIndex, entry.Index);
+    for (const PackageDelta& delta : entry.Deltas) {
+        std::string removed;
+        for (const std::string& name : delta.Removed)
+            removed += (removed.empty() ? "" : std::string(1, kRemovedSeparator)) + name;
+        AppendElementWith(text, kDelta,
+                          Attribute(kFrom, delta.From) + Attribute(kOffset, std::to_string(delta.Offset)) +
+                              Attribute(kLength, std::to_string(delta.Length)) + Attribute(kSha256, delta.SHA256),
+                          removed);
+    }
+}
+
 }  // namespace
 
 std::string FormatManifest(const ManifestProduct& product, const std::vector<UpdateFileEntry>& entries)
@@ -65,6 +92,7 @@ std::string FormatManifest(const ManifestProduct& product, const std::vector<Upd
         AppendFlag(text, kExecute, entry.Execute);
         if (!entry.SHA256.empty())
             AppendElement(text, kSha256, entry.SHA256);
+        AppendShortcuts(text, entry);
         text += std::string("    </") + kFile + ">";
         text += kLineEnd;
     }

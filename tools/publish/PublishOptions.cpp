@@ -54,6 +54,10 @@ const char kUsage[] =
     "                    later with --refresh --rollout; 0 halts it (default: all of them)\n"
     "  --mirror URL      another address that serves the same files as --base-url (http or https,\n"
     "                    the same layout below it); repeatable. Launchers try --base-url first\n"
+    "  --previous DIR    an earlier release folder (as --release took it) that players may still\n"
+    "                    have; repeatable. Changed files get a patch from each distinct earlier\n"
+    "                    content (under KvoPatches/ below --base-url), and packages list the\n"
+    "                    byte range of their entries changed since each, laid out together\n"
     "  --help            this text\n"
     "\n"
     "Keys and checks:\n"
@@ -127,6 +131,7 @@ const NamedValueOption kValueOptions[] = {
     {"--rollout",
      [](PublishOptions& o, const std::string& v, std::string& e) { return SetNumber(v, 0, kFullRollout, o.rollout, "--rollout", e); }},
     {"--mirror", [](PublishOptions& o, const std::string& v, std::string&) { o.mirrors.push_back(v); return true; }},
+    {"--previous", [](PublishOptions& o, const std::string& v, std::string&) { o.previous.push_back(v); return true; }},
     {"--expires-days",
      [](PublishOptions& o, const std::string& v, std::string& e) {
          return SetNumber(v, 1, PublishOptions::kMaxExpiresDays, o.expiresDays, "--expires-days", e);
@@ -137,7 +142,8 @@ const NamedValueOption kValueOptions[] = {
 bool CheckUse(PublishOptions& options, std::string& error)
 {
     const bool publishing = !options.releaseDir.empty() || !options.outDir.empty() || !options.baseUrl.empty() ||
-                            options.versionGiven || options.includeLauncher || !options.mirrors.empty();
+                            options.versionGiven || options.includeLauncher || !options.mirrors.empty() ||
+                            !options.previous.empty();
     const bool refreshing = !options.refreshDir.empty();
     const int uses = int{publishing} + int{!options.newKeyName.empty()} + int{!options.verifyDir.empty()} +
                      int{refreshing};

@@ -27,6 +27,7 @@ struct PublishOptions {
     int expiresDays = kDefaultExpiresDays;  ///< --expires-days: how long a signed manifest stays valid
     int rollout = kNoRollout;                ///< --rollout: the share of installations that take the release
     std::vector<std::string> mirrors;        ///< --mirror: more addresses serving the files of --base-url
+    std::vector<std::string> previous;       ///< --previous: earlier release folders players may have
     bool includeLauncher = false;  ///< --include-launcher: publish KvoLauncher.exe for it to update itself
     bool help = false;
 

@@ -6,6 +6,7 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <set>
 
 #include "framework/File.h"
 #include "framework/Internet.h"
@@ -13,6 +14,7 @@
 #include "support/ReplaceFile.h"
 #include "support/Sha256.h"
 #include "tools/publish/ManifestText.h"
+#include "tools/publish/PublishDelta.h"
 #include "tools/publish/PublishPlan.h"
 #include "tools/publish/PublishText.h"
 #include "tools/publish/ReleaseTree.h"
@@ -21,6 +23,7 @@
 #include "support/Base64.h"
 #include "update/FileCheck.h"
 #include "update/LauncherCheck.h"
+#include "update/Leftovers.h"
 #include "update/ManifestExpiry.h"
 #include "update/ManifestSignature.h"
 #include "update/PackageInstall.h"
@@ -163,26 +166,47 @@ void StatFile(const std::string& path, std::uint64_t& size, FILETIME& lastWrite)
     lastWrite = data.ftLastWriteTime;
 }
 
-/// Writes the package of `plan` to `target`; returns its size and sets the entry's SHA256.
-std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target, UpdateFileEntry& entry)
+/// Adds `member` of a package to `zip`.
+void AddMember(CZipWriter& zip, const PackagePlan& plan, const ReleaseItem& member)
+{
+    if (member.isDirectory) {
+        zip.AddDirectory(plan.EntryName(member), DosDateTimeOf(member.lastWrite));
+        return;
+    }
+    kvo::CFile input;
+    kvo::CFileException error(kvo::CFileException::none, 0, member.fullPath);
+    if (!input.Open(member.fullPath.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyWrite, &error))
+        throw error;
+    const auto attributes =
+        static_cast<std::uint16_t>((member.attributes & kPackagedAttributes) | CZipWriter::kArchiveAttribute);
+    zip.AddFile(plan.EntryName(member), input, DosDateTimeOf(member.lastWrite), attributes);
+}
+
+/// Writes the package of `plan` to `target`; returns its size and sets the entry's SHA256. With
+/// earlier releases, the files that changed since them are laid out last, and the entry lists
+/// their ranges.
+std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target,
+                           const std::vector<PreviousRelease>& previous, UpdateFileEntry& entry)
 {
     CTempFileBeside output(target);
     OpenBeside(output);
     CZipWriter zip(output.File());
     zip.AddDirectory(plan.EntryName(plan.folder), DosDateTimeOf(plan.folder.lastWrite));
-    for (const ReleaseItem& member : plan.members) {
-        if (member.isDirectory) {
-            zip.AddDirectory(plan.EntryName(member), DosDateTimeOf(member.lastWrite));
-            continue;
+    PackageOrder order;
+    std::vector<std::uint32_t> offsets;
+    if (previous.empty()) {
+        for (const ReleaseItem& member : plan.members)
+            AddMember(zip, plan, member);
+    } else {
+        order = OrderPackage(plan, previous);
+        for (const ReleaseItem* folder : order.folders)
+            AddMember(zip, plan, *folder);
+        for (const ReleaseItem* file : order.files) {
+            offsets.push_back(static_cast<std::uint32_t>(output.File().GetLength()));
+            AddMember(zip, plan, *file);
         }
-        kvo::CFile input;
-        kvo::CFileException error(kvo::CFileException::none, 0, member.fullPath);
-        if (!input.Open(member.fullPath.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyWrite, &error))
-            throw error;
-        const auto attributes = static_cast<std::uint16_t>((member.attributes & kPackagedAttributes) |
-                                                           CZipWriter::kArchiveAttribute);
-        zip.AddFile(plan.EntryName(member), input, DosDateTimeOf(member.lastWrite), attributes);
     }
+    const auto dataEnd = static_cast<std::uint32_t>(output.File().GetLength());
     zip.Finish();
     CommitBeside(output);
     std::uint64_t size = 0;
@@ -190,8 +214,11 @@ std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target, U
     if (!HashFile(target, digest))
         throw kvo::CFileException(kvo::CFileException::generic, static_cast<long>(::GetLastError()), target);
     entry.SHA256 = Sha256Hex(digest);
+    entry.Index = Sha256Hex(PackageIndexHash(previous.empty() ? IndexOfPackage(plan) : order.index));
     FILETIME ignored{};
     StatFile(target, size, ignored);
+    if (!previous.empty() && size <= static_cast<std::uint64_t>(INT_MAX))
+        AddPackageDeltas(order, offsets, dataEnd, target, static_cast<std::uint32_t>(size), entry);
     return size;
 }
 
@@ -322,15 +349,20 @@ bool ReadSigningKey(const PublishOptions& options, std::vector<unsigned char>& k
 /// Copies every plain file and writes every package under the web root; their manifest entries,
 /// sorted by name.
 std::vector<UpdateFileEntry> WriteServedFiles(const PublishPlan& plan, const ServedLocation& location,
-                                              std::ostream& err, bool& tooLarge)
+                                              const std::vector<PreviousRelease>& previous, std::ostream& err,
+                                              bool& tooLarge)
 {
     std::vector<UpdateFileEntry> entries;
     tooLarge = false;
+    std::set<std::string> newNames;
+    for (const ReleaseItem& file : plan.files)
+        newNames.insert(UpperCased(file.RelativeName()));
     for (const ReleaseItem& file : plan.files) {
         UpdateFileEntry entry = MakeEntry(file.components, location);
         Sha256Digest digest;
         entry.Length = static_cast<int>(CopyInPlace(file.fullPath, location.outFolder + entry.FileName, digest));
         entry.SHA256 = Sha256Hex(digest);
+        AddFilePatches(file, digest, previous, newNames, {location.baseUrl, location.outFolder}, entry);
         std::string version;
         if (GetFileVersionString(file.fullPath, version) >= 0)
             entry.FileVersion = version;
@@ -340,7 +372,7 @@ std::vector<UpdateFileEntry> WriteServedFiles(const PublishPlan& plan, const Ser
     for (const PackagePlan& package : plan.packages) {
         UpdateFileEntry entry = MakeEntry(PackageComponents(package), location);
         const std::string target = location.outFolder + entry.FileName;
-        const std::uint64_t size = WritePackage(package, target, entry);
+        const std::uint64_t size = WritePackage(package, target, previous, entry);
         if (size > static_cast<std::uint64_t>(INT_MAX)) {
             err << "KvoPublish: " << entry.FileName << " came out 2 GiB or larger, which the launcher cannot "
                 << "download; split the folder into several packages\n";
@@ -393,6 +425,17 @@ bool WriteManifest(std::string document, const std::vector<unsigned char>& key, 
     return true;
 }
 
+/// The patches and changed ranges of an entry, as the summary shows them.
+std::string ShortcutSummary(const UpdateFileEntry& entry)
+{
+    std::string summary;
+    for (const FilePatch& patch : entry.Patches)
+        summary += "  patch from " + patch.Source + " " + std::to_string(patch.Length) + " bytes";
+    for (const PackageDelta& delta : entry.Deltas)
+        summary += "  changed range " + std::to_string(delta.Length) + " bytes";
+    return summary;
+}
+
 /// What went wrong with the files of a publish, said the same way for every use.
 PublishStatus ReportWriteFailure(std::ostream& err)
 {
@@ -422,7 +465,8 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
             return kPublishRefused;
         }
         bool tooLarge = false;
-        const std::vector<UpdateFileEntry> entries = WriteServedFiles(plan, places.location, err, tooLarge);
+        const std::vector<PreviousRelease> previous = ScanPreviousReleases(options.previous);
+        const std::vector<UpdateFileEntry> entries = WriteServedFiles(plan, places.location, previous, err, tooLarge);
         // A signed manifest lapses: it is renewed with --refresh where the key lives.
         const ManifestProduct product{options.productName, options.version,
                                       signingKey.empty() ? std::string() : ExpiryInDays(options.expiresDays),
@@ -432,7 +476,7 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
             return ReportWriteFailure(err);
         for (const UpdateFileEntry& entry : entries)
             out << "  " << entry.FileName << "  " << (entry.FileVersion.empty() ? "-" : entry.FileVersion) << "  "
-                << entry.Length << " bytes" << (entry.ZipFile ? "  (package)" : "") << "\n";
+                << entry.Length << " bytes" << (entry.ZipFile ? "  (package)" : "") << ShortcutSummary(entry) << "\n";
         out << "published version " << options.version << ": " << plan.files.size() << " file(s), "
             << plan.packages.size() << " package(s)\n"
             << (options.rollout == PublishOptions::kNoRollout

@@ -13,8 +13,10 @@ if(NOT TARGET zip_fixtures)
   add_custom_target(zip_fixtures DEPENDS ${KVO_ZIP_FIXTURE_DIR}/package.zip)
 endif()
 
-# The archive tests that build and pass on both Windows (under Wine) and Linux (sanitizers).
+# The tests of the parsers of downloaded bytes (archives, patches) that build and pass on both
+# Windows (under Wine) and Linux (sanitizers).
 set(KVO_ZIP_PORTABLE_TEST_SOURCES
+  ${PROJECT_SOURCE_DIR}/tests/unit/patch/PatchRoundTripTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZipBuilder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZipTestSupport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZipReaderTest.cpp
