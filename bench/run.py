@@ -27,6 +27,7 @@ import nginx_site  # noqa: E402
 import test_http_server  # noqa: E402
 from test_signing import sign_manifest  # noqa: E402
 import rollout  # noqa: E402  (bench/rollout.py: the release-day simulation, no Wine)
+import delta  # noqa: E402  (bench/delta.py: patches and package ranges on real release histories)
 
 WINE_RUN = os.path.join(SOURCE_DIR, "tools", "wine-run.sh")
 MB = 1000 * 1000
@@ -620,6 +621,12 @@ def window_section(w):
                 w["longest"], w["probes"], verdict(w["longest"] <= GOAL_WINDOW_GAP_MS)), ""]
 
 
+def bench_delta(bench):
+    bench.results["delta"] = delta.DeltaBench(bench, run_bench_program, WINE_RUN, windows_path).run()
+    bench.commands.append("only what changed: bench/delta.py (npm pack of each release, KvoPublish --previous, the "
+                          "launcher under Wine against nginx, the anchors from Debian's packages)")
+
+
 def simulate_release_day(bench):
     bench.results["rollout"] = rollout.simulate()[0]
 
@@ -631,6 +638,7 @@ PARTS = {"start": (Bench.bench_no_update, start_section),
          "entries": (Bench.bench_entries, entries_section),
          "resume": (Bench.bench_resume, resume_section),
          "window": (Bench.bench_window, window_section),
+         "delta": (bench_delta, delta.section),
          "rollout": (simulate_release_day, lambda lines: lines)}
 
 

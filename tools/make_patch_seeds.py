@@ -22,6 +22,21 @@ def zigzag(value):
     return (-(value + 1) << 1) | 1 if value < 0 else value << 1
 
 
+def run_coded(difference):
+    """Each run of zeros as one zero byte and its length, as the format codes the difference stream."""
+    out, i = bytearray(), 0
+    while i < len(difference):
+        if difference[i]:
+            out.append(difference[i])
+            i += 1
+            continue
+        run = 0
+        while i < len(difference) and difference[i] == 0:
+            run, i = run + 1, i + 1
+        out += b"\0" + varint(run)
+    return bytes(out)
+
+
 def make_patch(old, steps):
     """steps: (add, copy_bytes, move); the added bytes are made equal to the old ones."""
     control, difference, extra = bytearray(), bytearray(), bytearray()
@@ -32,7 +47,7 @@ def make_patch(old, steps):
         made += old[position:position + add] + copy
         extra += copy
         position += add + move
-    streams = [zlib.compress(bytes(s), 9) for s in (control, difference, extra)]
+    streams = [zlib.compress(bytes(s), 9) for s in (control, run_coded(difference), extra)]
     header = MAGIC + struct.pack("<5Q", len(old), len(made), *map(len, streams))
     return header + b"".join(streams)
 

@@ -29,7 +29,7 @@ pid {work}/nginx.pid;
 error_log {work}/error.log warn;
 events {{ worker_connections 256; }}
 http {{
-    log_format kvo '$request_uri $status $body_bytes_sent';
+    log_format kvo '$request_uri $status $body_bytes_sent $bytes_sent $request_length';
     access_log {access_log} kvo;
     client_body_temp_path {work}/client_body;
     proxy_temp_path {work}/proxy;
@@ -98,9 +98,20 @@ class NginxSite:
             return []
         entries = []
         for line in lines:
-            uri, status, sent = line.rsplit(" ", 2)
+            uri, status, sent, _, _ = line.rsplit(" ", 4)
             entries.append((uri, int(status), int(sent)))
         return entries
+
+    def traffic(self):
+        """Bytes on the wire of every request so far: the request with its headers, and the response
+        with its headers and body."""
+        try:
+            with open(self.access_log) as source:
+                lines = source.read().splitlines()
+        except FileNotFoundError:
+            return 0
+        return sum(int(response) + int(request) for response, request in
+                   (line.rsplit(" ", 2)[1:] for line in lines))
 
     def close(self):
         if self.process.poll() is None:

@@ -17,7 +17,11 @@ packages=(
   nginx-light curl unzip zip openssl
   clang libclang-rt-14-dev zlib1g-dev
 )
-if [ "$KVO_WINDOWS_ARCH" = x86_64 ]; then
+# With --bench-anchors: the tools the patch benchmark compares against, and npm for the releases.
+if [ "${1:-}" = --bench-anchors ]; then
+  packages=(bsdiff xdelta3 zstd zsync)
+  command -v npm >/dev/null || packages+=(npm)
+elif [ "$KVO_WINDOWS_ARCH" = x86_64 ]; then
   packages+=(wine64 g++-mingw-w64-x86-64)
 else
   packages+=(wine32:i386)

@@ -19,6 +19,7 @@ bool ParsePackageIndex(const std::string& text, PackageIndex& index);
 Sha256Digest PackageIndexHash(const PackageIndex& index);
 
 /// The folder, below the installation, where the launcher keeps the index of each package.
+inline constexpr char kKeptIndexFolderName[] = "KvoPackages";
 inline constexpr char kKeptIndexFolder[] = "KvoPackages\\";
 /// Where the index of the package `fileName` (the manifest's FileName) is kept, relative to the
 /// installation.

@@ -13,8 +13,6 @@
 
 namespace {
 
-/// A range is staged as the package's name with this suffix: a name no entry's file has.
-const char kRangeStageSuffix[] = ".kvorange";
 /// An index larger than this is not one this program wrote.
 constexpr std::uint64_t kMaxIndexBytes = 64u << 20;
 

@@ -12,6 +12,9 @@
 
 class CUpdateEngine;
 
+/// A range is staged as the package's name with this suffix: a name no entry's file has.
+inline constexpr char kRangeStageSuffix[] = ".kvorange";
+
 /// What the changed-range road did.
 struct PackageChanges {
     bool tried = false;         ///< the entry and the kept index allow it; false: the whole package, quietly

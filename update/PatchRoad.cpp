@@ -13,8 +13,6 @@
 
 namespace {
 
-/// A patch is staged as the entry's name with this suffix: a name no entry's file has.
-const char kPatchStageSuffix[] = ".kvopatch";
 
 /// The made file, hashed as it is written, and never longer than the entry's file.
 class CMadeFile final : public IPatchOutput {

@@ -12,6 +12,9 @@
 
 class CUpdateEngine;
 
+/// A patch is staged as the entry's name with this suffix: a name no entry's file has.
+inline constexpr char kPatchStageSuffix[] = ".kvopatch";
+
 /// The patch of the road's entry whose Source, in the installation at `moduleDir`, has exactly
 /// the bytes the patch starts from; null when none has (or the entry lists none).
 const FilePatch* ChooseFilePatch(const EntryRoad& road, const std::string& moduleDir);

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "update/FileCheck.h"
+#include "update/PackageRanges.h"
+#include "update/PatchRoad.h"
 #include "update/SelfUpdate.h"
 #include "update/UpdateEngine.h"
 
@@ -74,8 +76,14 @@ void CUpdateEngine::PruneStaging(bool due)
     std::string relative;
     for (const UpdateFileEntry& file : due ? m_files : std::vector<UpdateFileEntry>()) {
         const EntryRoad road = TakeEntry(file, m_strModuleDir);
-        if (!road.target.empty() && m_staging.Area().RelativeTarget(road.target, relative))
-            needed.insert(CReleaseArea::StagedNameFor(relative));
+        if (road.target.empty() || !m_staging.Area().RelativeTarget(road.target, relative))
+            continue;
+        needed.insert(CReleaseArea::StagedNameFor(relative));
+        // A patch or a package's range that a cut run was fetching is resumed too.
+        if (!file.Patches.empty())
+            needed.insert(CReleaseArea::StagedNameFor(relative + kPatchStageSuffix));
+        if (!file.Deltas.empty())
+            needed.insert(CReleaseArea::StagedNameFor(relative + kRangeStageSuffix));
     }
     m_staging.Area().PruneStaged(needed);
 }

@@ -131,6 +131,43 @@ private:
     bool m_broken = false;
 };
 
+/// The difference stream's run coding undone: a zero byte is followed by the length of a run of
+/// zeros, any other byte stands for itself.
+class CDifferenceRuns {
+public:
+    explicit CDifferenceRuns(CPatchStream& stream) : m_stream(stream) {}
+
+    bool Read(unsigned char* data, std::size_t size)
+    {
+        while (size > 0) {
+            if (m_zeros > 0) {
+                const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(m_zeros, size));
+                std::memset(data, 0, take);
+                m_zeros -= take;
+                data += take;
+                size -= take;
+                continue;
+            }
+            if (!m_stream.Read(data, 1))
+                return false;
+            // A run of no zeros would make no progress: not a patch this program wrote.
+            if (*data == 0 && (!m_stream.ReadVarint(m_zeros) || m_zeros == 0))
+                return false;
+            if (*data != 0) {
+                ++data;
+                --size;
+            }
+        }
+        return true;
+    }
+
+    bool Exhausted() { return m_zeros == 0 && m_stream.Exhausted(); }
+
+private:
+    CPatchStream& m_stream;
+    std::uint64_t m_zeros = 0;
+};
+
 struct PatchHeader {
     std::uint64_t oldLength = 0;
     std::uint64_t newLength = 0;
@@ -159,6 +196,7 @@ public:
           m_difference(patchFile, patch::kHeaderSize + header.streamLength[0], header.streamLength[1]),
           m_extra(patchFile, patch::kHeaderSize + header.streamLength[0] + header.streamLength[1],
                   header.streamLength[2]),
+          m_differenceRuns(m_difference),
           m_old(std::make_unique<unsigned char[]>(kBufferSize)),
           m_made(std::make_unique<unsigned char[]>(kBufferSize))
     {
@@ -174,7 +212,7 @@ public:
             if ((add == 0 && copy == 0 && !first) || !Add(add) || !Copy(copy) || !Move(move))
                 return false;
         }
-        return m_control.Exhausted() && m_difference.Exhausted() && m_extra.Exhausted();
+        return m_control.Exhausted() && m_differenceRuns.Exhausted() && m_extra.Exhausted();
     }
 
 private:
@@ -184,7 +222,7 @@ private:
             return false;
         while (length > 0) {
             const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBufferSize));
-            if (!ReadAt(m_oldFile, m_oldPos, m_old.get(), take) || !m_difference.Read(m_made.get(), take))
+            if (!ReadAt(m_oldFile, m_oldPos, m_old.get(), take) || !m_differenceRuns.Read(m_made.get(), take))
                 return false;
             for (std::size_t i = 0; i < take; ++i)
                 m_made[i] = static_cast<unsigned char>(m_made[i] + m_old[i]);
@@ -233,6 +271,7 @@ private:
     CPatchStream m_control;
     CPatchStream m_difference;
     CPatchStream m_extra;
+    CDifferenceRuns m_differenceRuns;
     std::unique_ptr<unsigned char[]> m_old;
     std::unique_ptr<unsigned char[]> m_made;
     std::uint64_t m_oldPos = 0;

@@ -104,6 +104,26 @@ std::string Deflate(const std::string& raw)
     return packed;
 }
 
+/// The difference stream's run coding: each run of zeros as one zero byte and its length.
+std::string RunCoded(const std::string& difference)
+{
+    std::string coded;
+    for (std::size_t i = 0; i < difference.size();) {
+        if (difference[i] != 0) {
+            coded.push_back(difference[i++]);
+            continue;
+        }
+        std::size_t run = 0;
+        while (i < difference.size() && difference[i] == 0) {
+            ++run;
+            ++i;
+        }
+        coded.push_back(0);
+        PutVarint(coded, run);
+    }
+    return coded;
+}
+
 /// The three raw streams of a patch.
 struct Streams {
     std::string control;
@@ -223,7 +243,8 @@ std::string MakePatch(const unsigned char* oldData, std::size_t oldSize, const u
         const std::vector<std::int32_t> sa = BuildSuffixArray(oldData, static_cast<std::int32_t>(oldSize));
         Diff(old, made, sa, streams);
     }
-    const std::string packed[] = {Deflate(streams.control), Deflate(streams.difference), Deflate(streams.extra)};
+    const std::string packed[] = {Deflate(streams.control), Deflate(RunCoded(streams.difference)),
+                                  Deflate(streams.extra)};
     std::string patchBytes(patch::kMagic, patch::kMagicSize);
     PutLittleEndian64(patchBytes, oldSize);
     PutLittleEndian64(patchBytes, newSize);

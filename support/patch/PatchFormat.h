@@ -2,7 +2,9 @@
 // zlib streams one after another:
 //  - control: per step, three varints: bytes made by adding to the old file, bytes copied from the
 //    extra stream, and how far the old position then moves (zigzag-signed);
-//  - difference: the bytes added to the old file's bytes, byte by byte, modulo 256;
+//  - difference: the bytes added to the old file's bytes, byte by byte, modulo 256, run-coded: a
+//    zero byte is followed by a varint, the number of zero bytes it stands for (at least 1); the
+//    differences of matched code are mostly zero, and deflate codes these runs better;
 //  - extra: bytes of the new file that come from nowhere in the old one.
 // The new file is made front to back, so it can be written as it is made.
 #pragma once

@@ -149,7 +149,8 @@ class PublishRoundTrip(LauncherTestCase):
                          installation.log_lines())
         # The installation now holds the release, and the user's own files as they were.
         release_files, release_folders = tree_of(self.release)
-        skip = {"KvoLauncher.exe", "KVOLobby.exe", "lobby-started.txt", "mine.txt", "DownLoad", "LobbyDate"}
+        skip = {"KvoLauncher.exe", "KVOLobby.exe", "lobby-started.txt", "mine.txt", "DownLoad", "LobbyDate",
+                "KvoPackages"}
         installed_files, installed_folders = tree_of(installation.dir, skip)
         self.assertEqual(sorted(installed_files), sorted(release_files))
         for name, data in release_files.items():
@@ -186,6 +187,81 @@ class PublishRoundTrip(LauncherTestCase):
         altered = verify()
         self.assertEqual(altered.returncode, 4)
         self.assertIn(b"Skins\\default.ini", altered.stderr)
+
+def package_index(folder, package):
+    """The canonical index of the package of `folder`'s subfolder `package`, as the launcher keeps it."""
+    lines = []
+    for root, _, names in os.walk(os.path.join(folder, package)):
+        for name in names:
+            entry = os.path.relpath(os.path.join(root, name), folder).replace(os.sep, "/")
+            lines.append((entry.encode("gbk"), hashlib.sha256(read_bytes(os.path.join(root, name))).hexdigest()))
+    return b"".join(digest.encode() + b" " + entry + b"\n" for entry, digest in sorted(lines))
+
+
+def kept_index_path(installation, package_file):
+    return installation.path("KvoPackages", hashlib.sha256(package_file.upper().encode()).hexdigest()[:16] + ".idx")
+
+
+class DeltaUpdate(LauncherTestCase):
+    """An installation of the previous release takes the next one in one run: a patch per changed
+    file and one range of the package, and nothing else."""
+
+    def release(self, name, big, data, module):
+        folder = os.path.join(self.work, name)
+        shutil.copy(module, os.path.join(os.makedirs(folder) or folder, "LobbyCore.dll"))
+        write_bytes(os.path.join(folder, "big.bin"), big)
+        for entry, content in data.items():
+            write_bytes(os.path.join(folder, "Data", entry), content)
+        return folder
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="kvo-delta-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def test_an_update_from_the_previous_release_fetches_the_patches_and_the_changed_entries_only(self):
+        noise = random.Random(11)
+        text = lambda size: bytes(noise.choice(b"abcdefgh \r\n") for _ in range(size))
+        big = text(200000)
+        old_data = {"f%03d.txt" % i: text(2000) for i in range(60)}
+        new_data = dict(old_data, **{"f005.txt": text(2100), "f031.txt": text(1900), "new.txt": text(500)})
+        del new_data["f040.txt"]
+        previous = self.release("v6", big, old_data, OLD_MODULE)
+        current = self.release("v7", big[:90000] + text(300) + big[90000:], new_data, NEW_MODULE)
+        web = os.path.join(self.work, "web")
+        base_url = "http://127.0.0.1:%d/files/v7/" % kvo_e2e.PRIMARY_PORT
+        result = run_publish("--release", windows_path(current), "--out", windows_path(web), "--base-url", base_url,
+                             "--version", str(NEW_VERSION), "--package", "Data", "--previous", windows_path(previous))
+        self.assertEqual(result.returncode, 0, result.stderr.decode("gbk", "replace"))
+
+        # The installation holds the previous release as the launcher left it, with its kept index.
+        installation = self.make_installation(pver=OLD_VERSION)
+        for name in ("LobbyCore.dll", "big.bin"):
+            shutil.copy(os.path.join(previous, name), installation.path(name))
+        shutil.copytree(os.path.join(previous, "Data"), installation.path("Data"))
+        write_bytes(kept_index_path(installation, "Data.zip"), package_index(previous, "Data"))
+
+        site = self.nginx(web)
+        self.assertEqual(installation.run_launcher(), 0)
+        self.assertEqual(len(installation.lobby_starts(expect=1)), 1, installation.log_lines())
+        self.assertEqual(installation.pver(), str(NEW_VERSION))
+        for name in ("LobbyCore.dll", "big.bin"):
+            self.assertEqual(read_bytes(installation.path(name)), read_bytes(os.path.join(current, name)), name)
+        for entry, content in new_data.items():
+            self.assertEqual(read_bytes(installation.path("Data", entry)), content, entry)
+        self.assertEqual(read_bytes(kept_index_path(installation, "Data.zip")), package_index(current, "Data"))
+
+        requests = site.requests()
+        self.assertEqual(requests[0][:2], (MANIFEST_URI, 200))
+        fetched = sorted((uri.rsplit("/", 2)[-2], status) for uri, status, _ in requests[1:])
+        self.assertEqual(fetched, [("KvoPatches", 200), ("KvoPatches", 200), ("v7", 206)], requests)
+        whole = sum(os.path.getsize(os.path.join(current, name)) for name in ("LobbyCore.dll", "big.bin")) + \
+            os.path.getsize(os.path.join(web, "files", "v7", "Data.zip"))
+        sent = sum(size for _, _, size in requests[1:])
+        self.assertLess(sent, whole / 10, requests)
+        log = installation.log_lines()
+        self.assertEqual(len([line for line in log if "  补丁已应用  " in line]), 2, log)
+        self.assertEqual(len([line for line in log if line.startswith("Data.zip  只下载变化部分  ")]), 1, log)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -1,6 +1,7 @@
 #include "ArchiveWalk.h"
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "support/PathGuard.h"
@@ -83,11 +84,17 @@ bool StaysUnder(const std::string& base, const std::string& joined)
     return true;
 }
 
-WalkReport WalkArchive(const std::string& path)
+WalkReport WalkArchive(const std::string& path, bool localHeadersOnly)
 {
     WalkReport report;
     try {
-        CUnzipFile archive(path.c_str());
+        kvo::CFile file;
+        if (!file.Open(path.c_str(), kvo::CFile::modeRead))
+            return report;
+        const std::unique_ptr<CUnzipFile> opened = localHeadersOnly
+                                                       ? std::make_unique<CUnzipFile>(file, CUnzipFile::LocalHeadersOnly{})
+                                                       : std::make_unique<CUnzipFile>(file);
+        CUnzipFile& archive = *opened;
         report.opened = true;
         unsigned piece = 0;
         do {

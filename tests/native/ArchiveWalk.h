@@ -10,9 +10,10 @@ struct WalkReport {
     std::vector<std::string> violations;  ///< broken promises; empty when all held
 };
 
-/// Walks the archive at `path`. The reader's own exceptions end the walk quietly; anything else
-/// leaves this function.
-WalkReport WalkArchive(const std::string& path);
+/// Walks the archive at `path` (as a run of local headers without a directory, the changed range
+/// of a package, with `localHeadersOnly`). The reader's own exceptions end the walk quietly;
+/// anything else leaves this function.
+WalkReport WalkArchive(const std::string& path, bool localHeadersOnly = false);
 
 /// True when `joined` starts with `base` and, resolved lexically, never climbs above it.
 bool StaysUnder(const std::string& base, const std::string& joined);

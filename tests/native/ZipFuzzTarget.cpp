@@ -1,4 +1,5 @@
-// libFuzzer target: arbitrary bytes as an archive, walked through every entry and every byte.
+// libFuzzer target: arbitrary bytes as an archive, and as the changed range of one, walked through
+// every entry and every byte.
 #include <unistd.h>
 
 #include <cstdint>
@@ -29,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     std::fclose(file);
 
-    const WalkReport report = WalkArchive(path);
+    WalkReport report = WalkArchive(path);
+    const WalkReport asRange = WalkArchive(path, true);
+    report.violations.insert(report.violations.end(), asRange.violations.begin(), asRange.violations.end());
     std::remove(path.c_str());
     for (const std::string& violation : report.violations)
         std::fprintf(stderr, "violation: %s\n", violation.c_str());

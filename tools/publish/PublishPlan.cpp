@@ -8,6 +8,8 @@
 #include "support/ReplaceFile.h"
 #include "tools/publish/PublishText.h"
 #include "update/FileCheck.h"
+#include "update/PackageIndex.h"
+#include "update/ReleaseArea.h"
 
 namespace {
 
@@ -28,6 +30,8 @@ const AlwaysExcluded kAlwaysExcluded[] = {
     {kLauncherName, "the launcher (publish it with --include-launcher)"},
     {"LobbyDate\\Update.INI", "the user's settings; the launcher writes PVer itself"},
     {"DownLoad", "the launcher's logs"},
+    {release::kAreaDir, "the launcher's staging area and the backup of a release"},
+    {kKeptIndexFolderName, "the launcher's indexes of the packages it installed"},
 };
 
 std::vector<std::string> SplitPath(const std::string& path)

@@ -155,4 +155,19 @@ TEST(PatchRoundTrip, ChangedPatchesAreRefused)
     }
 }
 
+TEST(PatchRoundTrip, EverySeedOfTheFuzzerIsAPatchOfItsOldFile)
+{
+    // The seeds are written by tools/make_patch_seeds.py, a second writer of the format.
+    TempDir dir;
+    const char* const seeds[] = {"insert.seed", "from-empty.seed", "first-move.seed", "identical.seed"};
+    for (const char* name : seeds) {
+        SCOPED_TRACE(name);
+        const std::string seed = ReadWholeFile(std::string(KVO_PATCH_CORPUS_DIR) + "/" + name);
+        ASSERT_GT(seed.size(), 2u);
+        const std::size_t oldLength = static_cast<unsigned char>(seed[0]) | static_cast<std::size_t>(
+                                                                                static_cast<unsigned char>(seed[1])) << 8;
+        EXPECT_EQ(Apply(dir, seed.substr(2, oldLength), seed.substr(2 + oldLength)).result, PatchResult::applied);
+    }
+}
+
 }  // namespace

@@ -31,7 +31,8 @@ endif()
 function(kvo_zip_test_setup target)
   add_dependencies(${target} zip_fixtures)
   target_compile_definitions(${target} PRIVATE
-    KVO_ZIP_FIXTURE_DIR="${KVO_ZIP_FIXTURE_DIR}" KVO_ZIP_CORPUS_DIR="${KVO_ZIP_CORPUS_DIR}")
+    KVO_ZIP_FIXTURE_DIR="${KVO_ZIP_FIXTURE_DIR}" KVO_ZIP_CORPUS_DIR="${KVO_ZIP_CORPUS_DIR}"
+    KVO_PATCH_CORPUS_DIR="${PROJECT_SOURCE_DIR}/tests/native/patch-corpus")
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/unit ${PROJECT_SOURCE_DIR}/tests/unit/zip
                              ${PROJECT_SOURCE_DIR}/tests/native)
 endfunction()
