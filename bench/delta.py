@@ -22,6 +22,7 @@ import zipfile
 import zlib
 
 import nginx_site
+from make_patch_seeds import varint  # the patch format's numbers, as its seeds write them
 
 SERIES = (
     {"key": "esbuild", "title": "esbuild.exe (@esbuild/win32-ia32)", "npm": "@esbuild/win32-ia32",
@@ -63,6 +64,7 @@ def npm_release(cache, name, version, take, into):
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with archive.extractfile(member) as source, open(target, "wb") as out:
                 shutil.copyfileobj(source, out)
+            os.utime(target, (member.mtime, member.mtime))  # the packages' times, so ZIPs come out alike
 
 
 def files_below(root):
@@ -340,15 +342,6 @@ class DeltaBench:
         document = open(os.path.join(web, "AutoUpdate", "update.xml"), "rb").read().decode("gbk")
         element = document[:document.index(patch_name)].rsplit("<Patch ", 1)[1]
         return element.split('Source="', 1)[1].split('"', 1)[0]
-
-
-def varint(value):
-    out = bytearray()
-    while value >= 0x80:
-        out.append((value & 0x7F) | 0x80)
-        value >>= 7
-    out.append(value)
-    return bytes(out)
 
 
 def verdict(ok):
