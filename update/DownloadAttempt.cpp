@@ -153,8 +153,8 @@ std::uint64_t RangeBodyEnd(kvo::CHttpFile& request, const EntryRoad& road, const
         !ParseContentRange(rangeText, first, last, fileTotal) || first != road.partOffset + body.kept)
         return 0;
     if (road.IsPart())
-        return fileTotal == road.partOfLength && last + 1 == road.partOffset + std::uint64_t{road.signedLength}
-                   ? road.signedLength
+        return fileTotal == road.partOfLength && last + 1 == road.partOffset + std::uint64_t{road.partLength}
+                   ? road.partLength
                    : 0;
     return last + 1 == fileTotal && (state.total == 0 || fileTotal == state.total) ? fileTotal : 0;
 }
@@ -264,7 +264,7 @@ AttemptResult Transfer(CUpdateEngine& engine, const EntryRoad& road, TransferSta
     try {
         CHttpGet get(DownloadLimits(engine.m_policy));
         const std::uint64_t first = road.partOffset + body.kept;
-        const std::uint64_t last = road.IsPart() ? road.partOffset + std::uint64_t{road.signedLength} - 1 : 0;
+        const std::uint64_t last = road.IsPart() ? road.partOffset + std::uint64_t{road.partLength} - 1 : 0;
         if (!get.Send(url, first, last))
             return {ERROR_INTERNET_TIMEOUT, AttemptOutcome::retry};
         std::uint32_t total = 0;

@@ -34,9 +34,10 @@ struct EntryRoad {
     /// mirror when the URL lies under the manifest's base.
     std::vector<std::string> addresses;
 
-    /// A part of a file (changed entries of a package): its first byte in the file at `addresses`,
-    /// and that file's whole length; the part's own length is signedLength. 0 for a whole file.
+    /// A part of a file (entries of a package): its first byte and its length in the file at
+    /// `addresses`, and that file's whole length. 0 for a whole file.
     std::uint32_t partOffset = 0;
+    std::uint32_t partLength = 0;
     std::uint32_t partOfLength = 0;
 
     bool IsPart() const { return partOfLength != 0; }

@@ -88,6 +88,11 @@ void ReadShortcuts(const Children& children, UpdateFileEntry& entry)
 {
     entry.Index = ChildText(children, manifest::kIndex);
     for (const XmlChild& child : children) {
+        if (child.name == manifest::kIndex && entry.Directory.Length == 0) {
+            entry.Directory.Offset = ManifestOffset(AttributeText(child.attributes, manifest::kOffset));
+            entry.Directory.Length = ManifestOffset(AttributeText(child.attributes, manifest::kLength));
+            entry.Directory.SHA256 = AttributeText(child.attributes, manifest::kSha256);
+        }
         if (child.name == manifest::kPatch) {
             FilePatch patch;
             patch.Source = AttributeText(child.attributes, manifest::kSource);

@@ -39,7 +39,8 @@ inline constexpr char kSha256[] = "SHA256";
 inline constexpr char kPatch[] = "Patch";
 inline constexpr char kIndex[] = "Index";
 inline constexpr char kDelta[] = "Delta";
-// Attributes of Patch and Delta (with kLength and kSha256).
+// Attributes of Patch and Delta, and of Index (the package's central directory: kOffset, kLength
+// and kSha256).
 inline constexpr char kSource[] = "Source";
 inline constexpr char kFrom[] = "From";
 inline constexpr char kOffset[] = "Offset";

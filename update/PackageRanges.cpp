@@ -8,6 +8,7 @@
 #include "support/PathGuard.h"
 #include "update/DownloadAttempt.h"
 #include "update/PackageInstall.h"
+#include "update/PackageRepair.h"
 #include "update/UpdateEngine.h"
 #include "update/UpdateErrors.h"
 
@@ -15,11 +16,6 @@ namespace {
 
 /// An index larger than this is not one this program wrote.
 constexpr std::uint64_t kMaxIndexBytes = 64u << 20;
-
-std::string FolderOf(const std::string& target)
-{
-    return target.substr(0, target.find_last_of('\\') + 1);
-}
 
 /// The index the installation keeps for the road's package; false when there is none or it is
 /// not one this program wrote.
@@ -116,7 +112,7 @@ PackageChanges FetchPackageChanges(CUpdateEngine& engine, const EntryRoad& road)
     if (keptHash != listedIndex && !delta)
         return changes;
     changes.tried = true;
-    const std::string base = FolderOf(road.target);
+    const std::string base = PackageFolder(road);
     PackageIndex expected = kept;
     if (delta) {
         for (const std::string& removed : delta->Removed)
@@ -125,30 +121,47 @@ PackageChanges FetchPackageChanges(CUpdateEngine& engine, const EntryRoad& road)
     const std::set<std::string> damaged = DamagedEntries(expected, base);
     CRangeTaker taker(engine, base);
     if (delta && delta->Length > 0) {
-        UpdateFileEntry part;
-        part.FileName = road.entry.FileName + kRangeStageSuffix;
-        part.URL = road.entry.URL;
-        part.Length = static_cast<int>(delta->Length);
-        part.SHA256 = delta->SHA256;
-        EntryRoad partRoad = TakeEntry(part, engine.m_strModuleDir, engine.m_mirrors);
-        partRoad.partOffset = delta->Offset;
-        partRoad.partOfLength = road.signedLength;
+        const EntryRoad partRoad =
+            PackagePartRoad(engine, road, kRangeStageSuffix, delta->Offset, delta->Length, delta->SHA256);
         if ((changes.error = engine.DownloadFile(partRoad, &taker)) != ERROR_SUCCESS)
             return changes;
         changes.fetched = delta->Length;
     }
-    // An installed entry that no longer matches is repaired only when the range brings it anew.
-    const bool repaired = std::all_of(damaged.begin(), damaged.end(),
-                                      [&](const std::string& name) { return taker.contents.count(name) != 0; });
-    for (const auto& entry : taker.contents)
-        expected[entry.first] = entry.second;
-    if (!repaired || PackageIndexHash(expected) != listedIndex) {
+    // An installed entry that no longer matches and that the range does not bring anew is fetched
+    // alone, by its place in the package.
+    std::set<std::string> missing;
+    for (const std::string& name : damaged)
+        if (taker.contents.count(name) == 0)
+            missing.insert(name);
+    PackageIndex repaired;
+    if (!missing.empty() &&
+        (changes.error = RepairPackageEntries(engine, road, expected, missing, repaired, changes.fetched)) != ERROR_SUCCESS)
+        return changes;
+    for (const PackageIndex* staged : {&taker.contents, &repaired})
+        for (const auto& entry : *staged)
+            expected[entry.first] = entry.second;
+    if (PackageIndexHash(expected) != listedIndex) {
         changes.error = kErrorIndexMismatch;
         return changes;
     }
     if (delta)
         StageKeptIndex(engine, road, expected);
     return changes;
+}
+
+EntryRoad PackagePartRoad(const CUpdateEngine& engine, const EntryRoad& road, const char* stageSuffix,
+                          std::uint32_t offset, std::uint32_t length, const std::string& sha256)
+{
+    UpdateFileEntry part;
+    part.FileName = road.entry.FileName + stageSuffix;
+    part.URL = road.entry.URL;
+    part.Length = static_cast<int>(length);
+    part.SHA256 = sha256;
+    EntryRoad partRoad = TakeEntry(part, engine.m_strModuleDir, engine.m_mirrors);
+    partRoad.partOffset = offset;
+    partRoad.partLength = length;
+    partRoad.partOfLength = road.signedLength;
+    return partRoad;
 }
 
 void StageKeptIndex(CUpdateEngine& engine, const EntryRoad& road, const PackageIndex& contents)

@@ -26,6 +26,11 @@ struct PackageChanges {
 /// (none when nothing changed), and the package's new index.
 PackageChanges FetchPackageChanges(CUpdateEngine& engine, const EntryRoad& road);
 
+/// The road of one byte range of the road's package (`length` bytes from `offset`, with the
+/// SHA-256 `sha256` when one vouches for them), staged as the package's name + `stageSuffix`.
+EntryRoad PackagePartRoad(const CUpdateEngine& engine, const EntryRoad& road, const char* stageSuffix,
+                          std::uint32_t offset, std::uint32_t length, const std::string& sha256);
+
 /// Stages `contents` as the kept index of the road's package, when it hashes to the entry's
 /// Index (a manifest without one keeps none). A failure only costs the next update its range.
 void StageKeptIndex(CUpdateEngine& engine, const EntryRoad& road, const PackageIndex& contents);

@@ -13,6 +13,13 @@ struct FilePatch {
     std::string URL;      ///< where the patch is served
 };
 
+/// A byte range of a served file, and the SHA-256 of its bytes.
+struct ByteRange {
+    std::uint32_t Offset = 0;
+    std::uint32_t Length = 0;   ///< 0: no range
+    std::string SHA256;
+};
+
 /// The part of a package that changed since an older content of it: one byte range of the package.
 struct PackageDelta {
     std::string From;        ///< index hash of the older package
@@ -37,5 +44,6 @@ struct UpdateFileEntry {
     std::string SHA256;       ///< 64 hexadecimal digits of the file's SHA-256; empty when not given
     std::vector<FilePatch> Patches;     ///< ways from older contents of the file, when published
     std::string Index;                  ///< a package's index hash, when published
+    ByteRange Directory;                ///< where a package's central directory lies, when published
     std::vector<PackageDelta> Deltas;   ///< a package's changes since older contents of it
 };

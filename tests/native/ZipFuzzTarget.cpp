@@ -1,13 +1,15 @@
-// libFuzzer target: arbitrary bytes as an archive, and as the changed range of one, walked through
-// every entry and every byte.
+// libFuzzer target: arbitrary bytes as an archive, as the changed range of one (walked through every
+// entry and every byte) and as its central directory alone.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "ArchiveWalk.h"
+#include "support/zip/DirectoryOffsets.h"
 
 namespace {
 
@@ -34,6 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const WalkReport asRange = WalkArchive(path, true);
     report.violations.insert(report.violations.end(), asRange.violations.begin(), asRange.violations.end());
     std::remove(path.c_str());
+    // And as a package's central directory fetched alone: every offset found is one the bytes hold.
+    std::map<std::string, std::uint32_t> offsets;
+    ReadEntryOffsets(data, size, offsets);
     for (const std::string& violation : report.violations)
         std::fprintf(stderr, "violation: %s\n", violation.c_str());
     if (!report.violations.empty())

@@ -47,7 +47,13 @@ void AppendShortcuts(std::string& text, const UpdateFileEntry& entry)
                               Attribute(kLength, std::to_string(patch.Length)) + Attribute(kSha256, patch.SHA256),
                           patch.URL);
     if (!entry.Index.empty())
-        AppendElement(text, kIndex, entry.Index);
+        AppendElementWith(text, kIndex,
+                          entry.Directory.Length == 0
+                              ? std::string()
+                              : Attribute(kOffset, std::to_string(entry.Directory.Offset)) +
+                                    Attribute(kLength, std::to_string(entry.Directory.Length)) +
+                                    Attribute(kSha256, entry.Directory.SHA256),
+                          entry.Index);
     for (const PackageDelta& delta : entry.Deltas) {
         std::string removed;
         for (const std::string& name : delta.Removed)

@@ -90,6 +90,22 @@ bool IsBelow(const ReleaseItem& item, const ReleaseItem& folder)
                       [](const std::string& x, const std::string& y) { return EqualsNoCase(x, y); });
 }
 
+/// The SHA-256 of `length` bytes of `file` from `offset`, as 64 hexadecimal digits.
+std::string HashOfRange(kvo::CFile& file, std::uint32_t offset, std::uint32_t length)
+{
+    std::vector<char> buffer(kReadChunk);
+    CSha256 hash;
+    file.Seek(offset, kvo::CFile::begin);
+    for (std::uint32_t left = length; left > 0;) {
+        const unsigned got = file.Read(buffer.data(), std::min<std::uint32_t>(left, kReadChunk));
+        if (got == 0)
+            throw kvo::CFileException(kvo::CFileException::endOfFile, 0, file.GetFilePath());
+        hash.Update(buffer.data(), got);
+        left -= got;
+    }
+    return Sha256Hex(hash.Finish());
+}
+
 }  // namespace
 
 std::vector<PreviousRelease> ScanPreviousReleases(const std::vector<std::string>& folders)
@@ -215,7 +231,8 @@ void AddPackageDeltas(const PackageOrder& order, const std::vector<std::uint32_t
     kvo::CFileException error(kvo::CFileException::none, 0, packagePath);
     if (!package.Open(packagePath.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyWrite, &error))
         throw error;
-    std::vector<char> buffer(kReadChunk);
+    // The central directory too: a player that must repair one entry finds it there.
+    entry.Directory = {dataEnd, packageLength - dataEnd, HashOfRange(package, dataEnd, packageLength - dataEnd)};
     // From the newest earlier release backwards: the same earlier package listed once.
     for (std::size_t j = order.previousIndex.size(); j-- > 0;) {
         const PackageIndex& earlier = order.previousIndex[j];
@@ -232,16 +249,7 @@ void AddPackageDeltas(const PackageOrder& order, const std::vector<std::uint32_t
         delta.From = Sha256Hex(PackageIndexHash(earlier));
         delta.Offset = start;
         delta.Length = dataEnd - start;
-        CSha256 hash;
-        package.Seek(start, kvo::CFile::begin);
-        for (std::uint32_t left = delta.Length; left > 0;) {
-            const unsigned got = package.Read(buffer.data(), std::min<std::uint32_t>(left, kReadChunk));
-            if (got == 0)
-                throw kvo::CFileException(kvo::CFileException::endOfFile, 0, packagePath);
-            hash.Update(buffer.data(), got);
-            left -= got;
-        }
-        delta.SHA256 = Sha256Hex(hash.Finish());
+        delta.SHA256 = HashOfRange(package, start, delta.Length);
         for (const auto& old : earlier)
             if (!order.index.count(old.first))
                 delta.Removed.push_back(old.first);

@@ -63,7 +63,7 @@ PackageIndex IndexOfPackage(const PackagePlan& package);
 
 PackageOrder OrderPackage(const PackagePlan& package, const std::vector<PreviousRelease>& previous);
 
-/// The Delta elements of a written package: `offsets` holds, per file of `order`, where
+/// The central directory's range (in `entry.Directory`) and the Delta elements of a written package: `offsets` holds, per file of `order`, where
 /// its local header starts, and `dataEnd` where the last one ends. `packagePath` is read back for
 /// the ranges' hashes. A range of more than half the package is not listed (the whole package is
 /// as cheap).

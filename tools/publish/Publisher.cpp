@@ -182,9 +182,9 @@ void AddMember(CZipWriter& zip, const PackagePlan& plan, const ReleaseItem& memb
     zip.AddFile(plan.EntryName(member), input, DosDateTimeOf(member.lastWrite), attributes);
 }
 
-/// Writes the package of `plan` to `target`; returns its size and sets the entry's SHA256. With
-/// earlier releases, the files that changed since them are laid out last, and the entry lists
-/// their ranges.
+/// Writes the package of `plan` to `target`; returns its size and sets the entry's SHA256, Index
+/// and Directory. With earlier releases, the files that changed since them are laid out last, and
+/// the entry lists their ranges.
 std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target,
                            const std::vector<PreviousRelease>& previous, UpdateFileEntry& entry)
 {
@@ -214,10 +214,12 @@ std::uint64_t WritePackage(const PackagePlan& plan, const std::string& target,
     if (!HashFile(target, digest))
         throw kvo::CFileException(kvo::CFileException::generic, static_cast<long>(::GetLastError()), target);
     entry.SHA256 = Sha256Hex(digest);
-    entry.Index = Sha256Hex(PackageIndexHash(previous.empty() ? IndexOfPackage(plan) : order.index));
+    if (previous.empty())
+        order.index = IndexOfPackage(plan);
+    entry.Index = Sha256Hex(PackageIndexHash(order.index));
     FILETIME ignored{};
     StatFile(target, size, ignored);
-    if (!previous.empty() && size <= static_cast<std::uint64_t>(INT_MAX))
+    if (size <= static_cast<std::uint64_t>(INT_MAX))
         AddPackageDeltas(order, offsets, dataEnd, target, static_cast<std::uint32_t>(size), entry);
     return size;
 }

@@ -245,9 +245,29 @@ TEST_F(PackageRanges, AServerThatIgnoresRangesGivesTheWholePackage)
     EXPECT_TRUE(Logged(installation, "Data.zip  变化部分无法使用 536870919，下载完整文件"));
 }
 
-TEST_F(PackageRanges, AnInstalledEntryThatNoLongerMatchesIsRepairedByTheWholePackage)
+TEST_F(PackageRanges, InstalledEntriesThatNoLongerMatchAreFetchedAloneByTheirPlaceInThePackage)
 {
     const UpdateFileEntry second = FirstInstalledSecondPublished("damaged");
+    ASSERT_NE(second.Directory.Length, 0u);
+    // Two neighbours edited by hand and one lost, none of them changed by the release.
+    WriteWholeFile(installation.dir() / "Data\\f110.txt", "edited by hand");
+    WriteWholeFile(installation.dir() / "Data\\f111.txt", "edited too");
+    ::DeleteFileA((installation.dir() / "Data\\f125.txt").c_str());
+    EXPECT_EQ(installation.Fetch(second), static_cast<DWORD>(ERROR_SUCCESS));
+    ExpectInstalled(Second());
+    const std::vector<std::string> asked = RequestsFor("damaged/v2/files/Data.zip");
+    // The changed range, the directory, the two neighbours in one request and the lost one.
+    ASSERT_EQ(asked.size(), 4u);
+    EXPECT_NE(asked[1].find("-" + std::to_string(second.Length - 1) + "\""), std::string::npos) << asked[1];
+    for (const std::string& request : asked)
+        EXPECT_NE(request.find("\"Range\": \"bytes="), std::string::npos) << request;
+    EXPECT_TRUE(Logged(installation, "Data.zip  只下载变化部分  "));
+}
+
+TEST_F(PackageRanges, WithoutTheDirectoryADamagedEntryComesWithTheWholePackage)
+{
+    UpdateFileEntry second = FirstInstalledSecondPublished("nodirectory");
+    second.Directory = ByteRange();  // a manifest that does not say where the entries lie
     WriteWholeFile(installation.dir() / "Data\\f110.txt", "edited by hand");
     EXPECT_EQ(installation.Fetch(second), static_cast<DWORD>(ERROR_SUCCESS));
     ExpectInstalled(Second());
