@@ -25,16 +25,20 @@ class CDirectoryTaker final : public IReceivedBody {
 public:
     AttemptResult Take(CTempFileBeside& body) override
     {
-        kvo::CFile& file = body.File();
-        bytes.resize(static_cast<std::size_t>(file.GetLength()));
-        file.Seek(0, kvo::CFile::begin);
-        for (std::size_t done = 0; done < bytes.size();) {
-            const unsigned got = file.Read(&bytes[done], static_cast<unsigned>(bytes.size() - done));
-            if (got == 0)
-                return {ERROR_HANDLE_EOF, AttemptOutcome::fail};
-            done += got;
+        try {
+            kvo::CFile& file = body.File();
+            bytes.resize(static_cast<std::size_t>(file.GetLength()));
+            file.Seek(0, kvo::CFile::begin);
+            for (std::size_t done = 0; done < bytes.size();) {
+                const unsigned got = file.Read(&bytes[done], static_cast<unsigned>(bytes.size() - done));
+                if (got == 0)
+                    return {ERROR_HANDLE_EOF, AttemptOutcome::fail};
+                done += got;
+            }
+            return {};
+        } catch (const kvo::CFileException& error) {
+            return {FileErrorCode(error), AttemptOutcome::fail};
         }
-        return {};
     }
 
     std::string bytes;
@@ -85,7 +89,7 @@ public:
         kvo::CFile again;
         good = good && again.Open(path.c_str(), kvo::CFile::modeRead | kvo::CFile::shareDenyWrite) &&
                InstallPackageRange(again, PackageFolder(m_road), problem, m_engine.m_staging, contents);
-        again.Close();
+        again.Abort();
         kvo::CFile::Remove(path.c_str());
         return good ? AttemptResult{} : AttemptResult{kErrorIndexMismatch, AttemptOutcome::fail};
     }
