@@ -14,6 +14,7 @@ seed), and for the package the compressed size of the entries that changed. Run 
 import contextlib
 import hashlib
 import os
+import random
 import shutil
 import subprocess
 import tarfile
@@ -267,7 +268,7 @@ class DeltaBench:
         """The publishing tool's diff of a 50 MB pair and the launcher's apply of a 200 MB patch."""
         folder = os.path.join(self.work, "synthetic")
         os.makedirs(folder, exist_ok=True)
-        rng = __import__("random").Random(5)
+        rng = random.Random(5)
         block = bytes(rng.getrandbits(8) % 16 + 65 for _ in range(1 << 20))
         old = os.path.join(folder, "old50")
         new = os.path.join(folder, "new50")

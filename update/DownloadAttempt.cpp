@@ -166,26 +166,25 @@ bool AcceptResponse(kvo::CHttpFile& request, const EntryRoad& road, Body& body, 
                     std::uint32_t& total, AttemptResult& refusal)
 {
     const bool resumed = body.kept > 0;
-    const bool rangeAsked = resumed || road.IsPart();
     DWORD status = 0;
     if (!request.QueryInfoStatusCode(status)) {
         refusal = RefusedStatus(0, resumed);
         return false;
     }
     std::uint64_t rangeTotal = 0;
-    if (rangeAsked && (status == HTTP_STATUS_PARTIAL_CONTENT || status == HTTP_STATUS_OK) && road.IsPart()) {
+    if (road.IsPart() && (status == HTTP_STATUS_PARTIAL_CONTENT || status == HTTP_STATUS_OK)) {
         rangeTotal = status == HTTP_STATUS_OK ? 0 : RangeBodyEnd(request, road, body, state);
         if (rangeTotal == 0) {
             refusal = {kErrorRangesIgnored, AttemptOutcome::fail};
             return false;
         }
-    } else if (rangeAsked && status == HTTP_STATUS_PARTIAL_CONTENT) {
+    } else if (resumed && status == HTTP_STATUS_PARTIAL_CONTENT) {
         rangeTotal = RangeBodyEnd(request, road, body, state);
         if (rangeTotal == 0) {
             refusal = RefusedStatus(status, true);
             return false;
         }
-    } else if (rangeAsked && status == HTTP_STATUS_OK) {
+    } else if (resumed && status == HTTP_STATUS_OK) {
         // A server without ranges sends it all.
         if (!body.StartOver()) {
             refusal = Failed(FileErrorCode(body.error));

@@ -5,11 +5,9 @@
 #include <numeric>
 
 #include "framework/File.h"
-#include "support/ReplaceFile.h"
 #include "support/patch/PatchDiff.h"
 #include "tools/publish/PublishText.h"
 #include "update/Leftovers.h"
-#include "update/PackageInstall.h"
 
 namespace {
 
@@ -57,20 +55,6 @@ Sha256Digest DigestOfFile(const std::string& path)
     if (!HashFile(path, digest))
         throw kvo::CFileException(kvo::CFileException::generic, static_cast<long>(::GetLastError()), path);
     return digest;
-}
-
-void WriteServed(const std::string& path, const std::string& bytes)
-{
-    const std::string parent = path.substr(0, path.rfind('\\'));
-    if (!MakeDirectoryPath(parent.c_str()))
-        throw kvo::CFileException(kvo::CFileException::badPath, static_cast<long>(::GetLastError()), parent);
-    CTempFileBeside output(path);
-    kvo::CFileException error(kvo::CFileException::none, 0, path);
-    if (!output.Open(&error))
-        throw error;
-    output.File().Write(bytes.data(), static_cast<unsigned>(bytes.size()));
-    if (!output.Commit(&error))
-        throw error;
 }
 
 /// The package member's entry name for an item of an earlier release, whose package folder lies
@@ -167,7 +151,7 @@ std::uint64_t AddFilePatches(const ReleaseItem& file, const Sha256Digest& digest
             continue;
         const std::string name = Sha256Hex(digest).substr(0, kPatchNameDigits) + "-" +
                                  Sha256Hex(from).substr(0, kPatchNameDigits) + kPatchExtension;
-        WriteServed(place.outFolder + kPatchFolder + "\\" + name, patchBytes);
+        WriteFileInPlace(place.outFolder + kPatchFolder + "\\" + name, patchBytes);
         FilePatch patch;
         patch.Source = counterpart->RelativeName();
         patch.From = Sha256Hex(from);
@@ -236,7 +220,8 @@ void AddPackageDeltas(const PackageOrder& order, const std::vector<std::uint32_t
     // From the newest earlier release backwards: the same earlier package listed once.
     for (std::size_t j = order.previousIndex.size(); j-- > 0;) {
         const PackageIndex& earlier = order.previousIndex[j];
-        if (!seen.insert(PackageIndexHash(earlier)).second || earlier.empty())
+        const Sha256Digest from = PackageIndexHash(earlier);
+        if (!seen.insert(from).second || earlier.empty())
             continue;
         const auto first = std::find_if(order.newestDiffering.begin(), order.newestDiffering.end(),
                                         [&](std::size_t newest) { return newest >= j + 1; });
@@ -246,7 +231,7 @@ void AddPackageDeltas(const PackageOrder& order, const std::vector<std::uint32_t
         if (dataEnd - start > packageLength / 2)
             continue;
         PackageDelta delta;
-        delta.From = Sha256Hex(PackageIndexHash(earlier));
+        delta.From = Sha256Hex(from);
         delta.Offset = start;
         delta.Length = dataEnd - start;
         delta.SHA256 = HashOfRange(package, start, delta.Length);

@@ -111,29 +111,6 @@ std::uint32_t DosDateTimeOf(const FILETIME& time)
     return std::max(value, kEarliestDosDateTime);
 }
 
-void MakeParentFolder(const std::string& path)
-{
-    const std::string parent = path.substr(0, path.rfind('\\'));
-    if (!MakeDirectoryPath(parent.c_str()))
-        throw kvo::CFileException(kvo::CFileException::badPath, static_cast<long>(::GetLastError()), parent);
-}
-
-/// Opens `temp` beside its target, making the target's folders first.
-void OpenBeside(CTempFileBeside& temp)
-{
-    MakeParentFolder(temp.TargetPath());
-    kvo::CFileException error(kvo::CFileException::none, 0, temp.Path());
-    if (!temp.Open(&error))
-        throw error;
-}
-
-void CommitBeside(CTempFileBeside& temp)
-{
-    kvo::CFileException error(kvo::CFileException::none, 0, temp.TargetPath());
-    if (!temp.Commit(&error))
-        throw error;
-}
-
 /// Copies `source` to `target` through a temporary file; returns the bytes copied and their hash.
 std::uint64_t CopyInPlace(const std::string& source, const std::string& target, Sha256Digest& digest)
 {
@@ -420,10 +397,7 @@ bool WriteManifest(std::string document, const std::vector<unsigned char>& key, 
         }
         document += signature;
     }
-    CTempFileBeside manifestFile(path);
-    OpenBeside(manifestFile);
-    manifestFile.File().Write(document.data(), static_cast<unsigned>(document.size()));
-    CommitBeside(manifestFile);
+    WriteFileInPlace(path, document);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "framework/Exceptions.h"
 #include "framework/Handles.h"
 #include "tools/publish/PublishText.h"
+#include "update/PackageInstall.h"
 
 namespace {
 
@@ -106,4 +107,29 @@ bool ReadWholeFile(const std::string& path, std::string& content)
         return false;
     content.assign(std::istreambuf_iterator<char>(source), std::istreambuf_iterator<char>());
     return !source.bad();
+}
+
+void OpenBeside(CTempFileBeside& temp)
+{
+    const std::string parent = temp.TargetPath().substr(0, temp.TargetPath().rfind('\\'));
+    if (!MakeDirectoryPath(parent.c_str()))
+        throw kvo::CFileException(kvo::CFileException::badPath, static_cast<long>(::GetLastError()), parent);
+    kvo::CFileException error(kvo::CFileException::none, 0, temp.Path());
+    if (!temp.Open(&error))
+        throw error;
+}
+
+void CommitBeside(CTempFileBeside& temp)
+{
+    kvo::CFileException error(kvo::CFileException::none, 0, temp.TargetPath());
+    if (!temp.Commit(&error))
+        throw error;
+}
+
+void WriteFileInPlace(const std::string& path, const std::string& content)
+{
+    CTempFileBeside output(path);
+    OpenBeside(output);
+    output.File().Write(content.data(), static_cast<unsigned>(content.size()));
+    CommitBeside(output);
 }

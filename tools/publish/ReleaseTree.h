@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ReplaceFile.h"
+
 /// One file or folder of the release.
 struct ReleaseItem {
     std::vector<std::string> components;  ///< path below the release folder, one name each
@@ -36,3 +38,11 @@ bool EqualsNoCase(const std::string& a, const std::string& b);
 
 /// The whole content of the file at `path`; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& content);
+
+/// Opens `temp` beside its target, making the target's folders first. Raises kvo::CFileException.
+void OpenBeside(CTempFileBeside& temp);
+/// Puts `temp` over its target. Raises kvo::CFileException.
+void CommitBeside(CTempFileBeside& temp);
+/// Writes `content` to `path` through a temporary file beside it (its folders made), so that no one
+/// ever reads it half-written. Raises kvo::CFileException.
+void WriteFileInPlace(const std::string& path, const std::string& content);
