@@ -132,15 +132,35 @@ class Bench:
     def tool(self, *parts):
         return os.path.join(self.build, *parts)
 
-    def publish_manifest(self, version, entries, signed=False):
+    def publish_manifest(self, version, entries, signed=False, release_key=None):
+        """The manifest, unsigned, signed with the test key, or (with `release_key`) naming key list 1
+        and a fixed Issued time, signed with that release key."""
         text = manifest_text(version, entries)
-        write_file(os.path.join(self.web, "AutoUpdate", "update.xml"), sign_manifest(text) if signed else text)
+        if release_key:
+            text = text.replace(b' Ver="', b' Keys="1" Issued="2026-12-01T00:00:00Z" Ver="', 1)
+            signed = True
+        write_file(os.path.join(self.web, "AutoUpdate", "update.xml"),
+                   sign_manifest(text, release_key) if signed else text)
+
+    def publish_key_list(self):
+        """Key list 1 in the web root, signed by two of the three test roots, naming release-1."""
+        key = lambda name, kind: windows_path(os.path.join(SOURCE_DIR, "tests", "keys", "%s.%s" % (name, kind)))
+        args = ["--key-list", windows_path(self.web), "--release-public", key("release-1", "public"),
+                "--new-threshold", "2"]
+        for name in ("root-a", "root-b"):
+            args += ["--root-key", key(name, "private")]
+        for name in ("root-a", "root-b", "root-c"):
+            args += ["--new-root-public", key(name, "public")]
+        publish = wine([self.tool("tools", "publish", "KvoPublish.exe")] + args)
+        publish.communicate(timeout=RUN_TIMEOUT)
+        assert publish.returncode == 0, "KvoPublish --key-list failed"
 
     def installation(self, name):
         folder = os.path.join(self.work, name)
         os.makedirs(os.path.join(folder, "LobbyDate"))
         shutil.copy(self.tool("bench", "BenchLauncher.exe"), os.path.join(folder, "KvoLauncher.exe"))
         shutil.copy(self.tool("bench", "BenchLauncherSigned.exe"), os.path.join(folder, "KvoLauncherSigned.exe"))
+        shutil.copy(self.tool("bench", "BenchLauncherRoots.exe"), os.path.join(folder, "KvoLauncherRoots.exe"))
         shutil.copy(self.tool("bench", "BenchLauncherEager.exe"), os.path.join(folder, "KvoLauncherEager.exe"))
         shutil.copy(self.tool("tools", "helpers", "KVOLobby.exe"), folder)
         shutil.copy(self.tool("bench", "BenchStartLobby.exe"), folder)
@@ -175,8 +195,14 @@ class Bench:
         os.makedirs(os.path.join(folder, "DownLoad"))  # so the signed starts log their verification
         self.set_installed_version(folder, INSTALLED_VERSION)
         entries = [("Lobby%d.dll" % i, "1.0.0.%d" % i, "http://127.0.0.1:%d/x%d" % (self.port, i)) for i in range(10)]
-        launcher, baseline, signed, eager, floor = [], [], [], [], []
+        launcher, baseline, signed, eager, floor, roots = [], [], [], [], [], []
         manifest_url = "http://127.0.0.1:%d/AutoUpdate/update.xml" % self.port
+        release_key = os.path.join(SOURCE_DIR, "tests", "keys", "release-1.private")
+        # The launcher with roots takes the key list at its first start and keeps it; the starts
+        # timed are the ones after, which find nothing new.
+        self.publish_key_list()
+        self.publish_manifest(INSTALLED_VERSION, entries, release_key=release_key)
+        self.time_to_lobby(folder, "KvoLauncherRoots.exe")
         for _ in range(START_RUNS):  # interleaved, so drifts of the machine hit all alike
             self.publish_manifest(INSTALLED_VERSION, entries)
             launcher.append(self.time_to_lobby(folder, "KvoLauncher.exe"))
@@ -185,16 +211,23 @@ class Bench:
             floor.append(self.time_to_lobby(folder, "BenchStartFloor.exe", manifest_url))
             self.publish_manifest(INSTALLED_VERSION, entries, signed=True)
             signed.append(self.time_to_lobby(folder, "KvoLauncherSigned.exe"))
+            self.publish_manifest(INSTALLED_VERSION, entries, release_key=release_key)
+            roots.append(self.time_to_lobby(folder, "KvoLauncherRoots.exe"))
         log = b"".join(read_bytes(path) for path in glob.glob(os.path.join(folder, "DownLoad", "*.log")))
-        assert log.count("清单签名已验证".encode("gbk")) == START_RUNS, "a signed start did not verify its manifest"
+        assert log.count("清单签名已验证".encode("gbk")) == 2 * START_RUNS + 1, "a signed start did not verify"
+        assert log.count("密钥列表已更新".encode("gbk")) == 1, "the key list was not taken"
+        assert self.site.access_paths().count("/AutoUpdate/keys.xml") == 1, "a later start fetched the key list again"
         self.results["start"] = {"launcher": statistics.median(launcher), "baseline": statistics.median(baseline),
                                  "signed": statistics.median(signed), "eager": statistics.median(eager),
                                  "launcher_all": launcher, "baseline_all": baseline, "signed_all": signed,
-                                 "eager_all": eager, "floor": statistics.median(floor), "floor_all": floor}
+                                 "eager_all": eager, "floor": statistics.median(floor), "floor_all": floor,
+                                 "roots": statistics.median(roots), "roots_all": roots}
         self.commands.append("no update: the launcher without a key (unsigned manifest), BenchStartLobby.exe, the "
                              "launcher with its system libraries loaded first (BenchEagerMain.cpp), BenchStartFloor.exe "
                              "(the same manifest fetched and loaded into the XML component, nothing else) and the "
-                             "launcher built with the test key (the same manifest signed) (PVer = Ver = %d), %d starts each, "
+                             "launcher built with the test key (the same manifest signed) and the launcher built with "
+                             "three test roots holding key list 1 (the manifest signed by its release key, after one "
+                             "untimed start that took the list) (PVer = Ver = %d), %d starts each, "
                              "time from the process start to the stub lobby's start record" % (INSTALLED_VERSION,
                                                                                                START_RUNS))
 
@@ -481,6 +514,7 @@ def start_section(s):
             row("floor: the road's platform calls alone (guard, lobby window, settings, fetch, XML component)",
                 "floor"),
             row("the launcher built with a key (the same manifest, signed and verified)", "signed"),
+            row("the launcher built with three roots, holding a key list (signed by its release key)", "roots"),
             "", "Ratio %.2f× the baseline (fastest runs: %.2f×); goal within %.1f×: %s." % (
                 ratio, min(s["launcher_all"]) / min(s["baseline_all"]), GOAL_START, verdict(ratio <= GOAL_START)),
             "", "The road's platform calls alone take %.2f× the baseline; the launcher takes %.2f× that floor." % (
@@ -488,7 +522,11 @@ def start_section(s):
             "", "Loading the system libraries on first use instead of before the first line: %.0f ms (%.2f× the "
                 "start that loads them first)." % (1000 * (s["eager"] - s["launcher"]), s["launcher"] / s["eager"]),
             "", "Verifying the signature costs %.0f ms (%.2f× the unsigned start)." % (
-                1000 * (s["signed"] - s["launcher"]), s["signed"] / s["launcher"]), ""]
+                1000 * (s["signed"] - s["launcher"]), s["signed"] / s["launcher"]),
+            "", "With roots and a key list held: %.2f× the baseline (fastest runs: %.2f×), %.2f× the start with one "
+                "built-in key; the starts after the first ask for the manifest alone (nginx's log)." % (
+                s["roots"] / s["baseline"], min(s["roots_all"]) / min(s["baseline_all"]), s["roots"] / s["signed"]),
+            ""]
 
 
 def download_section(d):

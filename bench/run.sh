@@ -14,7 +14,7 @@ bash tools/setup.sh --bench-anchors
 preset=$(kvo_windows_preset)
 build=${KVO_BUILD_DIR:-$root/build}/$preset
 kvo_configure_windows "$preset" "$build"
-cmake --build "$build" --target KvoPublish BenchLauncher BenchLauncherSigned DemoModuleNew StubLobby BenchDownload MinimalWinInet \
+cmake --build "$build" --target KvoPublish BenchLauncher BenchLauncherSigned BenchLauncherRoots DemoModuleNew StubLobby BenchDownload MinimalWinInet \
   BenchInstall BenchStartLobby ProbeWindow BenchHash BenchWriteFiles BenchEntryCosts BenchLauncherEager BenchStartFloor BenchPatch -- -j2 | grep -vE '^\[[0-9]+/[0-9]+\]' || true
 port=$(sed -n 's/^KVO_DEMO_PRIMARY_PORT:STRING=//p' "$build/CMakeCache.txt")
 source "$kvo_tools_dir/xvfb-env.sh"

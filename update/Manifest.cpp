@@ -13,7 +13,7 @@
 #include "update/ManifestExpiry.h"
 #include "update/ManifestFetch.h"
 #include "update/ManifestFormat.h"
-#include "update/ManifestSignature.h"
+#include "update/ManifestTrust.h"
 #include "update/Rollout.h"
 #include "update/TrustedKeys.h"
 #include "update/UpdateEngine.h"
@@ -25,10 +25,6 @@ const std::string kMirrorPattern = std::string(manifest::kProduct) + "/" + manif
 const std::string kFilePattern = std::string(manifest::kProduct) + "//" + manifest::kFile;
 constexpr int kDecimalBase = 10;
 
-const char kSignatureVerified[] = "清单签名已验证  ";
-const char kSignatureMissing[] = "清单没有签名  ";
-const char kSignatureMalformed[] = "清单签名格式错误  ";
-const char kSignatureInvalid[] = "清单签名无效  ";
 const char kFileHashMissing[] = "清单文件缺少SHA256  ";
 const char kManifestExpired[] = "清单已过期  ";
 const char kManifestExpiryInvalid[] = "清单有效期无效  ";
@@ -36,27 +32,6 @@ const char kExpiresInfix[] = "  有效期至 ";
 const char kClockInfix[] = "  本机时钟 ";
 const char kRolloutInvalid[] = "清单Rollout无效  ";
 const char kMirrorInvalid[] = "清单镜像地址无效  ";
-
-/// Checks the fetched bytes against the trusted keys and logs the outcome with the address.
-bool IsAuthentic(CUpdateEngine& engine, const std::string& body, const CTrustedKeys& keys, const std::string& url)
-{
-    const char* outcome = kSignatureInvalid;
-    switch (keys.Check(body)) {
-    case ManifestSignatureCheck::verified:
-        outcome = kSignatureVerified;
-        break;
-    case ManifestSignatureCheck::missing:
-        outcome = kSignatureMissing;
-        break;
-    case ManifestSignatureCheck::malformed:
-        outcome = kSignatureMalformed;
-        break;
-    case ManifestSignatureCheck::invalid:
-        break;
-    }
-    engine.m_log.WriteLog((outcome + url).c_str());
-    return outcome == kSignatureVerified;
-}
 
 using Children = std::vector<XmlChild>;
 using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -235,6 +210,8 @@ bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std:
         read.version = ManifestNumber(xml.GetAttribute(manifest::kVersion));
         read.expires = xml.GetAttribute(manifest::kExpires);
         read.rollout = xml.GetAttribute(manifest::kRollout);
+        read.issued = xml.GetAttribute(manifest::kIssued);
+        read.keyList = static_cast<unsigned>(std::max(0, ManifestNumber(xml.GetAttribute(manifest::kKeyList))));
         xml.SelectNodes(kMirrorPattern.c_str());
         while (xml.NextNode())
             read.mirrors.push_back(xml.GetText());
@@ -257,7 +234,12 @@ bool ReadManifestEntries(const std::string& text, ManifestRelease& release, std:
     }
 }
 
-bool ReadManifestText(CUpdateEngine& engine, const std::string& text, const std::string& url, bool verified)
+namespace {
+
+/// Reads a manifest and takes it when every check passes: those of every launcher, and for a
+/// `trust` (a signed launcher's), what the signature vouches for.
+bool ReadAndTake(CUpdateEngine& engine, const std::string& text, const std::string& url, bool verified,
+                 CManifestTrust* trust)
 {
     // Entries are gathered first, so a failure half-way leaves the list as it was.
     ManifestRelease release;
@@ -267,11 +249,22 @@ bool ReadManifestText(CUpdateEngine& engine, const std::string& text, const std:
     // What the signature vouches for is checked on the verified document.
     if (verified && (!EveryFileHashed(engine, entries) || !IsFresh(engine, release, url)))
         return false;
+    if (trust && !trust->Vouches(release))
+        return false;
     int rollout = kFullRollout;
     if (!HasValidRelease(engine, release, url, rollout))
         return false;
     TakeManifest(engine, release, rollout, entries);
+    if (trust)
+        trust->Accept(release);
     return true;
+}
+
+}  // namespace
+
+bool ReadManifestText(CUpdateEngine& engine, const std::string& text, const std::string& url, bool verified)
+{
+    return ReadAndTake(engine, text, url, verified, nullptr);
 }
 
 bool ParseManifest(CUpdateEngine& engine, std::string url)
@@ -284,9 +277,9 @@ bool ParseManifest(CUpdateEngine& engine, std::string url, const CTrustedKeys& k
     std::string body;
     if (!FetchManifest(engine, url, body))
         return false;
+    if (!keys.RequireSignature())
+        return ReadManifestText(engine, JoinBodyLines(body), url);
     // The bytes are checked before the XML component ever sees them.
-    const bool signatureRequired = keys.RequireSignature();
-    if (signatureRequired && !IsAuthentic(engine, body, keys, url))
-        return false;
-    return ReadManifestText(engine, JoinBodyLines(body), url, signatureRequired);
+    CManifestTrust trust(engine, url, keys.Roots());
+    return trust.Authenticate(body) && ReadAndTake(engine, JoinBodyLines(body), url, true, &trust);
 }

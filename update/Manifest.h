@@ -13,15 +13,19 @@ struct ManifestRelease {
     int version = 0;      ///< Ver
     std::string expires;  ///< Expires as written ("" when absent), checked for signed manifests only
     std::string rollout;  ///< Rollout as written ("" when absent: every installation)
+    std::string issued;   ///< Issued as written ("" when absent), checked for signed manifests only
+    unsigned keyList = 0;  ///< Keys: the version of the key list it was signed under (0 when absent)
     /// The Mirror elements' addresses: the first is the base every URL is written with, the others
     /// serve the same files under their own base.
     std::vector<std::string> mirrors;
 };
 
 /// Fetches and reads the manifest at `url` into the engine's update state. True when a manifest
-/// with a Product was read. A launcher built with an update key first checks the fetched bytes
-/// against `keys` (the built-in key by default) and takes only a manifest
-/// signed by it whose every File carries a well-formed SHA256 and whose Expires has not passed.
+/// with a Product was read. A launcher built with root keys first checks the fetched bytes against
+/// the trust that `keys` (the built-in roots by default) started and the installation keeps (see
+/// CManifestTrust: key lists fetched beside the manifest when needed) and takes only a manifest
+/// signed by a key trusted now, whose every File carries a well-formed SHA256, whose Expires has
+/// not passed and whose Issued is not older than the last one taken.
 /// Every launcher refuses a Rollout that is not a whole number from 0 to 100 and a Mirror that is
 /// not an http or https address with a host. Anything refused is logged and counts as not fetched.
 bool ParseManifest(CUpdateEngine& engine, std::string url);

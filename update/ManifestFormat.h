@@ -20,6 +20,10 @@ inline constexpr char kFileCount[] = "filenum";
 inline constexpr char kVersion[] = "Ver";
 inline constexpr char kExpires[] = "Expires";
 inline constexpr char kRollout[] = "Rollout";
+/// When it was signed (a UTC time, as Expires): never older than the last manifest taken.
+inline constexpr char kIssued[] = "Issued";
+/// The version of the key list whose release key signed it.
+inline constexpr char kKeyList[] = "Keys";
 
 // Child elements of a File, in the order the publishing tool writes them.
 inline constexpr char kFileName[] = "FileName";

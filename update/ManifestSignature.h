@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "update/RootSet.h"
+
 /// What the check of a fetched manifest found.
 enum class ManifestSignatureCheck {
     verified,   ///< signed by the key
@@ -22,5 +24,8 @@ std::string FormatSignatureComment(const std::vector<unsigned char>& signature);
 
 /// Splits a signed document into the bytes that were signed and the signature (r‖s). False, with
 /// `missing` telling why, when the document does not end in one well-formed signature comment.
-bool SplitSignedManifest(const std::string& document, std::string& signedPart, std::vector<unsigned char>& signature,
-                         bool& missing);
+bool SplitSignedManifest(const std::string& document, std::string& signedPart, Signature& signature, bool& missing);
+/// The same for a document signed by several keys (a key list): it ends in one to `maxSignatures`
+/// signature comments, each over every byte before the first of them.
+bool SplitSignedDocument(const std::string& document, std::size_t maxSignatures, std::string& signedPart,
+                         std::vector<Signature>& signatures, bool& missing);

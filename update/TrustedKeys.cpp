@@ -1,29 +1,32 @@
 #include "update/TrustedKeys.h"
 
-#include "support/Base64.h"
-#include "support/EcdsaP256.h"
 #include "support/Sha256.h"
 #include "update/BuildHosts.h"
+#include "update/TrustState.h"
 
-CTrustedKeys::CTrustedKeys(const std::string& base64Key) : m_bRequired(!base64Key.empty())
+CTrustedKeys::CTrustedKeys(const std::string& rootText) : m_bRequired(!rootText.empty())
 {
-    if (m_bRequired && !DecodeBase64(base64Key, m_key))
-        m_key.clear();
+    if (m_bRequired && !ParseRootSetText(rootText, m_roots))
+        m_roots = RootSet();
 }
 
-CTrustedKeys::CTrustedKeys(std::vector<unsigned char> publicKey) : m_bRequired(true), m_key(std::move(publicKey)) {}
+CTrustedKeys::CTrustedKeys(std::vector<unsigned char> publicKey) : m_bRequired(true)
+{
+    m_roots.threshold = 1;
+    m_roots.keys.push_back(std::move(publicKey));
+}
 
 const CTrustedKeys& CTrustedKeys::BuiltIn()
 {
-    static const CTrustedKeys keys(kUpdatePublicKey);
+    static const CTrustedKeys keys(kUpdateRootKeys);
     return keys;
 }
 
 bool CTrustedKeys::Verify(const std::string& signedText, const std::vector<unsigned char>& signature) const
 {
-    if (m_key.empty())
-        return false;
-    return VerifyP256Signature(m_key, CSha256::Of(signedText.data(), signedText.size()), signature);
+    PublicKey signer;
+    return FindManifestSigner(BuiltInTrust(m_roots), CSha256::Of(signedText.data(), signedText.size()), signature,
+                              signer);
 }
 
 ManifestSignatureCheck CTrustedKeys::Check(const std::string& document) const

@@ -1,29 +1,34 @@
-// The keys whose signature a manifest must carry, decoded once when the launcher starts.
+// The root keys built into the launcher, decoded once when the launcher starts.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "update/ManifestSignature.h"
+#include "update/RootSet.h"
 
 class CTrustedKeys {
 public:
-    /// From the base64 text of a P-256 public key (X‖Y). An empty text trusts no key: manifests
-    /// are then taken as they come. A text that does not decode trusts nothing at all (the build
-    /// checks the key; such a text verifies no signature).
-    explicit CTrustedKeys(const std::string& base64Key);
-    /// From the key's bytes (X‖Y), which must sign every manifest.
+    /// From a launcher's root text (see ParseRootSetText): the base64 of one P-256 public key
+    /// (X‖Y), or a threshold and up to four keys. An empty text trusts no key: manifests are then
+    /// taken as they come. A text that does not decode trusts nothing at all (the build checks the
+    /// text; such a launcher verifies no signature).
+    explicit CTrustedKeys(const std::string& rootText);
+    /// From one key's bytes (X‖Y): a single root, which signs manifests itself.
     explicit CTrustedKeys(std::vector<unsigned char> publicKey);
-    /// The key built into this launcher, decoded at its first use.
+    /// The roots built into this launcher, decoded at their first use.
     static const CTrustedKeys& BuiltIn();
 
     /// True when manifests must carry a signature of a trusted key.
     bool RequireSignature() const noexcept { return m_bRequired; }
-    /// True when `signature` (r‖s) signs exactly `signedText` with a trusted key.
+    /// The built-in roots; no keys when none are trusted.
+    const RootSet& Roots() const noexcept { return m_roots; }
+    /// True when `signature` (r‖s) signs exactly `signedText` with a key that may sign manifests
+    /// before any key list is known (a single root).
     bool Verify(const std::string& signedText, const std::vector<unsigned char>& signature) const;
-    /// Splits `document` (the bytes as fetched) and verifies its signature.
+    /// Splits `document` (the bytes as fetched) and verifies its signature as Verify does.
     ManifestSignatureCheck Check(const std::string& document) const;
 
 private:
     bool m_bRequired = false;
-    std::vector<unsigned char> m_key;  ///< X‖Y; empty when none is trusted
+    RootSet m_roots;
 };

@@ -32,6 +32,8 @@ TEST_SERVER = os.path.join(SOURCE_DIR, "tools", "test_http_server.py")
 LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherTest.exe")
 # The same program built with the update key of tests/keys: it takes only manifests signed by it.
 SIGNED_LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherSignedTest.exe")
+# Built with the roots root-a, root-b and root-c of tests/keys, two of which must sign a key list.
+ROOTS_LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "KvoLauncherRootsTest.exe")
 FIXTURE_DIR = os.path.join(BUILD_DIR, "tests", "unit", "manifest")
 STUB_LOBBY = os.path.join(BUILD_DIR, "tools", "helpers", "KVOLobby.exe")
 ANSWER_BOX = os.path.join(BUILD_DIR, "tools", "helpers", "AnswerBox.exe")

@@ -138,6 +138,30 @@ class Authenticity(LauncherTestCase):
                                                                                     expired)), refusal[0])
         self.assertEqual(self.file_requests(primary), [])
 
+    def test_a_halted_release_is_not_taken_again_from_its_earlier_manifest(self):
+        def issued(document, time):
+            return sign_manifest(document.replace(b' Expires="', b' Issued="%s" Expires="' % time, 1))
+        release = manifest(release_entries(PRIMARY_PORT), SERVER_VERSION)
+        earlier = issued(release, b"2026-12-01T00:00:00Z")
+        halt = issued(release.replace(b'Ver="%d"' % SERVER_VERSION, b'Ver="%d" Rollout="0"' % SERVER_VERSION),
+                      b"2026-12-02T00:00:00Z")
+        installation = self.installation()
+        primary = self.host(PRIMARY_PORT, halt, RELEASE_FILES)
+        self.assertEqual(installation.run_launcher(), 0)
+        self.assertEqual(len(installation.lobby_starts(expect=1)), 1)
+        primary.close()
+        # A stale host, or anyone on the path, answers with the manifest from before the halt.
+        for port in (PRIMARY_PORT, FALLBACK_PORT):
+            self.host(port, earlier, RELEASE_FILES)
+        self.assertEqual(installation.run_launcher(), 0)
+        self.assertEqual(len(installation.lobby_starts(expect=2)), 2)
+
+        self.assert_not_updated(installation)
+        older = "清单早于已接受的清单  %s  签发 2026-12-01T00:00:00Z  已接受 2026-12-02T00:00:00Z"
+        lines = installation.log_lines()
+        self.assertIn(older % manifest_url(PRIMARY_PORT), lines)
+        self.assertIn(older % manifest_url(FALLBACK_PORT), lines)
+
     def run_failing_update(self, installation, **kwargs):
         launcher = installation.start_launcher(**kwargs)
         self.addCleanup(kvo_e2e.stop_wine_process, launcher)

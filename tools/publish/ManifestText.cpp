@@ -1,6 +1,9 @@
 #include "tools/publish/ManifestText.h"
 
+#include <windows.h>
+
 #include "tools/publish/PublishText.h"
+#include "update/ManifestExpiry.h"
 #include "update/ManifestFormat.h"
 
 namespace {
@@ -129,4 +132,15 @@ bool SetProductAttribute(std::string& document, const std::string& name, const s
     const std::size_t insertAt = document[tagEnd - 1] == '/' ? tagEnd - 1 : tagEnd;
     document.insert(insertAt, " " + name + "=" + quoted);
     return true;
+}
+
+std::string ExpiryInDays(int days)
+{
+    constexpr ULONGLONG kTicksPerDay = 864000000000ULL;  // 100-ns ticks
+    const FILETIME now = UtcNow();
+    const ULONGLONG then = ((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) + kTicksPerDay * days;
+    FILETIME expiry{};
+    expiry.dwLowDateTime = static_cast<DWORD>(then);
+    expiry.dwHighDateTime = static_cast<DWORD>(then >> 32);
+    return FormatUtcTime(expiry);
 }

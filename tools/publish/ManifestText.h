@@ -26,3 +26,6 @@ std::string FormatManifest(const ManifestProduct& product, const std::vector<Upd
 /// changing no other byte: the value of an attribute already there is replaced, otherwise the
 /// attribute is added before the tag's end. False when the document has no Product start tag.
 bool SetProductAttribute(std::string& document, const std::string& name, const std::string& value);
+
+/// The UTC time `days` from now, as Expires carries it.
+std::string ExpiryInDays(int days);

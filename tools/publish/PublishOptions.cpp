@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "update/RootSet.h"
 #include "update/Rollout.h"
 
 namespace {
@@ -16,8 +17,10 @@ const char kUsage[] =
     "Usage:\n"
     "  KvoPublish --release DIR --out DIR --base-url URL --version N [options]\n"
     "  KvoPublish --new-key NAME\n"
-    "  KvoPublish --verify OUTDIR --public-key NAME.public\n"
+    "  KvoPublish --verify OUTDIR --public-key ROOT.public... [--threshold N]\n"
     "  KvoPublish --refresh OUTDIR --sign-key NAME.private [--expires-days N] [--rollout P]\n"
+    "  KvoPublish --key-list OUTDIR --root-key ROOT.private... --release-public NAME.public...\n"
+    "             [--new-root-public ROOT.public... --new-threshold N] [--expires-days N]\n"
     "\n"
     "Required:\n"
     "  --release DIR     the folder holding the new version exactly as it must be installed\n"
@@ -38,7 +41,8 @@ const char kUsage[] =
     "                    takes everything after the first '.' as the extension\n"
     "  --exclude NAME    leave the file or folder NAME (below the release) out; repeatable.\n"
     "                    Always left out: KvoLauncher.exe (unless --include-launcher),\n"
-    "                    LobbyDate\\Update.INI (the user's settings), DownLoad (logs) and\n"
+    "                    LobbyDate\\Update.INI (the user's settings), DownLoad (logs), the\n"
+    "                    launcher's own KvoRelease, KvoPackages and KvoTrust.txt, and\n"
     "                    leftover *.kvotmp files\n"
     "  --include-launcher publish KvoLauncher.exe of the release too: the launcher then replaces\n"
     "                    itself (it steps aside as KvoLauncher.exe.old, removed at its next start)\n"
@@ -46,8 +50,9 @@ const char kUsage[] =
     "  --install-dir DIR the longest installation folder to allow for (default\n"
     "                    C:\\Program Files (x86)\\KvoGame\\KvoLobby\\): a name that would not fit\n"
     "                    the launcher's 260-byte paths under it is refused\n"
-    "  --sign-key FILE   sign the manifest with the key pair FILE (NAME.private): launchers built\n"
-    "                    with the matching public key take only manifests signed by it\n"
+    "  --sign-key FILE   sign the manifest with the key pair FILE (NAME.private): a release key of\n"
+    "                    the key list in --out (the manifest names the list's version), or, with\n"
+    "                    no key list, the launchers' single update key\n"
     "  --expires-days N  a signed manifest is taken for N days (1 to 3650, default 30); renew it\n"
     "                    in time with --refresh\n"
     "  --rollout P       only P per cent (0 to 100) of the installations take the release; widen it\n"
@@ -61,16 +66,30 @@ const char kUsage[] =
     "  --help            this text\n"
     "\n"
     "Keys and checks:\n"
-    "  --new-key NAME    make a new update key: NAME.private (the key pair; keep it secret and off\n"
-    "                    the update servers) and NAME.public (give its text to the launcher's\n"
-    "                    build as KVO_UPDATE_PUBLIC_KEY); never overwrites either file\n"
-    "  --verify OUTDIR --public-key FILE\n"
-    "                    check a publish's web root: the signature of AutoUpdate\\update.xml and\n"
-    "                    the SHA-256 and length of every file and package at its URL's path below\n"
-    "                    OUTDIR, and that the manifest has not expired\n"
+    "  --new-key NAME    make a new key, root or release alike: NAME.private (the key pair; keep it\n"
+    "                    secret and off the update servers) and NAME.public (its text goes into\n"
+    "                    the launcher's build as a root, KVO_ROOT_KEYS or KVO_UPDATE_PUBLIC_KEY,\n"
+    "                    or into a key list with --release-public); never overwrites either file\n"
+    "  --key-list OUTDIR --root-key FILE... --release-public FILE...\n"
+    "             [--new-root-public FILE... --new-threshold N] [--expires-days N]\n"
+    "                    write the next version of the key list into the web root OUTDIR\n"
+    "                    (AutoUpdate\\keys.xml and keys.<N>.xml, earlier versions kept): the release\n"
+    "                    keys that may sign manifests, valid N days (default 365). Signed by each\n"
+    "                    --root-key; refused unless they reach the threshold of the roots in\n"
+    "                    effect, and, with a new root set, its threshold too. The first list names\n"
+    "                    the roots the launchers are built with (--new-root-public and\n"
+    "                    --new-threshold, or one --root-key alone with threshold 1)\n"
+    "  --verify OUTDIR --public-key FILE... [--threshold N]\n"
+    "                    check a publish's web root from the launchers' root keys (threshold\n"
+    "                    default 1): every key list version by version, the signature of\n"
+    "                    AutoUpdate\\update.xml by a release key of the newest, the SHA-256 and\n"
+    "                    length of every file and package at its URL's path below OUTDIR, and\n"
+    "                    that neither the manifest nor the key list has expired\n"
     "  --refresh OUTDIR --sign-key FILE [--expires-days N] [--rollout P]\n"
-    "                    sign the manifest of a publish's web root anew with a new expiry (and share)\n"
-    "                    and nothing else changed (run it where the key lives, then copy it up)\n"
+    "                    sign the manifest of a publish's web root anew with a new expiry (and share),\n"
+    "                    a new Issued time and the key list's version, nothing else changed (run it\n"
+    "                    where the key lives, then copy it up); a manifest signed by a release key\n"
+    "                    of an earlier key list is signed anew with this one\n"
     "Every file gets its version from its version resource (empty for files without one), its\n"
     "size, time and URL. Names the launcher would refuse (absolute, '..', devices such as CON,\n"
     "characters Windows does not allow, too long) stop the tool before anything is written.\n"
@@ -126,7 +145,22 @@ const NamedValueOption kValueOptions[] = {
     {"--sign-key", [](PublishOptions& o, const std::string& v, std::string&) { o.signKey = v; return true; }},
     {"--new-key", [](PublishOptions& o, const std::string& v, std::string&) { o.newKeyName = v; return true; }},
     {"--verify", [](PublishOptions& o, const std::string& v, std::string&) { o.verifyDir = v; return true; }},
-    {"--public-key", [](PublishOptions& o, const std::string& v, std::string&) { o.publicKey = v; return true; }},
+    {"--public-key",
+     [](PublishOptions& o, const std::string& v, std::string&) { o.publicKeys.push_back(v); return true; }},
+    {"--threshold",
+     [](PublishOptions& o, const std::string& v, std::string& e) {
+         return SetNumber(v, 1, kMaxRootKeys, o.threshold, "--threshold", e);
+     }},
+    {"--key-list", [](PublishOptions& o, const std::string& v, std::string&) { o.keyListDir = v; return true; }},
+    {"--root-key", [](PublishOptions& o, const std::string& v, std::string&) { o.rootKeys.push_back(v); return true; }},
+    {"--release-public",
+     [](PublishOptions& o, const std::string& v, std::string&) { o.releasePublics.push_back(v); return true; }},
+    {"--new-root-public",
+     [](PublishOptions& o, const std::string& v, std::string&) { o.newRootPublics.push_back(v); return true; }},
+    {"--new-threshold",
+     [](PublishOptions& o, const std::string& v, std::string& e) {
+         return SetNumber(v, 1, kMaxRootKeys, o.newThreshold, "--new-threshold", e);
+     }},
     {"--refresh", [](PublishOptions& o, const std::string& v, std::string&) { o.refreshDir = v; return true; }},
     {"--rollout",
      [](PublishOptions& o, const std::string& v, std::string& e) { return SetNumber(v, 0, kFullRollout, o.rollout, "--rollout", e); }},
@@ -134,6 +168,7 @@ const NamedValueOption kValueOptions[] = {
     {"--previous", [](PublishOptions& o, const std::string& v, std::string&) { o.previous.push_back(v); return true; }},
     {"--expires-days",
      [](PublishOptions& o, const std::string& v, std::string& e) {
+         o.expiresDaysGiven = true;
          return SetNumber(v, 1, PublishOptions::kMaxExpiresDays, o.expiresDays, "--expires-days", e);
      }},
 };
@@ -145,22 +180,37 @@ bool CheckUse(PublishOptions& options, std::string& error)
                             options.versionGiven || options.includeLauncher || !options.mirrors.empty() ||
                             !options.previous.empty();
     const bool refreshing = !options.refreshDir.empty();
+    const bool listing = !options.keyListDir.empty();
     const int uses = int{publishing} + int{!options.newKeyName.empty()} + int{!options.verifyDir.empty()} +
-                     int{refreshing};
+                     int{refreshing} + int{listing};
     if (uses > 1) {
-        error = "--new-key, --verify, --refresh and publishing are separate uses of the tool (see --help)";
+        error = "--new-key, --verify, --refresh, --key-list and publishing are separate uses of the tool "
+                "(see --help)";
         return false;
     }
     if (!options.newKeyName.empty())
         return true;
+    const bool listOptions = !options.rootKeys.empty() || !options.releasePublics.empty() ||
+                             !options.newRootPublics.empty() || options.newThreshold != 0;
+    if (listing || listOptions) {
+        if (!listing || options.rootKeys.empty() || options.releasePublics.empty())
+            error = "--key-list OUTDIR needs --root-key FILE and --release-public FILE (see --help)";
+        else if (options.newRootPublics.empty() != (options.newThreshold == 0) && options.newRootPublics.size() != 1)
+            error = "--new-root-public FILE... and --new-threshold N go together (see --help)";
+        if (!options.expiresDaysGiven)
+            options.expiresDays = PublishOptions::kDefaultKeyListExpiresDays;
+        return error.empty();
+    }
     if (refreshing) {
         if (options.signKey.empty())
             error = "--refresh OUTDIR needs --sign-key FILE (see --help)";
         return error.empty();
     }
-    if (!options.verifyDir.empty() || !options.publicKey.empty()) {
-        if (options.verifyDir.empty() || options.publicKey.empty())
+    if (!options.verifyDir.empty() || !options.publicKeys.empty()) {
+        if (options.verifyDir.empty() || options.publicKeys.empty())
             error = "--verify OUTDIR and --public-key FILE go together (see --help)";
+        else if (static_cast<std::size_t>(options.threshold) > options.publicKeys.size())
+            error = "--threshold is above the number of --public-key files";
         return error.empty();
     }
     if (options.releaseDir.empty() || options.outDir.empty() || options.baseUrl.empty() || !options.versionGiven) {

@@ -22,9 +22,16 @@ struct PublishOptions {
     std::string signKey;     ///< --sign-key: the key pair file that signs the manifest
     std::string newKeyName;  ///< --new-key: make NAME.private and NAME.public, nothing else
     std::string verifyDir;   ///< --verify: check what a publish wrote to this web root
-    std::string publicKey;   ///< --public-key: the public key file --verify checks against
+    std::vector<std::string> publicKeys;  ///< --public-key: the root public key files --verify starts from
+    int threshold = 1;                    ///< --threshold: how many of them must sign a key list
     std::string refreshDir;  ///< --refresh: re-sign the manifest of this web root with a new expiry
     int expiresDays = kDefaultExpiresDays;  ///< --expires-days: how long a signed manifest stays valid
+    bool expiresDaysGiven = false;
+    std::string keyListDir;                      ///< --key-list: write the next key list into this web root
+    std::vector<std::string> rootKeys;           ///< --root-key: root key pairs that sign the key list
+    std::vector<std::string> releasePublics;     ///< --release-public: release keys the list names
+    std::vector<std::string> newRootPublics;     ///< --new-root-public: the root set from this list on
+    int newThreshold = 0;                        ///< --new-threshold: its threshold (0: not given)
     int rollout = kNoRollout;                ///< --rollout: the share of installations that take the release
     std::vector<std::string> mirrors;        ///< --mirror: more addresses serving the files of --base-url
     std::vector<std::string> previous;       ///< --previous: earlier release folders players may have
@@ -32,14 +39,16 @@ struct PublishOptions {
     bool help = false;
 
     static constexpr int kDefaultExpiresDays = 30;
+    static constexpr int kDefaultKeyListExpiresDays = 365;
     static constexpr int kNoRollout = -1;  ///< not given: no Rollout written (every installation)
     static constexpr int kMaxExpiresDays = 3650;
 };
 
 /// Reads the arguments (without the program name). False with a one-line reason in `error`
-/// when they are not complete or not valid; `--help` alone is always valid. Four uses: a
+/// when they are not complete or not valid; `--help` alone is always valid. Five uses: a
 /// publish (--release, --out, --base-url, --version), `--new-key NAME` alone,
-/// `--verify OUTDIR --public-key FILE` and `--refresh OUTDIR --sign-key FILE`.
+/// `--verify OUTDIR --public-key FILE…`, `--refresh OUTDIR --sign-key FILE` and
+/// `--key-list OUTDIR --root-key FILE… --release-public FILE…`.
 bool ParsePublishOptions(const std::vector<std::string>& args, PublishOptions& options, std::string& error);
 
 /// The text of --help.

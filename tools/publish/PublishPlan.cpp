@@ -10,6 +10,7 @@
 #include "update/FileCheck.h"
 #include "update/PackageIndex.h"
 #include "update/ReleaseArea.h"
+#include "update/TrustState.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ const AlwaysExcluded kAlwaysExcluded[] = {
     {"DownLoad", "the launcher's logs"},
     {release::kAreaDir, "the launcher's staging area and the backup of a release"},
     {kKeptIndexFolderName, "the launcher's indexes of the packages it installed"},
+    {kTrustFileName, "the keys this installation trusts now, which only a key list changes"},
 };
 
 std::vector<std::string> SplitPath(const std::string& path)

@@ -8,6 +8,7 @@
 #include "support/PathGuard.h"
 #include "support/Sha256.h"
 #include "tools/publish/Publisher.h"
+#include "tools/publish/KeyListFiles.h"
 #include "tools/publish/PublishText.h"
 #include "tools/publish/ReleaseTree.h"
 #include "tools/publish/SigningKey.h"
@@ -15,6 +16,7 @@
 #include "update/ManifestExpiry.h"
 #include "update/ManifestFetch.h"
 #include "update/ManifestSignature.h"
+#include "update/TrustState.h"
 
 namespace {
 
@@ -54,6 +56,91 @@ bool ServedFileOf(const std::string& webRoot, const std::string& url, std::strin
     return JoinUnderBase(webRoot + "\\", ansi, path);
 }
 
+/// Why a key list step was not taken, in the operator's words.
+const char* StepProblem(KeyListStep step)
+{
+    switch (step) {
+    case KeyListStep::lower:
+    case KeyListStep::notNewer:
+    case KeyListStep::notNext:
+        return "its version is not the next one";
+    case KeyListStep::rootsShort:
+        return "fewer than the threshold of the roots in effect signed it";
+    case KeyListStep::newRootsShort:
+        return "it names a new root set, and fewer than that set's threshold signed it";
+    case KeyListStep::missing:
+        return "it is not signed";
+    default:
+        break;
+    }
+    return "it cannot be read as a key list";
+}
+
+/// Walks the key lists of `webRoot` from `trust` (the roots given) version by version, as a
+/// launcher does; false, with every problem on `err`, when a step or the newest list fails.
+bool VerifyKeyChain(const std::string& webRoot, TrustState& trust, std::ostream& err)
+{
+    std::string newest;
+    if (!ReadWholeFile(KeyListPath(webRoot, keylist::kCurrentFileName), newest))
+        return true;  // no key list: the roots sign the manifest themselves
+    for (;;) {
+        const std::string name = VersionedKeyListName(trust.version + 1);
+        std::string document;
+        if (!ReadWholeFile(KeyListPath(webRoot, name), document))
+            break;
+        unsigned listed = 0;
+        const KeyListStep step = AdvanceTrust(trust, document, listed);
+        if (step != KeyListStep::taken && step != KeyListStep::rotated) {
+            err << "KvoPublish: " << name << ": " << StepProblem(step) << "\n";
+            return false;
+        }
+    }
+    unsigned listed = 0;
+    TrustState again = trust;
+    if (AdvanceTrust(again, newest, listed) != KeyListStep::notNewer) {
+        err << "KvoPublish: " << keylist::kCurrentFileName << " is not the same list as "
+            << VersionedKeyListName(trust.version) << ", the newest version reached from the roots\n";
+        return false;
+    }
+    return true;
+}
+
+/// The manifest's signature as the launcher of `trust` checks it.
+ManifestSignatureCheck CheckSigner(const std::string& document, const TrustState& trust)
+{
+    std::string signedPart;
+    Signature signature;
+    bool missing = false;
+    PublicKey signer;
+    if (!SplitSignedManifest(document, signedPart, signature, missing))
+        return missing ? ManifestSignatureCheck::missing : ManifestSignatureCheck::malformed;
+    return FindManifestSigner(trust, CSha256::Of(signedPart.data(), signedPart.size()), signature, signer)
+               ? ManifestSignatureCheck::verified
+               : ManifestSignatureCheck::invalid;
+}
+
+/// The key list's expiry and the manifest's Keys and Issued; false with the problems on `err`.
+bool CheckManifestTrust(const ManifestRelease& release, const TrustState& trust, std::ostream& err)
+{
+    bool good = true;
+    if (KeyListExpired(trust, UtcNow())) {
+        err << "KvoPublish: the key list (version " << trust.version << ") expired at " << trust.expires
+            << ": launchers refuse every manifest it vouches for; write the next version with --key-list\n";
+        good = false;
+    }
+    if (release.keyList > trust.version) {
+        err << "KvoPublish: the manifest names key list version " << release.keyList
+            << ", which the web root does not hold\n";
+        good = false;
+    }
+    FILETIME issued{};
+    if (!release.issued.empty() && !ParseUtcTime(release.issued, issued)) {
+        err << "KvoPublish: the manifest's Issued is not a UTC time (Issued=\"" << release.issued << "\")\n";
+        good = false;
+    }
+    return good;
+}
+
 }  // namespace
 
 const char* SignatureProblem(ManifestSignatureCheck check)
@@ -73,10 +160,19 @@ const char* SignatureProblem(ManifestSignatureCheck check)
 
 PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, std::ostream& err)
 {
-    std::vector<unsigned char> publicKey;
-    std::string keyError;
-    if (!ReadKeyFile(options.publicKey, kP256PublicKeySize, publicKey, keyError)) {
-        err << "KvoPublish: " << keyError << "\n";
+    RootSet roots;
+    roots.threshold = static_cast<unsigned>(options.threshold);
+    for (const std::string& path : options.publicKeys) {
+        PublicKey key;
+        std::string keyError;
+        if (!ReadKeyFile(path, kP256PublicKeySize, key, keyError)) {
+            err << "KvoPublish: " << keyError << "\n";
+            return kPublishBadCommandLine;
+        }
+        roots.keys.push_back(std::move(key));
+    }
+    if (!IsUsableRootSet(roots)) {
+        err << "KvoPublish: the --public-key files must be one to four distinct root keys\n";
         return kPublishBadCommandLine;
     }
     const std::string webRoot = FullPathOf(options.verifyDir);
@@ -86,9 +182,11 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
         return kPublishVerifyFailed;
     }
 
-    bool allGood = true;
-    if (const char* problem = SignatureProblem(CheckManifestSignature(document, publicKey))) {
-        err << "KvoPublish: " << problem << "\n";
+    TrustState trust = BuiltInTrust(roots);
+    bool allGood = VerifyKeyChain(webRoot, trust, err);
+    if (const char* problem = SignatureProblem(CheckSigner(document, trust))) {
+        err << "KvoPublish: " << problem
+            << (trust.version > 0 ? " (the signer must be a release key of the newest key list)" : "") << "\n";
         allGood = false;
     }
     ManifestRelease release;
@@ -101,6 +199,8 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
         err << "KvoPublish: " << problem << " (Expires=\"" << release.expires << "\")\n";
         allGood = false;
     }
+    if (!CheckManifestTrust(release, trust, err))
+        allGood = false;
     for (const UpdateFileEntry& entry : entries) {
         std::string path;
         Sha256Digest listed;
@@ -123,7 +223,8 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
         err << "KvoPublish: verification FAILED\n";
         return kPublishVerifyFailed;
     }
-    out << "verified: version " << release.version << ", signature good, expires " << release.expires << ", "
-        << entries.size() << " file(s) match\n";
+    out << "verified: version " << release.version << ", signature good"
+        << (trust.version > 0 ? " (key list version " + std::to_string(trust.version) + ")" : std::string())
+        << ", expires " << release.expires << ", " << entries.size() << " file(s) match\n";
     return kPublishOk;
 }

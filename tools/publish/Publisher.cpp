@@ -17,6 +17,7 @@
 #include "tools/publish/PublishDelta.h"
 #include "tools/publish/PublishPlan.h"
 #include "tools/publish/PublishText.h"
+#include "tools/publish/PublishTrust.h"
 #include "tools/publish/ReleaseTree.h"
 #include "tools/publish/SigningKey.h"
 #include "tools/publish/ZipWriter.h"
@@ -29,12 +30,6 @@
 #include "update/PackageInstall.h"
 
 namespace {
-
-/// The public key (X‖Y) of a key pair read from a .private file (X‖Y‖d).
-std::vector<unsigned char> PublicHalf(const std::vector<unsigned char>& keyPair)
-{
-    return std::vector<unsigned char>(keyPair.begin(), keyPair.begin() + std::min(keyPair.size(), kP256PublicKeySize));
-}
 
 const char kLauncherFileName[] = "KvoLauncher.exe";
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
@@ -251,31 +246,26 @@ void CheckLayout(const PublishPlan& plan, const ServedLocation& location, const 
 }
 
 /// Why the launcher of the release must not replace the players' launchers, or "" when it may:
-/// it must be the 32-bit Windows program they run, and trust exactly the key that signs this
-/// manifest (none when it is not signed), or every later manifest would be refused.
-std::string LauncherRefusal(const ReleaseItem& file, const std::vector<unsigned char>& signingKey)
+/// it must be the 32-bit Windows program they run, and trust the roots in effect (none when the
+/// manifest is not signed), or every later manifest would be refused.
+std::string LauncherRefusal(const ReleaseItem& file, const std::vector<unsigned char>& signingKey,
+                            const PublishedKeys& keys)
 {
     LauncherImage image;
     if (!ReadLauncherImage(file.fullPath, image) || image.kind.magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
         image.kind.machine != IMAGE_FILE_MACHINE_I386 || image.kind.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI)
         return std::string(kLauncherFileName) + ": not a 32-bit Windows program (PE32, i386, GUI); the players' "
                                                 "launchers could not start it";
-    if (signingKey.empty() && !image.updateKey.empty())
-        return std::string(kLauncherFileName) + ": it is built with an update key, so it would refuse every "
-                                                "unsigned manifest; publish with --sign-key";
-    if (!signingKey.empty() && image.updateKey != EncodeBase64(PublicHalf(signingKey)))
-        return std::string(kLauncherFileName) + ": its built-in update key is not the public half of --sign-key, "
-                                                "so it would refuse every manifest signed with it";
-    return {};
+    return LauncherTrustRefusal(image, signingKey, keys);
 }
 
 /// The refusal of the release's own launcher, when it is published.
 void CheckPublishedLauncher(const PublishPlan& plan, const std::vector<unsigned char>& signingKey,
-                            std::vector<std::string>& errors)
+                            const PublishedKeys& keys, std::vector<std::string>& errors)
 {
     for (const ReleaseItem& file : plan.files) {
         if (file.components.size() == 1 && EqualsNoCase(file.components.front(), kLauncherFileName)) {
-            const std::string refusal = LauncherRefusal(file, signingKey);
+            const std::string refusal = LauncherRefusal(file, signingKey, keys);
             if (!refusal.empty())
                 errors.push_back(refusal);
         }
@@ -313,6 +303,16 @@ bool LocatePublish(const PublishOptions& options, PublishPlaces& places, std::os
     }
     places.manifestPath = places.outDir + manifest::kWebRootPath;
     return true;
+}
+
+/// The key lists of the web root `outDir`; false with the reason on `err`.
+bool ReadWebRootKeys(const std::string& outDir, PublishedKeys& keys, std::ostream& err)
+{
+    std::string error;
+    if (ReadPublishedKeys(outDir, keys, error))
+        return true;
+    err << "KvoPublish: " << error << "\n";
+    return false;
 }
 
 /// The key pair of --sign-key (none without it); false with the reason on `err`.
@@ -371,25 +371,17 @@ std::vector<UpdateFileEntry> WriteServedFiles(const PublishPlan& plan, const Ser
     return entries;
 }
 
-/// The UTC time `days` from now, as Expires carries it.
-std::string ExpiryInDays(int days)
-{
-    constexpr ULONGLONG kTicksPerDay = 864000000000ULL;  // 100-ns ticks
-    const FILETIME now = UtcNow();
-    const ULONGLONG then = ((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) + kTicksPerDay * days;
-    FILETIME expiry{};
-    expiry.dwLowDateTime = static_cast<DWORD>(then);
-    expiry.dwHighDateTime = static_cast<DWORD>(then >> 32);
-    return FormatUtcTime(expiry);
-}
-
-/// Signs `document` with `key` (when there is one) as its very last step and writes it to `path`
-/// through a temporary file: the servers never see a half-written manifest. False with the reason
-/// on `err`; the previous manifest then stays.
-bool WriteManifest(std::string document, const std::vector<unsigned char>& key, const std::string& path,
-                   const std::string& keyName, std::ostream& err)
+/// Stamps `document` with its Issued time and key list and signs it with `key` (when there is
+/// one) as its very last step, and writes it to `path` through a temporary file: the servers never
+/// see a half-written manifest. False with the reason on `err`; the previous manifest then stays.
+bool WriteManifest(std::string document, const std::vector<unsigned char>& key, const PublishedKeys& keys,
+                   const std::string& path, const std::string& keyName, std::ostream& err)
 {
     if (!key.empty()) {
+        if (!StampSignedManifest(document, keys)) {
+            err << "KvoPublish: " << path << " has no Product element; publish it anew\n";
+            return false;
+        }
         std::string signature;
         if (!SignManifest(document, key, signature)) {
             err << "KvoPublish: the system could not sign with " << keyName << "\n";
@@ -425,13 +417,18 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
 {
     PublishPlaces places;
     std::vector<unsigned char> signingKey;
-    if (!LocatePublish(options, places, err) || !ReadSigningKey(options, signingKey, err))
+    PublishedKeys keys;
+    if (!LocatePublish(options, places, err) || !ReadSigningKey(options, signingKey, err) ||
+        !ReadWebRootKeys(places.outDir, keys, err))
         return kPublishBadCommandLine;
     try {
         const PublishPlan plan = PlanRelease(ScanReleaseTree(places.releaseDir), options);
         std::vector<std::string> errors = plan.errors;
         CheckLayout(plan, places.location, places.manifestPath, errors);
-        CheckPublishedLauncher(plan, signingKey, errors);
+        CheckPublishedLauncher(plan, signingKey, keys, errors);
+        const std::string keyRefusal = SigningKeyRefusal(signingKey, keys);
+        if (!keyRefusal.empty())
+            errors.push_back(keyRefusal);
         for (const std::string& note : plan.notes)
             err << "note: " << note << "\n";
         if (!errors.empty()) {
@@ -447,7 +444,7 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
         const ManifestProduct product{options.productName, options.version,
                                       signingKey.empty() ? std::string() : ExpiryInDays(options.expiresDays),
                                       options.rollout, places.location.mirrors};
-        if (tooLarge || !WriteManifest(FormatManifest(product, entries), signingKey, places.manifestPath,
+        if (tooLarge || !WriteManifest(FormatManifest(product, entries), signingKey, keys, places.manifestPath,
                                        options.signKey, err))
             return ReportWriteFailure(err);
         for (const UpdateFileEntry& entry : entries)
@@ -475,7 +472,8 @@ PublishStatus Publish(const PublishOptions& options, std::ostream& out, std::ost
 PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out, std::ostream& err)
 {
     std::vector<unsigned char> signingKey;
-    if (!ReadSigningKey(options, signingKey, err))
+    PublishedKeys keys;
+    if (!ReadSigningKey(options, signingKey, err) || !ReadWebRootKeys(FullPathOf(options.refreshDir), keys, err))
         return kPublishBadCommandLine;
     const std::string path = FullPathOf(options.refreshDir) + manifest::kWebRootPath;
     std::string document;
@@ -483,11 +481,16 @@ PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out,
         err << "KvoPublish: no manifest at " << path << "\n";
         return kPublishBadCommandLine;
     }
-    // Only what this key signed is signed again: a refresh must never vouch for a copy that someone
-    // else wrote or changed. An expired manifest is what a refresh is for.
-    if (const char* problem = SignatureProblem(CheckManifestSignature(document, PublicHalf(signingKey)))) {
-        err << "KvoPublish: refused: " << path << ": " << problem
-            << "; only a manifest signed with this key is signed again: publish it anew\n"
+    // Only what this key, or a release key of the web root's key lists, signed is signed again: a
+    // refresh must never vouch for a copy that someone else wrote or changed. An expired manifest
+    // is what a refresh is for.
+    const std::string keyRefusal = SigningKeyRefusal(signingKey, keys);
+    if (!keyRefusal.empty() || !SignedByPublisher(document, signingKey, keys)) {
+        err << "KvoPublish: refused: " << path << ": "
+            << (keyRefusal.empty() ? SignatureProblem(CheckManifestSignature(document, PublicHalf(signingKey)))
+                                   : keyRefusal.c_str())
+            << "; only a manifest signed with this key (or a release key of the key lists) is signed again: "
+               "publish it anew\n"
             << "KvoPublish: nothing was written\n";
         return kPublishRefused;
     }
@@ -504,7 +507,7 @@ PublishStatus RefreshPublished(const PublishOptions& options, std::ostream& out,
         return kPublishRefused;
     }
     try {
-        if (!WriteManifest(content, signingKey, path, options.signKey, err))
+        if (!WriteManifest(content, signingKey, keys, path, options.signKey, err))
             return ReportWriteFailure(err);
     } catch (const kvo::CFileException& error) {
         err << "KvoPublish: " << error.m_strFileName << ": system error " << error.m_lOsError << "\n";

@@ -32,8 +32,9 @@ bool FileExists(const std::string& path)
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-/// A new key pair as X‖Y‖d; false when the system cannot make one.
-bool GenerateKeyPair(std::vector<unsigned char>& keyPair)
+}  // namespace
+
+bool MakeKeyPair(std::vector<unsigned char>& keyPair)
 {
     BCRYPT_KEY_HANDLE handle = nullptr;
     if (!EcdsaP256Provider() || !BCRYPT_SUCCESS(::BCryptGenerateKeyPair(EcdsaP256Provider(), &handle, kCurveBits, 0)))
@@ -51,8 +52,6 @@ bool GenerateKeyPair(std::vector<unsigned char>& keyPair)
     return true;
 }
 
-}  // namespace
-
 bool WriteNewKey(const std::string& name, std::string& error)
 {
     const std::string privatePath = name + kPrivateSuffix;
@@ -62,7 +61,7 @@ bool WriteNewKey(const std::string& name, std::string& error)
         return false;
     }
     std::vector<unsigned char> keyPair;
-    if (!GenerateKeyPair(keyPair)) {
+    if (!MakeKeyPair(keyPair)) {
         error = "the system could not make a P-256 key pair";
         return false;
     }

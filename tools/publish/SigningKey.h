@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+/// A new P-256 key pair as X‖Y‖d; false when the system cannot make one.
+bool MakeKeyPair(std::vector<unsigned char>& keyPair);
+
 /// Makes a new P-256 key pair and writes NAME.private (base64 of X‖Y‖d) and NAME.public (base64
 /// of X‖Y, the text for KVO_UPDATE_PUBLIC_KEY). Refuses, writing nothing, when either file exists.
 /// False with a one-line reason in `error`.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/KeyListPublish.h"
 #include "tools/publish/PublishOptions.h"
 #include "tools/publish/Publisher.h"
 #include "tools/publish/SigningKey.h"
@@ -26,11 +27,14 @@ int main(int argc, char** argv)
             return kPublishWriteFailed;
         }
         std::cout << "wrote " << options.newKeyName << ".private (keep it secret, off the update servers) and "
-                  << options.newKeyName << ".public (build the launcher with its text as KVO_UPDATE_PUBLIC_KEY)\n";
+                  << options.newKeyName
+                  << ".public (a root key's text goes into the launcher's build, a release key's into a key list)\n";
         return kPublishOk;
     }
     if (!options.verifyDir.empty())
         return VerifyPublished(options, std::cout, std::cerr);
+    if (!options.keyListDir.empty())
+        return PublishKeyList(options, std::cout, std::cerr);
     if (!options.refreshDir.empty())
         return RefreshPublished(options, std::cout, std::cerr);
     return Publish(options, std::cout, std::cerr);

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <sstream>
 
 #include "LauncherFixtures.h"
 #include "TempDir.h"
+#include "tools/publish/KeyListPublish.h"
 #include "tools/publish/PublishOptions.h"
 #include "tools/publish/PublishPlan.h"
 #include "tools/publish/Publisher.h"
@@ -204,20 +206,73 @@ TEST_F(Publication, ARefreshChangesOnlyTheExpiryAndTheSignatureAndStillVerifies)
     ASSERT_EQ(RefreshPublished(refresh, output, errors), kPublishOk) << errors.str();
     const std::string refreshed = ReadWholeFile(manifestPath);
 
-    // Byte for byte the same up to the expiry's value, and after it up to the signature.
+    // Byte for byte the same but for the values of the expiry and the time it was signed, up to
+    // the signature.
     const std::size_t at = published.find("Expires=\"") + 9;
     const std::size_t signature = published.find("<!-- KvoSignature: ");
     ASSERT_NE(signature, std::string::npos);
-    EXPECT_EQ(refreshed.substr(0, at), published.substr(0, at));
+    ASSERT_NE(published.find("Issued=\""), std::string::npos);
+    const auto withoutTimes = [](std::string document) {
+        for (const char* attribute : {"Expires=\"", "Issued=\""})
+            document.replace(document.find(attribute) + std::strlen(attribute), 20, 20, '-');
+        return document.substr(0, document.find("<!-- KvoSignature: "));
+    };
     EXPECT_NE(refreshed.substr(at, 20), published.substr(at, 20));
-    EXPECT_EQ(refreshed.substr(at + 20, signature - at - 20), published.substr(at + 20, signature - at - 20));
+    EXPECT_EQ(withoutTimes(refreshed), withoutTimes(published));
     EXPECT_NE(refreshed.substr(signature), published.substr(signature));
 
     PublishOptions verify;
     verify.verifyDir = out;
-    verify.publicKey = KVO_TEST_PUBLIC_KEY;
+    verify.publicKeys.push_back(KVO_TEST_PUBLIC_KEY);
     EXPECT_EQ(VerifyPublished(verify, output, errors), kPublishOk) << errors.str();
     EXPECT_EQ(TemporaryFilesBelow(out), std::vector<std::string>{});
+}
+
+// A web root's first key list moves launchers built with the single test key to three roots (two
+// of which must sign); the manifest is then signed by the list's release key, and verifies from
+// either the old key or the new roots.
+TEST_F(Publication, AKeyListMovesASingleKeyToRootsWhoseReleaseKeySignsTheManifest)
+{
+    const auto testKey = [](const char* name) { return std::string(KVO_TEST_KEYS_DIR) + "/" + name; };
+    PublishOptions list;
+    list.keyListDir = out;
+    list.rootKeys = {KVO_TEST_SIGNING_KEY, testKey("root-a.private")};
+    list.releasePublics = {testKey("release-1.public")};
+    list.newRootPublics = {testKey("root-a.public"), testKey("root-b.public"), testKey("root-c.public")};
+    list.newThreshold = 2;
+    list.expiresDays = PublishOptions::kDefaultKeyListExpiresDays;
+    EXPECT_EQ(PublishKeyList(list, output, errors), kPublishRefused) << "one new root short of its threshold";
+    EXPECT_FALSE(FileExists(out + "\\AutoUpdate\\keys.xml"));
+    list.rootKeys.push_back(testKey("root-b.private"));
+    ASSERT_EQ(PublishKeyList(list, output, errors), kPublishOk) << errors.str();
+    EXPECT_EQ(ReadWholeFile(out + "\\AutoUpdate\\keys.1.xml"), ReadWholeFile(out + "\\AutoUpdate\\keys.xml"));
+
+    PublishOptions options = Options();
+    options.signKey = KVO_TEST_SIGNING_KEY;
+    EXPECT_EQ(Run(options), kPublishRefused) << "the update key is no release key of the list";
+    options.signKey = testKey("release-1.private");
+    ASSERT_EQ(Run(options), kPublishOk) << errors.str();
+    EXPECT_NE(ReadWholeFile(out + "\\AutoUpdate\\update.xml").find("Keys=\"1\""), std::string::npos);
+
+    const struct {
+        const char* what;
+        std::vector<std::string> roots;
+        int threshold;
+        PublishStatus expected;
+    } verifications[] = {
+        {"from the single key", {KVO_TEST_PUBLIC_KEY}, 1, kPublishOk},
+        {"from the new roots", {testKey("root-a.public"), testKey("root-b.public"), testKey("root-c.public")}, 2,
+         kPublishOk},
+        {"from roots that never signed", {testKey("root-d.public")}, 1, kPublishVerifyFailed},
+    };
+    for (const auto& v : verifications) {
+        SCOPED_TRACE(v.what);
+        PublishOptions verify;
+        verify.verifyDir = out;
+        verify.publicKeys = v.roots;
+        verify.threshold = v.threshold;
+        EXPECT_EQ(VerifyPublished(verify, output, errors), v.expected) << errors.str();
+    }
 }
 
 // Each row: a manifest in the web root that this key did not sign as it is; a refresh must not

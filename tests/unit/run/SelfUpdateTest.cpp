@@ -3,6 +3,8 @@
 // two renames of the swap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "LauncherFixtures.h"
 #include "TempDir.h"
 #include "framework/Handles.h"
@@ -11,6 +13,8 @@
 #include "update/UpdateErrors.h"
 #include "update/LauncherCheck.h"
 #include "update/SelfUpdate.h"
+#include "update/TrustState.h"
+#include "update/TrustedKeys.h"
 
 namespace {
 
@@ -59,6 +63,43 @@ TEST(SelfUpdateCheck, ANewLauncherMustRunWhereTheOldOneRunsAndTrustItsKey)
         SCOPED_TRACE(c.what);
         EXPECT_EQ(CheckReplacementLauncher(c.candidate, c.running), c.expected);
     }
+}
+
+// After a rotation the installation's roots are no longer the ones the running launcher was built
+// with: a new launcher must carry the roots in effect, in any order, and one still built with the
+// rotated-out roots is refused.
+TEST(SelfUpdateCheck, ANewLauncherMustCarryTheRootsInEffectAfterARotation)
+{
+    LauncherImage builtWith = ImageOf(LauncherFixture("LauncherRoots"));
+    const LauncherImage rotated = ImageOf(LauncherFixture("LauncherRotatedRoots"));
+    const CTrustedKeys builtIn(builtWith.updateKey);
+    RootSet rotatedRoots;
+    ASSERT_TRUE(ParseRootSetText(rotated.updateKey, rotatedRoots));
+    ASSERT_EQ(rotatedRoots.keys.size(), 3u);
+
+    TempDir installation;
+    LauncherImage running = builtWith;
+    running.updateKey = TrustedRootText(installation.path(), builtIn);
+    EXPECT_EQ(running.updateKey, builtWith.updateKey) << "no key list taken yet: the built-in roots";
+    EXPECT_EQ(CheckReplacementLauncher(LauncherFixture("LauncherRoots"), running), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(CheckReplacementLauncher(LauncherFixture("LauncherRotatedRoots"), running), kErrorLauncherRefused);
+
+    TrustState trust = BuiltInTrust(builtIn.Roots());
+    trust.version = 2;
+    trust.expires = "2099-01-01T00:00:00Z";
+    trust.releaseKeys.push_back(rotatedRoots.keys.front());
+    std::reverse(rotatedRoots.keys.begin(), rotatedRoots.keys.end());
+    trust.roots = rotatedRoots;
+    ASSERT_EQ(SaveTrust(installation.path(), trust), static_cast<DWORD>(ERROR_SUCCESS));
+    running.updateKey = TrustedRootText(installation.path(), builtIn);
+    EXPECT_EQ(CheckReplacementLauncher(LauncherFixture("LauncherRotatedRoots"), running),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(CheckReplacementLauncher(LauncherFixture("LauncherRoots"), running), kErrorLauncherRefused);
+    EXPECT_EQ(CheckReplacementLauncher(LauncherFixture("LauncherTestKey"), running), kErrorLauncherRefused);
+
+    // A launcher put there by other means, built with roots this trust never had, starts over from them.
+    const LauncherImage testKey = ImageOf(LauncherFixture("LauncherTestKey"));
+    EXPECT_EQ(TrustedRootText(installation.path(), CTrustedKeys(testKey.updateKey)), testKey.updateKey);
 }
 
 // A close waits for a swap under way: the hook holds the swap between its renames for a while,
