@@ -225,6 +225,7 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
     }
     out << "verified: version " << release.version << ", signature good"
         << (trust.version > 0 ? " (key list version " + std::to_string(trust.version) + ")" : std::string())
-        << ", expires " << release.expires << ", " << entries.size() << " file(s) match\n";
+        << (release.issued.empty() ? std::string() : ", issued " + release.issued) << ", expires " << release.expires
+        << ", " << entries.size() << " file(s) match\n";
     return kPublishOk;
 }
