@@ -16,7 +16,8 @@ namespace {
 const std::string kDocumentPattern = std::string("/") + keylist::kDocumentElement;
 constexpr int kDecimalBase = 10;
 
-bool ParseVersion(const std::string& text, unsigned& version)
+/// A whole number from 1 to INT_MAX, digits only.
+bool ParsePositiveNumber(const std::string& text, unsigned& number)
 {
     if (text.empty() || text.size() > std::to_string(INT_MAX).size() ||
         text.find_first_not_of("0123456789") != std::string::npos)
@@ -24,7 +25,7 @@ bool ParseVersion(const std::string& text, unsigned& version)
     const unsigned long long value = std::strtoull(text.c_str(), nullptr, kDecimalBase);
     if (value < 1 || value > static_cast<unsigned long long>(INT_MAX))
         return false;
-    version = static_cast<unsigned>(value);
+    number = static_cast<unsigned>(value);
     return true;
 }
 
@@ -64,13 +65,13 @@ bool ReadKeyListText(const std::string& text, KeyList& list)
             return false;
         KeyList read;
         FILETIME ignored{};
-        if (!ParseVersion(xml.GetAttribute(keylist::kVersion), read.version))
+        if (!ParsePositiveNumber(xml.GetAttribute(keylist::kVersion), read.version))
             return false;
         read.expires = xml.GetAttribute(keylist::kExpires);
         const std::string threshold = xml.GetAttribute(keylist::kRootThreshold);
         if (!ParseUtcTime(read.expires, ignored) || !ReadKeys(xml.GetChildElements(), read) || read.releaseKeys.empty())
             return false;
-        if (read.namesRoots && !ParseVersion(threshold, read.roots.threshold))
+        if (read.namesRoots && !ParsePositiveNumber(threshold, read.roots.threshold))
             return false;
         if (read.namesRoots && !IsUsableRootSet(read.roots))
             return false;

@@ -22,8 +22,7 @@ inline constexpr char kExpires[] = "Expires";
 inline constexpr char kRootThreshold[] = "RootThreshold";
 inline constexpr char kRoot[] = "Root";
 inline constexpr char kReleaseKey[] = "ReleaseKey";
-/// The newest list, below an update host, beside the manifest.
-inline constexpr char kServerPath[] = "/AutoUpdate/keys.xml";
+/// The newest list, beside the manifest.
 inline constexpr char kCurrentFileName[] = "keys.xml";
 /// Version N of the list: "keys." N ".xml".
 inline constexpr char kVersionedPrefix[] = "keys.";

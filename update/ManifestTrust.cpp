@@ -75,16 +75,18 @@ CManifestTrust::CManifestTrust(CUpdateEngine& engine, std::string url, const Roo
 
 bool CManifestTrust::VerifySigner()
 {
-    return FindManifestSigner(m_trust, CSha256::Of(m_signedPart.data(), m_signedPart.size()), m_signature, m_signer);
+    return FindManifestSigner(m_trust, m_digest, m_signature, m_signer);
 }
 
 bool CManifestTrust::Authenticate(const std::string& body)
 {
     bool missing = false;
     const char* outcome = kSignatureInvalid;
-    if (!SplitSignedManifest(body, m_signedPart, m_signature, missing)) {
+    std::string signedPart;
+    if (!SplitSignedManifest(body, signedPart, m_signature, missing)) {
         outcome = missing ? kSignatureMissing : kSignatureMalformed;
     } else {
+        m_digest = CSha256::Of(signedPart.data(), signedPart.size());
         bool verified = VerifySigner();
         // A signer the trust does not know may be a release key of a newer list; a list that has
         // expired may have a successor.

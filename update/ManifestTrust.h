@@ -35,7 +35,7 @@ private:
     CUpdateEngine& m_engine;
     std::string m_url;
     TrustState m_trust;
-    std::string m_signedPart;
+    Sha256Digest m_digest{};  ///< of the manifest's signed bytes
     Signature m_signature;
     PublicKey m_signer;
     std::string m_refusal;  ///< the log line of the last key list refused

@@ -107,12 +107,25 @@ bool FindManifestSigner(const TrustState& trust, const Sha256Digest& digest, con
                         PublicKey& signer)
 {
     for (const PublicKey& key : ManifestSigners(trust)) {
-        if (CountSigners({key}, digest, {signature}) == 1) {
+        if (VerifyP256Signature(key, digest, signature)) {
             signer = key;
             return true;
         }
     }
     return false;
+}
+
+ManifestSignatureCheck CheckManifestSigner(const std::string& document, const TrustState& trust)
+{
+    std::string signedPart;
+    Signature signature;
+    bool missing = false;
+    PublicKey signer;
+    if (!SplitSignedManifest(document, signedPart, signature, missing))
+        return missing ? ManifestSignatureCheck::missing : ManifestSignatureCheck::malformed;
+    return FindManifestSigner(trust, CSha256::Of(signedPart.data(), signedPart.size()), signature, signer)
+               ? ManifestSignatureCheck::verified
+               : ManifestSignatureCheck::invalid;
 }
 
 KeyListStep AdvanceTrust(TrustState& trust, const std::string& document, unsigned& listed)

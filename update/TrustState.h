@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "update/ManifestSignature.h"
 #include "update/RootSet.h"
 
 struct TrustState {
@@ -33,6 +34,10 @@ std::vector<PublicKey> ManifestSigners(const TrustState& trust);
 /// The signer of `signature` over `digest` among the manifest signers; false when none signed it.
 bool FindManifestSigner(const TrustState& trust, const Sha256Digest& digest, const Signature& signature,
                         PublicKey& signer);
+
+/// Splits `document` (the bytes as fetched) and checks its signature against the manifest signers
+/// of `trust`.
+ManifestSignatureCheck CheckManifestSigner(const std::string& document, const TrustState& trust);
 
 /// What became of a key list offered as the next step.
 enum class KeyListStep {

@@ -1,6 +1,5 @@
 #include "update/TrustedKeys.h"
 
-#include "support/Sha256.h"
 #include "update/BuildHosts.h"
 #include "update/TrustState.h"
 
@@ -22,21 +21,9 @@ const CTrustedKeys& CTrustedKeys::BuiltIn()
     return keys;
 }
 
-bool CTrustedKeys::Verify(const std::string& signedText, const std::vector<unsigned char>& signature) const
-{
-    PublicKey signer;
-    return FindManifestSigner(BuiltInTrust(m_roots), CSha256::Of(signedText.data(), signedText.size()), signature,
-                              signer);
-}
-
 ManifestSignatureCheck CTrustedKeys::Check(const std::string& document) const
 {
-    std::string signedPart;
-    std::vector<unsigned char> signature;
-    bool missing = false;
-    if (!SplitSignedManifest(document, signedPart, signature, missing))
-        return missing ? ManifestSignatureCheck::missing : ManifestSignatureCheck::malformed;
-    return Verify(signedPart, signature) ? ManifestSignatureCheck::verified : ManifestSignatureCheck::invalid;
+    return CheckManifestSigner(document, BuiltInTrust(m_roots));
 }
 
 ManifestSignatureCheck CheckManifestSignature(const std::string& document, const std::vector<unsigned char>& publicKey)

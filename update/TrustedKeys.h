@@ -22,10 +22,8 @@ public:
     bool RequireSignature() const noexcept { return m_bRequired; }
     /// The built-in roots; no keys when none are trusted.
     const RootSet& Roots() const noexcept { return m_roots; }
-    /// True when `signature` (r‖s) signs exactly `signedText` with a key that may sign manifests
-    /// before any key list is known (a single root).
-    bool Verify(const std::string& signedText, const std::vector<unsigned char>& signature) const;
-    /// Splits `document` (the bytes as fetched) and verifies its signature as Verify does.
+    /// Splits `document` (the bytes as fetched) and verifies its signature by a key that may sign
+    /// manifests before any key list is known (a single root).
     ManifestSignatureCheck Check(const std::string& document) const;
 
 private:

@@ -36,19 +36,19 @@ std::string LauncherTrustRefusal(const LauncherImage& image, const std::vector<u
     if (signingKey.empty() && !image.updateKey.empty())
         return std::string(kLauncherFileName) + ": it is built with an update key, so it would refuse every "
                                                 "unsigned manifest; publish with --sign-key";
+    if (signingKey.empty())
+        return {};
+    // The roots in effect: the newest key list's, or without a list the signing key alone.
+    const RootSet inEffect = keys.present ? keys.newest.roots : RootSet{1, {PublicHalf(signingKey)}};
     RootSet built;
-    if (keys.present && (!ParseRootSetText(image.updateKey, built) || !SameRootSet(built, keys.newest.roots)))
+    if (ParseRootSetText(image.updateKey, built) && SameRootSet(built, inEffect))
+        return {};
+    if (keys.present)
         return std::string(kLauncherFileName) + ": its built-in root keys are not the root set of the key list "
                                                 "(version " + std::to_string(keys.newest.version) +
                "), so the players' launchers would refuse it";
-    RootSet single;
-    single.threshold = 1;
-    single.keys.push_back(PublicHalf(signingKey));
-    if (!keys.present && !signingKey.empty() &&
-        (!ParseRootSetText(image.updateKey, built) || !SameRootSet(built, single)))
-        return std::string(kLauncherFileName) + ": its built-in update key is not the public half of --sign-key, "
-                                                "so it would refuse every manifest signed with it";
-    return {};
+    return std::string(kLauncherFileName) + ": its built-in update key is not the public half of --sign-key, "
+                                            "so it would refuse every manifest signed with it";
 }
 
 bool StampSignedManifest(std::string& document, const PublishedKeys& keys)
@@ -65,10 +65,5 @@ bool SignedByPublisher(const std::string& document, const std::vector<unsigned c
     signers.version = 1;  // any of these keys may have signed it
     signers.releaseKeys = keys.everyReleaseKey;
     signers.releaseKeys.push_back(PublicHalf(signingKey));
-    std::string signedPart;
-    Signature signature;
-    bool missing = false;
-    PublicKey signer;
-    return SplitSignedManifest(document, signedPart, signature, missing) &&
-           FindManifestSigner(signers, CSha256::Of(signedPart.data(), signedPart.size()), signature, signer);
+    return CheckManifestSigner(document, signers) == ManifestSignatureCheck::verified;
 }

@@ -105,20 +105,6 @@ bool VerifyKeyChain(const std::string& webRoot, TrustState& trust, std::ostream&
     return true;
 }
 
-/// The manifest's signature as the launcher of `trust` checks it.
-ManifestSignatureCheck CheckSigner(const std::string& document, const TrustState& trust)
-{
-    std::string signedPart;
-    Signature signature;
-    bool missing = false;
-    PublicKey signer;
-    if (!SplitSignedManifest(document, signedPart, signature, missing))
-        return missing ? ManifestSignatureCheck::missing : ManifestSignatureCheck::malformed;
-    return FindManifestSigner(trust, CSha256::Of(signedPart.data(), signedPart.size()), signature, signer)
-               ? ManifestSignatureCheck::verified
-               : ManifestSignatureCheck::invalid;
-}
-
 /// The key list's expiry and the manifest's Keys and Issued; false with the problems on `err`.
 bool CheckManifestTrust(const ManifestRelease& release, const TrustState& trust, std::ostream& err)
 {
@@ -184,7 +170,7 @@ PublishStatus VerifyPublished(const PublishOptions& options, std::ostream& out, 
 
     TrustState trust = BuiltInTrust(roots);
     bool allGood = VerifyKeyChain(webRoot, trust, err);
-    if (const char* problem = SignatureProblem(CheckSigner(document, trust))) {
+    if (const char* problem = SignatureProblem(CheckManifestSigner(document, trust))) {
         err << "KvoPublish: " << problem
             << (trust.version > 0 ? " (the signer must be a release key of the newest key list)" : "") << "\n";
         allGood = false;
